@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every Debian package the relay, its tools and its tests need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache pkg-config clang clang-format libclang-rt-14-dev
+  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
+  unixodbc unixodbc-dev odbc-postgresql
+  postgresql postgresql-client
+  libgtest-dev libgmock-dev
+  fonts-nanum xvfb xauth x11-apps imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+
+// Value of the first occurrence of key in a CP949 event text: the bytes after
+// key and gap up to the first terminator at or after the key, clipped to the
+// text; empty when the key or the terminator is missing.
+QByteArray GetEventField(const QByteArray& text, const QByteArray& key, int gap, char terminator);
+
+// Lenient integer parse of event values and address parts; 0 when no number.
+qint32 ParseLooseInt(const QByteArray& text);
+
+// The last n bytes of text, or all of it when shorter.
+QByteArray LastBytes(const QByteArray& text, qsizetype n);
