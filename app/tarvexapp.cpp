@@ -1,0 +1,81 @@
+#include "app/tarvexapp.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/settingsstore.h"
+#include "app/terminationsignals.h"
+#include "db/calldatabase.h"
+#include "telephony/cp949.h"
+#include "ui/tarvexdlg.h"
+
+CTarvexCentrixApp::CTarvexCentrixApp(AppConfig config) : m_config(std::move(config)) {}
+
+CTarvexCentrixApp::~CTarvexCentrixApp() = default;
+
+int CTarvexCentrixApp::Run() {
+  InitInstance();
+  return ExitInstance();
+}
+
+void CTarvexCentrixApp::ShowMessage(const char* utf8Text, MessageIcon icon) {
+  m_config.presenter->Show(nullptr, m_config.applicationName, ToCp949(QString::fromUtf8(utf8Text)),
+                           MessageButtons::Ok, icon);
+}
+
+bool CTarvexCentrixApp::InitInstance() {
+  m_instanceLock = std::make_unique<InstanceLock>(m_config.instanceName);
+  if (m_instanceLock->AlreadyExists()) {
+    ShowMessage("DALK 서비스가 이미 실행중입니다.", MessageIcon::None);
+    return false;
+  }
+
+  m_database = std::make_unique<CallDatabase>(m_config.odbcConnection);
+  if (!m_database->ConnectDB()) {
+    m_database->DisconnectDB();
+    ShowMessage("서버에 접속할수 없습니다.", MessageIcon::Exclamation);
+    return true;
+  }
+
+  if (!InitNetwork()) {
+    ShowMessage("Windows 소켓을 초기화하지 못했습니다.", MessageIcon::None);
+    return false;
+  }
+
+  SettingsStore settings(m_config.settingsOrganization, m_config.applicationName);
+  MainWindowContext context;
+  context.applicationName = m_config.applicationName;
+  context.settings = &settings;
+  context.presenter = m_config.presenter;
+  context.database = m_database.get();
+  context.telControlFactory = m_config.telControlFactory;
+  context.logDirectory = m_config.logDirectory;
+  context.extPort = m_config.extPort;
+  context.ldkPort = m_config.ldkPort;
+  context.clock = m_config.clock;
+
+  {
+    CTarvexCentrixDlg dialog(std::move(context));
+    m_database->SetDiagnosticSink(
+        [&dialog](const QByteArray& line) { dialog.InsertActivityLine(line); });
+    TerminationSignals signals;
+    QObject::connect(&signals, &TerminationSignals::Terminate, &dialog,
+                     &CTarvexCentrixDlg::EndWithoutAsking);
+    dialog.DoModal();
+  }
+  m_database->SetDiagnosticSink({});
+  return false;
+}
+
+int CTarvexCentrixApp::ExitInstance() {
+  if (m_database) m_database->DisconnectDB();
+  return 0;
+}
+
+// The sockets layer is ready when the system hands out a stream socket.
+bool CTarvexCentrixApp::InitNetwork() {
+  const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  ::close(probe);
+  return true;
+}

@@ -1,0 +1,27 @@
+#include "ui/aboutdlg.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "ui/dialogunits.h"
+
+CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("dlg100"));
+  setWindowTitle(QStringLiteral("Tarvex 정보"));
+  const DialogUnits units(font());
+  setFixedSize(units.ToPixels(0, 0, 235, 55).size());
+
+  auto* iconLabel = new QLabel(this);
+  iconLabel->setPixmap(icon.pixmap(32, 32));
+  iconLabel->setGeometry(units.ToPixels(11, 17, 20, 20));
+
+  auto* version = new QLabel(QStringLiteral("Tarvex 버전 1.0"), this);
+  version->setObjectName(QStringLiteral("versionText"));
+  version->setGeometry(units.ToPixels(40, 14, 119, 8));
+
+  auto* ok = new QPushButton(QStringLiteral("확인"), this);
+  ok->setObjectName(QStringLiteral("ctl1"));
+  ok->setDefault(true);
+  ok->setGeometry(units.ToPixels(178, 7, 50, 16));
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
