@@ -1,0 +1,94 @@
+#include "ui/activitylistmodel.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<QByteArray> Lines(const ActivityListModel& model) {
+  QList<QByteArray> lines;
+  for (int row = 0; row < model.Count(); ++row) lines.append(model.Line(row));
+  return lines;
+}
+
+TEST(ActivityListModel, InsertGoesToTheTop) {
+  ActivityListModel model;
+  model.InsertActivityLine("b");
+  model.InsertActivityLine("c");
+  model.InsertActivityLine("a");
+  EXPECT_EQ(Lines(model), (QList<QByteArray>{"a", "c", "b"}));
+}
+
+TEST(ActivityListModel, AppendPlacesLinesBySortOrder) {
+  struct Case {
+    const char* name;
+    QList<QByteArray> inserted;  // at the top, in this order
+    QList<QByteArray> appended;
+    QList<QByteArray> expected;
+  };
+  const QList<Case> cases = {
+      {"sorted from empty", {}, {"b", "c", "a", "b"}, {"a", "b", "b", "c"}},
+      {"case and digits by byte", {}, {"a", "B", "1"}, {"1", "B", "a"}},
+      // CP949 lead bytes are above 0x7f and must sort after ASCII, not before.
+      {"CP949 after ASCII", {}, {"\xbc\xf6", "z", "\xb0\xa1"}, {"z", "\xb0\xa1", "\xbc\xf6"}},
+      {"equal line after its twin", {}, {"x1", "x", "x"}, {"x", "x", "x1"}},
+      // Top insertions leave the list unsorted; the halving search never looks at "z",
+      // where a scan from the top would stop.
+      {"unsorted list", {"a", "z"}, {"m"}, {"z", "a", "m"}},
+      {"unsorted list, three lines", {"c", "a", "z"}, {"b"}, {"z", "a", "b", "c"}},
+  };
+  for (const Case& c : cases) {
+    ActivityListModel model;
+    for (const QByteArray& line : c.inserted) model.InsertActivityLine(line);
+    for (const QByteArray& line : c.appended) model.AppendActivityLine(line);
+    EXPECT_EQ(Lines(model), c.expected) << c.name;
+  }
+}
+
+TEST(ActivityListModel, TrimCutsToTheTop501OnlyWhenOver1000) {
+  struct Case {
+    int lines;
+    int remaining;
+  };
+  for (const Case c : {Case{0, 0}, Case{1000, 1000}, Case{1001, 501}, Case{2500, 501}}) {
+    ActivityListModel model;
+    for (int i = 0; i < c.lines; ++i) model.InsertActivityLine(QByteArray::number(c.lines - 1 - i));
+    int removals = 0;
+    QObject::connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved,
+                     [&](const QModelIndex&, int first, int last) {
+                       ++removals;
+                       EXPECT_EQ(first, 501);
+                       EXPECT_EQ(last, c.lines - 1);
+                     });
+    model.TrimActivityList();
+    ASSERT_EQ(model.Count(), c.remaining) << c.lines;
+    EXPECT_EQ(removals, c.lines > 1000 ? 1 : 0);
+    for (int row = 0; row < model.Count(); ++row) {
+      ASSERT_EQ(model.Line(row), QByteArray::number(row)) << c.lines;
+    }
+  }
+}
+
+TEST(ActivityListModel, MirrorSeesEveryEnteringLineButNoTrim) {
+  ActivityListModel model;
+  QList<QByteArray> mirrored;
+  model.SetMirror([&](const QByteArray& line) { mirrored.append(line); });
+  model.InsertActivityLine("top");
+  model.AppendActivityLine("sorted");
+  for (int i = 0; i < 1001; ++i) model.InsertActivityLine("x");
+  model.TrimActivityList();
+  ASSERT_EQ(mirrored.size(), 1003);
+  EXPECT_EQ(mirrored.mid(0, 3), (QList<QByteArray>{"top", "sorted", "x"}));
+}
+
+TEST(ActivityListModel, ShowsLinesConvertedFromCp949) {
+  ActivityListModel model;
+  model.InsertActivityLine("10:00:00 Ring: \xbc\xf6\xbd\xc5");
+  EXPECT_EQ(model.rowCount(), 1);
+  EXPECT_EQ(model.rowCount(model.index(0)), 0);
+  EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(),
+            QStringLiteral("10:00:00 Ring: 수신"));
+  EXPECT_FALSE(model.data(model.index(0), Qt::EditRole).isValid());
+  EXPECT_FALSE(model.data(model.index(1), Qt::DisplayRole).isValid());
+}
+
+}  // namespace
