@@ -71,8 +71,7 @@ TEST_F(StartupTest, TerminationSignalsEndTheRelayCleanly) {
 
 TEST_F(StartupTest, UnreachableDatabaseEndsBeforeAnyWindow) {
   RelayProcess::Options options = Options();
-  options.odbc =
-      "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;UID=nobody;PWD=x;DATABASE=none;";
+  options.odbc = "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;UID=nobody;PWD=x;DATABASE=none;";
   RelayProcess relay(options);
   ASSERT_TRUE(relay.Start());
   ASSERT_TRUE(relay.WaitFinished(60000));

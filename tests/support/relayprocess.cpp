@@ -67,11 +67,11 @@ bool RelayProcess::Start() {
 
 bool RelayProcess::WaitListening(int timeoutMs) {
   return WaitUntil(
-      [this] {
-        return !IsRunning() || (PortAcceptsConnections(m_options.extPort) &&
-                                PortAcceptsConnections(m_options.ldkPort));
-      },
-      timeoutMs) &&
+             [this] {
+               return !IsRunning() || (PortAcceptsConnections(m_options.extPort) &&
+                                       PortAcceptsConnections(m_options.ldkPort));
+             },
+             timeoutMs) &&
          IsRunning();
 }
 
