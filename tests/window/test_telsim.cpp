@@ -46,7 +46,7 @@ TEST(TelsimTextsTest, CarryTheFieldsTheRelayLooksUp) {
 
 TEST(TelsimAccountTest, ParsesCommandLineAccounts) {
   struct Case {
-    QString spec;
+    QString text;
     bool valid;
     QString id, password, number;
     int status;
@@ -64,8 +64,8 @@ TEST(TelsimAccountTest, ParsesCommandLineAccounts) {
       {"", false, {}, {}, {}, 0},
   };
   for (const Case& c : cases) {
-    const std::optional<TelAccount> account = ParseTelAccount(c.spec);
-    ASSERT_EQ(account.has_value(), c.valid) << c.spec;
+    const std::optional<TelAccount> account = ParseTelAccount(c.text);
+    ASSERT_EQ(account.has_value(), c.valid) << c.text;
     if (account) {
       EXPECT_EQ(account->id, c.id);
       EXPECT_EQ(account->password, c.password);
@@ -79,8 +79,8 @@ class TelsimTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server.Listen(0));
-    for (const char* spec : {"agent1:pw1:301", "agent2:pw2:302"}) {
-      server.AddAccount(*ParseTelAccount(spec));
+    for (const char* text : {"agent1:pw1:301", "agent2:pw2:302"}) {
+      server.AddAccount(*ParseTelAccount(text));
     }
     QObject::connect(&server, &TelephonyServer::EventSent, &server,
                      [this](const QString& id, const QString& name, const QString& text) {

@@ -111,10 +111,10 @@ int main(int argc, char** argv) {
   }
 
   TelephonyServer server;
-  for (const QString& spec : parser.values(accountOption)) {
-    const std::optional<TelAccount> account = ParseTelAccount(spec);
+  for (const QString& accountText : parser.values(accountOption)) {
+    const std::optional<TelAccount> account = ParseTelAccount(accountText);
     if (!account) {
-      return Fail(QStringLiteral("bad --account %1").arg(spec));
+      return Fail(QStringLiteral("bad --account %1").arg(accountText));
     }
     server.AddAccount(*account);
   }

@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-std::optional<TelAccount> ParseTelAccount(const QString& spec) {
-  const QStringList parts = spec.split(QLatin1Char(':'));
+std::optional<TelAccount> ParseTelAccount(const QString& accountText) {
+  const QStringList parts = accountText.split(QLatin1Char(':'));
   if (parts.size() < 3 || parts.size() > 4 || parts[0].isEmpty()) {
     return std::nullopt;
   }

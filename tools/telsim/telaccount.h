@@ -17,4 +17,4 @@ struct TelAccount {
 };
 
 // "ID:PWD:EXT[:STATUS]" as given on the command line; nothing when malformed.
-std::optional<TelAccount> ParseTelAccount(const QString& spec);
+std::optional<TelAccount> ParseTelAccount(const QString& accountText);
