@@ -6,6 +6,7 @@
 #include <string>
 
 #include "telephony/telbaseopenapi.h"
+#include "telephony/telprotocol.h"
 
 class MessagePresenter;
 
@@ -19,7 +20,7 @@ struct AppConfig {
   QString logDirectory;
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
-  quint16 telPort = 7010;
+  quint16 telPort = kDefaultTelephonyPort;
   TelControlFactory telControlFactory;
   MessagePresenter* presenter = nullptr;
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
