@@ -1,6 +1,7 @@
 #include "ui/dialogunits.h"
 
 #include <QFontMetrics>
+#include <QStringList>
 #include <algorithm>
 
 DialogUnits::DialogUnits(const QFont& font) {
