@@ -200,18 +200,19 @@ void CTarvexCentrixDlg::CreateControls() {
 }
 
 // The telephony controls of the first kind, ids 1028 to 1087, not visible.
-void CTarvexCentrixDlg::CreateTelephonyControls() {
+bool CTarvexCentrixDlg::CreateTelephonyControls() {
   for (int slot = 0; slot < kTelControlCount; ++slot) {
     auto control = m_context.telControlFactory
                        ? m_context.telControlFactory(kFirstTelControlId + slot)
                        : nullptr;
-    if (!control) return;
+    if (!control) return false;
     connect(control.get(), &CTelBaseOpenApi::LoginResult, this, &CTarvexCentrixDlg::OnLoginResult);
     connect(control.get(), &CTelBaseOpenApi::Ring, this, &CTarvexCentrixDlg::OnRing);
     connect(control.get(), &CTelBaseOpenApi::HangUp, this, &CTarvexCentrixDlg::OnHangUp);
     connect(control.get(), &CTelBaseOpenApi::CallEnd, this, &CTarvexCentrixDlg::OnCallEnd);
     m_telControls[size_t(slot)] = std::move(control);
   }
+  return true;
 }
 
 void CTarvexCentrixDlg::CreateTrayMenu() {
@@ -228,10 +229,7 @@ void CTarvexCentrixDlg::CreateTrayMenu() {
 }
 
 int CTarvexCentrixDlg::DoModal() {
-  CreateTelephonyControls();
-  for (const auto& control : m_telControls) {
-    if (!control) return -1;
-  }
+  if (!CreateTelephonyControls()) return -1;
   OnInitDialog();
   show();
   return exec();

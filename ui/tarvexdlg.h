@@ -81,6 +81,8 @@ class CTarvexCentrixDlg : public QDialog {
   // Runs the start-up steps and then the window modally; -1 when a telephony
   // control could not be created.
   int DoModal();
+  // The 60 telephony controls through the factory; false when one cannot be created.
+  bool CreateTelephonyControls();
   // Start-up steps after the controls exist; returns true as the framework expects.
   bool OnInitDialog();
   // Transfers between members and controls; false when the centre code is refused.
@@ -169,7 +171,6 @@ class CTarvexCentrixDlg : public QDialog {
 
  private:
   void CreateControls();
-  void CreateTelephonyControls();
   void CreateTrayMenu();
   void SetupListColumns();
   void OnDestroy();
