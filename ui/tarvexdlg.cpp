@@ -25,7 +25,7 @@ constexpr int kHourMs = 3600000;
 
 enum class Kind { Radio, ListView, MultiEdit, Static, Button, ListBox, DropList, CenteredEdit };
 
-struct ControlSpec {
+struct TemplateItem {
   int id;  // 0 for labels without an id
   Kind kind;
   const char* text;
@@ -33,7 +33,7 @@ struct ControlSpec {
 };
 
 // Template 102 in template order.
-const ControlSpec kTemplate[] = {
+const TemplateItem kTemplate[] = {
     {IDC_RADIO_LOG0, Kind::Radio, "수신번호", 46, 7, 48, 10},
     {IDC_RADIO_LOG1, Kind::Radio, "디버그", 97, 7, 36, 10},
     {IDC_RADIO_LOG2, Kind::Radio, "사용안함", 136, 7, 43, 10},
@@ -60,12 +60,12 @@ constexpr int kClosedComboHeight = 12;
 const char* const kServerTypes[] = {"Centrix", "DCS", "IMS", "IMS_DCS"};
 const char* const kSendTypes[] = {"벨울릴때", "전화받을때", "항상(DB기록)"};
 
-struct ColumnSpec {
+struct ColumnItem {
   const char* header;
   int width;
 };
-const ColumnSpec kClientColumns[] = {{"내선", 70}, {"IP", 90}, {"ID", 60}, {"전화", 100}};
-const ColumnSpec kAccountColumns[] = {{"NO", 30},       {"ID", 90},        {"PWD", 90},
+const ColumnItem kClientColumns[] = {{"내선", 70}, {"IP", 90}, {"ID", 60}, {"전화", 100}};
+const ColumnItem kAccountColumns[] = {{"NO", 30},       {"ID", 90},        {"PWD", 90},
                                       {"내선번호", 60}, {"수신시간", 100}, {"작업내용", 150}};
 
 QByteArray Cp949(const char* utf8) { return ToCp949(QString::fromUtf8(utf8)); }
@@ -123,20 +123,20 @@ CTarvexCentrixDlg::~CTarvexCentrixDlg() { OnDestroy(); }
 void CTarvexCentrixDlg::CreateControls() {
   const DialogUnits units(font());
   m_radioLogType = new QButtonGroup(this);
-  for (const ControlSpec& spec : kTemplate) {
-    const QString text = QString::fromUtf8(spec.text);
+  for (const TemplateItem& item : kTemplate) {
+    const QString text = QString::fromUtf8(item.text);
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (item.kind) {
       case Kind::Radio: {
         auto* radio = new QRadioButton(text, this);
-        m_radioLogType->addButton(radio, spec.id - IDC_RADIO_LOG0);
+        m_radioLogType->addButton(radio, item.id - IDC_RADIO_LOG0);
         widget = radio;
         break;
       }
       case Kind::ListView: {
-        auto* model = spec.id == IDC_LIST_CLIENTS ? &m_listClients : &m_listAccounts;
+        auto* model = item.id == IDC_LIST_CLIENTS ? &m_listClients : &m_listAccounts;
         auto* view = MakeReportView(this, model);
-        (spec.id == IDC_LIST_CLIENTS ? m_viewClients : m_viewAccounts) = view;
+        (item.id == IDC_LIST_CLIENTS ? m_viewClients : m_viewAccounts) = view;
         widget = view;
         break;
       }
@@ -160,7 +160,7 @@ void CTarvexCentrixDlg::CreateControls() {
         break;
       case Kind::DropList: {
         auto* combo = new QComboBox(this);
-        if (spec.id == IDC_COMBO_SERVERTYPE) {
+        if (item.id == IDC_COMBO_SERVERTYPE) {
           for (const char* item : kServerTypes) combo->addItem(QString::fromUtf8(item));
           m_comboServerType = combo;
         } else {
@@ -176,12 +176,12 @@ void CTarvexCentrixDlg::CreateControls() {
         widget = m_editCenterId;
         break;
     }
-    const int height = spec.kind == Kind::DropList ? kClosedComboHeight : spec.height;
-    widget->setGeometry(units.ToPixels(spec.x, spec.y, spec.width, height));
-    if (spec.id != 0) {
-      widget->setObjectName(QStringLiteral("ctl%1").arg(spec.id));
-      widget->setProperty("controlId", spec.id);
-      m_controlsById[spec.id] = widget;
+    const int height = item.kind == Kind::DropList ? kClosedComboHeight : item.height;
+    widget->setGeometry(units.ToPixels(item.x, item.y, item.width, height));
+    if (item.id != 0) {
+      widget->setObjectName(QStringLiteral("ctl%1").arg(item.id));
+      widget->setProperty("controlId", item.id);
+      m_controlsById[item.id] = widget;
     }
   }
 
@@ -281,7 +281,7 @@ bool CTarvexCentrixDlg::OnInitDialog() {
 
 void CTarvexCentrixDlg::SetupListColumns() {
   const auto setup = [](ReportListModel& model, QTableView* view, const auto& columns) {
-    for (const ColumnSpec& column : columns) model.InsertColumn(Cp949(column.header), column.width);
+    for (const ColumnItem& column : columns) model.InsertColumn(Cp949(column.header), column.width);
     for (size_t i = 0; i < std::size(columns); ++i) view->setColumnWidth(int(i), columns[i].width);
   };
   setup(m_listClients, m_viewClients, kClientColumns);
