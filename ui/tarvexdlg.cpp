@@ -453,6 +453,19 @@ QWidget* CTarvexCentrixDlg::GetDlgItem(int id) const {
   return it == m_controlsById.end() ? nullptr : it->second;
 }
 
+bool CTarvexCentrixDlg::IsTimerActive(int timerId) const {
+  switch (timerId) {
+    case IDT_HIDE_WINDOW:
+      return m_timerHideWindow.isActive();
+    case IDT_STARTUP:
+      return m_timerStartup.isActive();
+    case IDT_LOG_ROLLOVER:
+      return m_timerLogRollover.isActive();
+    default:
+      return false;
+  }
+}
+
 QByteArray CTarvexCentrixDlg::TimeText(const QDateTime& time) {
   return time.toString(QStringLiteral("HH:mm:ss")).toLatin1();
 }

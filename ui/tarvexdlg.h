@@ -138,6 +138,7 @@ class CTarvexCentrixDlg : public QDialog {
   QWidget* GetDlgItem(int id) const;
   QMenu* TrayMenu() const { return m_trayMenu; }
   QMenu* SystemMenu() const { return m_systemMenu; }
+  bool IsTimerActive(int timerId) const;
 
   // Members, named as the rest of the system names them.
   QIcon m_hIcon;
