@@ -58,8 +58,8 @@ bool CTarvexCentrixApp::InitInstance() {
     CTarvexCentrixDlg dialog(std::move(context));
     m_database->SetDiagnosticSink(
         [&dialog](const QByteArray& line) { dialog.InsertActivityLine(line); });
-    TerminationSignals signals;
-    QObject::connect(&signals, &TerminationSignals::Terminate, &dialog,
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
                      &CTarvexCentrixDlg::EndWithoutAsking);
     dialog.DoModal();
   }

@@ -17,10 +17,13 @@ class CallDatabase {
   CallDatabase(const CallDatabase&) = delete;
   CallDatabase& operator=(const CallDatabase&) = delete;
 
-  // Receives each formatted connect diagnostic (CP949).
+  // Receives each formatted connect diagnostic (CP949); every one also goes to
+  // standard error as UTF-8.
   void SetDiagnosticSink(DiagnosticSink sink) { m_diagnostics = std::move(sink); }
 
+  // On failure the handles allocated so far stay; DisconnectDB frees them.
   bool ConnectDB();
+  // Safe in any state, also when nothing is allocated.
   void DisconnectDB();
   // Runs the procedure once; after a failed write it reconnects and, when the
   // failure was SQL_ERROR or SQL_INVALID_HANDLE and the reconnect worked,
@@ -31,7 +34,8 @@ class CallDatabase {
   bool IsAllocated() const { return m_henv != SQL_NULL_HENV || m_hdbc != SQL_NULL_HDBC; }
 
  private:
-  SQLRETURN ExecuteCall(const std::string& callText);
+  SQLRETURN ExecuteCall(std::string callText);
+  void ReportConnectDiagnostics();
 
   std::string m_connectionString;
   DiagnosticSink m_diagnostics;
@@ -39,7 +43,8 @@ class CallDatabase {
   SQLHDBC m_hdbc = SQL_NULL_HDBC;
 };
 
-// "{Call cid_CallInWrite(%d,'%s','%s','%s')}" with single quotes in values doubled.
+// "{Call cid_CallInWrite(%d,'%s','%s','%s')}". Single quotes in values are doubled
+// and a value ends at its first NUL byte, so no value can alter the call.
 std::string BuildCallText(int centerId, const QByteArray& caller, const QByteArray& inboundTail,
                           const QByteArray& accountExt);
 

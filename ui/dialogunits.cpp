@@ -1,6 +1,7 @@
 #include "ui/dialogunits.h"
 
 #include <QFontMetrics>
+#include <QStringList>
 #include <algorithm>
 
 DialogUnits::DialogUnits(const QFont& font) {
@@ -16,9 +17,9 @@ QRect DialogUnits::ToPixels(int x, int y, int width, int height) const {
 
 QFont MainDialogFont() {
   QFont font(QStringLiteral("굴림체"));
-  font.setFamilies({QStringLiteral("굴림체"), QStringLiteral("GulimChe"),
-                    QStringLiteral("NanumGothicCoding"), QStringLiteral("NanumGothic"),
-                    QStringLiteral("monospace")});
+  font.setFamilies(QStringList() << QStringLiteral("굴림체") << QStringLiteral("GulimChe")
+                                 << QStringLiteral("NanumGothicCoding")
+                                 << QStringLiteral("NanumGothic") << QStringLiteral("monospace"));
   font.setPointSize(9);
   return font;
 }

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL cluster holding the call database, for the demo and the tests.
+#
+#   pg-cluster.sh start  [DIR]        create the cluster on first use, start it, and print
+#                                     the ODBC connection string for TARVEX_ODBC
+#   pg-cluster.sh stop   [DIR]        stop it; the data and the port stay for the next start
+#   pg-cluster.sh remove [DIR]        stop it and delete DIR
+#   pg-cluster.sh sql    DIR QUERY    run QUERY as the relay's login; fields are separated by
+#                                     0x1F and rows end with 0x1E; texts come back as CP949
+#
+# DIR defaults to $TARVEX_PG_DIR or /tmp/tarvex-pg. The cluster listens on a free
+# loopback port and on a socket in DIR. As root, the server runs as user postgres.
+set -euo pipefail
+
+script_dir=$(cd "$(dirname "$0")" && pwd)
+sql_file="$script_dir/../db/sql/cid_callinwrite_postgres.sql"
+
+# The relay's login, password and database, as in the built-in connection string.
+login=tarvex_cid
+password='TarvexCall!'
+database=TarvexCID
+
+command=${1:-}
+dir=${2:-${TARVEX_PG_DIR:-/tmp/tarvex-pg}}
+
+die() {
+  echo "pg-cluster: $*" >&2
+  exit 1
+}
+
+find_bindir() {
+  local candidate
+  for candidate in $(printf "%s\n" /usr/lib/postgresql/*/bin | sort -V -r); do
+    [ -x "$candidate/initdb" ] && { echo "$candidate"; return; }
+  done
+  candidate=$(command -v initdb 2>/dev/null) || die "initdb not found"
+  dirname "$candidate"
+}
+bindir=$(find_bindir)
+
+# The server refuses to run as root; run its tools as postgres then, from a directory it may read.
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then
+    (cd / && runuser -u postgres -- "$@")
+  else
+    "$@"
+  fi
+}
+
+port_in_use() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+free_port() {
+  local port
+  for port in $(seq 54320 54999); do
+    port_in_use "$port" || { echo "$port"; return; }
+  done
+  die "no free port between 54320 and 54999"
+}
+
+port_of() {
+  sed -n 's/^port = \([0-9]*\)$/\1/p' "$dir/data/postgresql.conf" | tail -n 1
+}
+
+psql_as_login() {
+  PGCLIENTENCODING=UHC as_owner "$bindir/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" \
+    -p "$(port_of)" -U "$login" -d "$database" "$@"
+}
+
+create_cluster() {
+  mkdir -p "$dir"
+  [ "$(id -u)" -eq 0 ] && chown postgres: "$dir"
+  as_owner "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C \
+    --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
+    die "initdb failed, see $dir/initdb.log"
+  cat >>"$dir/data/postgresql.conf" <<EOF
+listen_addresses = '127.0.0.1'
+unix_socket_directories = '$dir'
+fsync = off
+port = $(free_port)
+EOF
+  start_server
+  as_owner "$bindir/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$(port_of)" -U postgres \
+    -d postgres >/dev/null <<EOF
+CREATE ROLE $login LOGIN PASSWORD '$password';
+CREATE DATABASE "$database" OWNER $login ENCODING 'UTF8' TEMPLATE template0;
+EOF
+  psql_as_login -f - <"$sql_file" >/dev/null
+}
+
+start_server() {
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 120 start >/dev/null ||
+    die "the server did not start, see $dir/server.log"
+}
+
+server_running() {
+  as_owner "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1
+}
+
+stop_server() {
+  if [ -d "$dir/data" ] && server_running; then
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w -t 120 stop >/dev/null
+  fi
+}
+
+case "$command" in
+  start)
+    if [ -f "$dir/data/PG_VERSION" ]; then
+      server_running || start_server
+    else
+      create_cluster
+    fi
+    # ConnSettings makes the server take and give CP949, the relay's text encoding.
+    echo "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=$(port_of);UID=$login;PWD=$password;DATABASE=$database;ConnSettings=SET client_encoding TO 'UHC';"
+    ;;
+  stop)
+    stop_server
+    ;;
+  remove)
+    stop_server
+    rm -rf "$dir"
+    ;;
+  sql)
+    [ $# -eq 3 ] || die "usage: $0 sql DIR QUERY"
+    psql_as_login -A -t -F $'\x1f' -R $'\x1e' -c "$3"
+    ;;
+  *)
+    die "usage: $0 start|stop|remove [DIR] | sql DIR QUERY"
+    ;;
+esac

@@ -1,0 +1,95 @@
+#include "support/relayprocess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <csignal>
+
+#include "support/qtwait.h"
+
+namespace {
+
+quint16 AnyFreePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+}  // namespace
+
+bool PortAcceptsConnections(quint16 port) {
+  QTcpSocket socket;
+  socket.connectToHost(QHostAddress::LocalHost, port);
+  const bool connected = socket.waitForConnected(500);
+  socket.abort();
+  return connected;
+}
+
+RelayProcess::RelayProcess(Options options) : m_options(std::move(options)) {
+  if (m_options.logDirectory.isEmpty()) m_options.logDirectory = m_dir.filePath("CIDLog");
+  if (m_options.configHome.isEmpty()) m_options.configHome = m_dir.filePath("config");
+  if (m_options.extPort == 0) m_options.extPort = AnyFreePort();
+  while (m_options.ldkPort == 0 || m_options.ldkPort == m_options.extPort) {
+    m_options.ldkPort = AnyFreePort();
+  }
+  if (m_options.instance.isEmpty()) m_options.instance = "tarvex-test-" + m_dir.path();
+  QObject::connect(&m_process, &QProcess::readyReadStandardError,
+                   [this] { m_stderr += m_process.readAllStandardError(); });
+}
+
+RelayProcess::~RelayProcess() {
+  if (IsRunning()) {
+    Kill();
+    m_process.waitForFinished(5000);
+  }
+}
+
+bool RelayProcess::Start() {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("TARVEX_ODBC", QString::fromStdString(m_options.odbc));
+  environment.insert("TARVEX_LOG_DIR", m_options.logDirectory);
+  environment.insert("TARVEX_EXT_PORT", QString::number(m_options.extPort));
+  environment.insert("TARVEX_LDK_PORT", QString::number(m_options.ldkPort));
+  environment.insert("TARVEX_TEL_PORT", QString::number(m_options.telPort));
+  environment.insert("TARVEX_INSTANCE", m_options.instance);
+  environment.insert("XDG_CONFIG_HOME", m_options.configHome);
+  // psqlODBC keeps a few bytes per connection that LeakSanitizer would report.
+  environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=%1/tests/support/lsan.supp")
+                                         .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
+  m_process.setProcessEnvironment(environment);
+  m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
+  m_process.start();
+  return m_process.waitForStarted(10000);
+}
+
+bool RelayProcess::WaitListening(int timeoutMs) {
+  return WaitUntil(
+             [this] {
+               return !IsRunning() || (PortAcceptsConnections(m_options.extPort) &&
+                                       PortAcceptsConnections(m_options.ldkPort));
+             },
+             timeoutMs) &&
+         IsRunning();
+}
+
+bool RelayProcess::WaitFinished(int timeoutMs) {
+  return WaitUntil([this] { return !IsRunning(); }, timeoutMs);
+}
+
+bool RelayProcess::WaitForOutput(const QString& text, int timeoutMs) {
+  return WaitUntil([&] { return StandardError().contains(text); }, timeoutMs);
+}
+
+void RelayProcess::Signal(int signalNumber) {
+  if (IsRunning()) ::kill(pid_t(m_process.processId()), signalNumber);
+}
+
+void RelayProcess::Kill() { m_process.kill(); }
+
+QString RelayProcess::StandardError() {
+  m_stderr += m_process.readAllStandardError();
+  return QString::fromUtf8(m_stderr);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <string>
+
+// The real Tarvex binary, headless, on temporary ports, directories and
+// settings. Its activity lines come out on standard error.
+class RelayProcess {
+ public:
+  struct Options {
+    std::string odbc;
+    QString instance;
+    QString logDirectory;  // default: a fresh temporary directory
+    QString configHome;    // settings; default: a fresh temporary directory
+    quint16 extPort = 0;   // 0: a free port
+    quint16 ldkPort = 0;
+    quint16 telPort = 1;
+  };
+
+  explicit RelayProcess(Options options);
+  ~RelayProcess();
+
+  bool Start();
+  // Waits until both ports take connections.
+  bool WaitListening(int timeoutMs = 15000);
+  bool WaitFinished(int timeoutMs = 15000);
+  bool IsRunning() const { return m_process.state() != QProcess::NotRunning; }
+  // Waits until standard error holds the UTF-8 text.
+  bool WaitForOutput(const QString& text, int timeoutMs = 10000);
+  // Sends SIGTERM, SIGINT, SIGKILL...
+  void Signal(int signalNumber);
+  void Kill();
+
+  QString StandardError();
+  int ExitCode() const { return m_process.exitCode(); }
+  QProcess::ExitStatus ExitStatus() const { return m_process.exitStatus(); }
+  const Options& options() const { return m_options; }
+
+ private:
+  QTemporaryDir m_dir;
+  Options m_options;
+  QProcess m_process;
+  QByteArray m_stderr;
+};
+
+// True when a TCP connection to the loopback port succeeds.
+bool PortAcceptsConnections(quint16 port);

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "relay/callnotice.h"
+
+namespace {
+
+QByteArray CallerIdBytes(const CallNotice& notice) {
+  return QByteArray(notice.callerId, sizeof(notice.callerId));
+}
+
+TEST(CallNotice, CallerIdIsCutTo11BytesAndZeroFilled) {
+  const struct {
+    const char* name;
+    QByteArray callerId;
+    QByteArray field;
+  } cases[] = {
+      {"typical", "0212345678", QByteArray::fromHex("303231323334353637380000")},
+      {"empty", "", QByteArray(12, '\0')},
+      {"11 bytes", "01012345678", QByteArray("01012345678") + '\0'},
+      {"12 bytes", "010123456789", QByteArray("01012345678") + '\0'},
+      {"long", QByteArray(5000, '9'), QByteArray(11, '9') + '\0'},
+      {"stops at a NUL",
+       QByteArray("012\0"
+                  "999",
+                  7),
+       QByteArray("012") + QByteArray(9, '\0')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CallNotice notice = MakeCallNotice(123, 4567, c.callerId, kCallStateRinging);
+    EXPECT_EQ(CallerIdBytes(notice), c.field);
+    EXPECT_EQ(CallerIdText(notice), c.field.left(c.field.indexOf('\0')));
+  }
+}
+
+TEST(CallNotice, EncodingIsLittleEndianWhateverTheHost) {
+  const CallNotice notice = MakeCallNotice(-2, 0x01020304, "0212345678", kCallStateAnswer);
+  EXPECT_EQ(EncodeCallNotice(notice), QByteArray::fromHex("feffffff"
+                                                          "04030201"
+                                                          "303231323334353637380000"
+                                                          "01000000"));
+  EXPECT_EQ(EncodeCallNotice(MakeCallNotice(0, 0, "", 0)), QByteArray(kCallNoticeSize, '\0'));
+}
+
+TEST(CallNotice, CallerIdTextReadsAtMostTheField) {
+  CallNotice notice;
+  std::memset(notice.callerId, '7', sizeof(notice.callerId));
+  EXPECT_EQ(CallerIdText(notice), QByteArray(12, '7'));
+  EXPECT_EQ(EncodeCallNotice(notice).mid(8, 12), QByteArray(12, '7'));
+}
+
+}  // namespace

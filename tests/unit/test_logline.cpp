@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include "ui/logline.h"
+
+namespace {
+
+TEST(LogLine, SeparatorIs76EqualsSigns) {
+  EXPECT_EQ(LogSeparatorLine(),
+            "============================================================================\r\n");
+}
+
+TEST(LogLine, EntryHasTimeWithoutYearAndTheTextUnchanged) {
+  const QDateTime at(QDate(2026, 12, 6), QTime(9, 5, 7));
+  EXPECT_EQ(FormatLogEntry(at, "Ring"), "12-06 09:05:07:  Ring\r\n");
+  EXPECT_EQ(FormatLogEntry(at, ""), "12-06 09:05:07:  \r\n");
+  const QByteArray raw("STATUS:1|\xb0\xa1\x80\r\n|");
+  EXPECT_EQ(FormatLogEntry(QDateTime(QDate(2027, 1, 31), QTime(23, 59, 59)), raw),
+            "01-31 23:59:59:  " + raw + "\r\n");
+}
+
+TEST(LogLine, StartupAndHourlyFilesHaveDifferentNames) {
+  const QDate day(2026, 12, 6);
+  EXPECT_EQ(StartupLogFileName(QStringLiteral("/var/log/CIDLog"), day),
+            QStringLiteral("/var/log/CIDLog/CID_U_20261206.txt"));
+  EXPECT_EQ(HourlyLogFileName(QStringLiteral("/var/log/CIDLog"), day),
+            QStringLiteral("/var/log/CIDLog/CID_20261206.txt"));
+  EXPECT_EQ(HourlyLogFileName(QStringLiteral("/tmp/x"), QDate(2027, 1, 2)),
+            QStringLiteral("/tmp/x/CID_20270102.txt"));
+}
+
+}  // namespace
