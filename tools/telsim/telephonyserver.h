@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+
+#include "telephony/telprotocol.h"
+#include "tools/telsim/telaccount.h"
+
+class QTcpSocket;
+
+// A telephony server for tests, the demo and load runs: accepts telephony
+// controls, answers their sign-ins from a table of accounts and sends call
+// events for an account on command.
+//
+// Events for an ID go to every open connection whose latest sign-in named
+// that ID, whatever the answer was, so that a test can also feed a control
+// whose sign-in failed.
+class TelephonyServer : public QObject {
+  Q_OBJECT
+ public:
+  explicit TelephonyServer(QObject* parent = nullptr);
+  ~TelephonyServer() override;
+
+  // Port 0 takes a free port; Port() tells which.
+  bool Listen(quint16 port, const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
+  quint16 Port() const;
+  QString ErrorString() const;
+  // Stops listening and closes every connection once its pending data is out.
+  void Close();
+
+  // Replaces an account with the same ID.
+  void AddAccount(const TelAccount& account);
+  QList<TelAccount> Accounts() const;
+  bool IsSignedIn(const QString& accountId) const;
+  QStringList SignedInAccounts() const;
+  int ConnectionCount() const;
+
+  // Each returns how many connections the event went to.
+  int SendRing(const QString& accountId, const QString& caller, const QString& inExten,
+               bool isDial);
+  int SendHangUp(const QString& accountId, const QString& caller, const QString& inExten,
+                 const QString& channelPeer);
+  int SendCallEnd(const QString& accountId);
+  // Any event name and text; a null text goes as a line without text field.
+  int SendRaw(const QString& accountId, const QString& eventName, const QString& text);
+
+  // Hooks for robustness tests: bytes as they are, outside the protocol, and
+  // a close after such bytes (half a line, say).
+  int SendBytes(const QString& accountId, const QByteArray& bytes);
+  int CloseConnections(const QString& accountId, const QByteArray& lastBytes = {});
+
+ signals:
+  // Every sign-in request, kind being "LOGIN" or "LOGINDCS", with the answer sent.
+  void SignInHandled(const QString& kind, const QString& accountId, const QString& password,
+                     const QString& reply);
+  // A connection signed in with STATUS 1 or more, or left that state.
+  void AccountSignedIn(const QString& accountId);
+  void AccountSignedOut(const QString& accountId);
+  void ConnectionCountChanged(int count);
+  void EventSent(const QString& accountId, const QString& eventName, const QString& text,
+                 int connections);
+
+ private:
+  struct Link {
+    TelLineReader reader;
+    // Named by the latest sign-in; empty before one and after a sign-out.
+    QString accountId;
+    bool signedIn = false;
+  };
+
+  void OnNewConnection();
+  void OnReadyRead(QTcpSocket* socket);
+  void OnDisconnected(QTcpSocket* socket);
+  void HandleLine(QTcpSocket* socket, const QByteArray& line);
+  void SignIn(QTcpSocket* socket, const QString& kind, const QString& accountId,
+              const QString& password);
+  void SignOut(QTcpSocket* socket);
+  QString LoginReply(const QString& accountId, const QString& password) const;
+  QList<QTcpSocket*> LinksOf(const QString& accountId) const;
+  int SendToAccount(const QString& accountId, const QByteArray& bytes);
+  // The call an account is in, started by a ring and ended by a call end.
+  QString CallIdOf(const QString& accountId, bool newCall);
+
+  QTcpServer m_server;
+  QHash<QTcpSocket*, Link> m_links;
+  QMap<QString, TelAccount> m_accounts;
+  QHash<QString, QString> m_currentCalls;
+  qint64 m_nStartSecs;
+  quint64 m_nCallSerial = 0;
+  quint32 m_nChannelSerial = 0;
+};
