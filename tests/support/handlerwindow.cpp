@@ -95,6 +95,11 @@ std::vector<QByteArray> ActivityLines(const CTarvexCentrixDlg& window) {
   return lines;
 }
 
+bool HasActivityLine(const CTarvexCentrixDlg& window, const QByteArray& line) {
+  const std::vector<QByteArray> lines = ActivityLines(window);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 std::vector<QByteArray> AccountRow(const CTarvexCentrixDlg& window, int row) {
   std::vector<QByteArray> cells;
   for (int column = 0; column < 6; ++column) {

@@ -64,6 +64,7 @@ QByteArray RecordFailureLine(const QByteArray& caller, const QByteArray& inbound
 
 // The activity list, top first.
 std::vector<QByteArray> ActivityLines(const CTarvexCentrixDlg& window);
+bool HasActivityLine(const CTarvexCentrixDlg& window, const QByteArray& line);
 // Columns 0 to 5 of one row of the accounts list.
 std::vector<QByteArray> AccountRow(const CTarvexCentrixDlg& window, int row);
 

@@ -4,8 +4,11 @@
 
 #include "support/faketelcontrol.h"
 #include "support/handlerwindow.h"
+#include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "telephony/cp949.h"
+#include "telephony/networktelcontrol.h"
+#include "tools/telsim/telephonyserver.h"
 #include "ui/logline.h"
 
 using namespace handlertest;
@@ -79,10 +82,7 @@ class CallEventsTest : public testing::Test {
     return notices;
   }
 
-  bool HasLine(const QByteArray& line) const {
-    const std::vector<QByteArray> lines = ActivityLines(*window);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
+  bool HasLine(const QByteArray& line) const { return HasActivityLine(*window, line); }
 
   // The call-log file after the separator that the start wrote.
   QByteArray CallLog() const { return env.LogFileText().mid(LogSeparatorLine().size()); }
@@ -373,6 +373,40 @@ TEST_F(CallEventsTest, MalformedEventTextsAreHandledSafely) {
   ASSERT_EQ(notices.size(), 2u);
   EXPECT_EQ(CallerBytes(notices[0]), QByteArray(11, '7') + '\0');
   EXPECT_EQ(CallerBytes(notices[1]), QByteArray(12, '\0'));
+}
+
+TEST(SimulatedCallEventsTest, CallFromTelephonyServerWalksThroughAccountRow) {
+  TelephonyServer server;
+  ASSERT_TRUE(server.Listen(0));
+  server.AddAccount({"agent", "pw", "07012345301", 1, {}});
+  WindowEnvironment env;
+  SettingsStore& settings = env.Settings();
+  settings.WriteProfileString(QStringLiteral("UID3"), "agent");
+  settings.WriteProfileString(QStringLiteral("PWD3"), "pw");
+  settings.WriteProfileString(QStringLiteral("SERVERIP3"), "127.0.0.1");
+  settings.WriteProfileInt(QStringLiteral("SENDTYPE"), 1);
+  auto window = env.StartWindow(NetworkTelControlFactory(server.Port()));
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(WaitUntil([&] { return window->m_accounts[2].m_nExtension == 301; }));
+  const auto status = [&] { return window->m_listAccounts.GetItemText(2, 5); };
+
+  server.SendRing("agent", "0212345678", "07012341234", true);  // dialled by the account
+  server.SendRing("agent", "0212345678", "07012341234", false);
+  ASSERT_TRUE(WaitUntil([&] { return status() == "Ring"; }));
+  const QByteArray ring = "09:08:07 Ring: 0212345678 => 07012341234[301]";
+  EXPECT_EQ(window->m_strRecent, ring);
+
+  server.SendHangUp("agent", "0212345678", "07012341234", "trunk");
+  ASSERT_TRUE(WaitUntil([&] { return status() == K("통화"); }));
+  server.SendCallEnd("agent");
+  ASSERT_TRUE(WaitUntil([&] { return status() == K("통화종료"); }));
+  server.SendHangUp("agent", "0319998888", "1234", "4301");  // placed by the account
+  ASSERT_TRUE(WaitUntil([&] { return status() == K("발신통화"); }));
+
+  const QByteArray hangUp = "09:08:07 HangUp: 0212345678 => 07012341234[301]";
+  EXPECT_EQ(ActivityLines(*window).at(0), hangUp);
+  EXPECT_EQ(ActivityLines(*window).at(1), ring);
+  EXPECT_EQ(env.LogFileText(), LogSeparatorLine() + FormatLogEntry(FixedNow(), hangUp));
 }
 
 }  // namespace

@@ -7,8 +7,13 @@
 
 #include "support/faketelcontrol.h"
 #include "support/handlerwindow.h"
+#include "support/qtprint.h"
+#include "support/qtwait.h"
 #include "telephony/cp949.h"
 #include "telephony/dlgsetport.h"
+#include "telephony/networktelcontrol.h"
+#include "tools/telsim/servertexts.h"
+#include "tools/telsim/telephonyserver.h"
 
 using namespace handlertest;
 
@@ -379,6 +384,128 @@ TEST_F(SignInTest, WindowEndSignsOutOnlySignedInControls) {
   }
   EXPECT_EQ(controls.Calls(), expected);
   EXPECT_EQ(Stored(QStringLiteral("UID1")), "kim");
+}
+
+// The same sign-ins against the simulated telephony server through the network control.
+class SimulatedSignInTest : public SignInTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.Listen(0));
+    const quint16 port = server.Port();
+    factory = [port](int controlId) {
+      return std::make_unique<NetworkTelControl>(controlId, port);
+    };
+  }
+
+  void StartSimulated() {
+    window = env.StartWindow(factory);
+    ASSERT_TRUE(window);
+  }
+
+  bool WaitForStatus(int slot, const char* status) {
+    return WaitUntil([&] { return window->m_listAccounts.GetItemText(slot, 5) == K(status); });
+  }
+
+  // The raw text must stand right above its failure line.
+  bool RawTextAboveLine(const QString& raw, const QByteArray& line) const {
+    const std::vector<QByteArray> lines = ActivityLines(*window);
+    const auto at = std::find(lines.begin(), lines.end(), line);
+    return at != lines.end() && at != lines.begin() && *(at - 1) == ToCp949(raw);
+  }
+
+  TelephonyServer server;
+  TelControlFactory factory;
+};
+
+TEST_F(SimulatedSignInTest, StartupSignInsGetTheirResults) {
+  const struct {
+    TelAccount account;
+    const char* status;
+    const char* line;
+    QString raw;  // the text above a failure line
+    const char* column3;
+  } cases[] = {
+      {{"one", "pw", "07012345301", 1, {}}, "로그인 성공", "[0]one - 로그인성공", {}, "301"},
+      {{"two", "pw", "302", 2, {}}, "로그인 성공", "[0]two - 로그인성공", {}, "302"},
+      {{"nf", "", "", 1, {}},
+       "로그인 실패",
+       "[0] nf - 로그인 실패(NotFound)",
+       LoginNotFoundText("nf"),
+       ""},
+      {{"pe", "right", "304", 1, {}},
+       "로그인 실패",
+       "[0] pe - 로그인 실패(PasswdErr)",
+       LoginPasswordErrorText("pe"),
+       ""},
+      {{"zero", "pw", "305", 0, {}},
+       "로그인 실패",
+       "[0] zero - 로그인 실패(기타)",
+       LoginAcceptedText("zero", 0, "305"),
+       "305"},
+      {{"missing", "pw", "", 1, "RESULT:LOGIN|MSG:no status 306,|"},
+       "로그인 실패",
+       "[0] missing - 로그인 실패(기타)",
+       "RESULT:LOGIN|MSG:no status 306,|",
+       "306"},
+      {{"empty", "pw", "", 1, "RESULT:LOGIN|STATUS:|MSG:307,|"},
+       "로그인 실패",
+       "[0] empty - 로그인 실패(기타)",
+       "RESULT:LOGIN|STATUS:|MSG:307,|",
+       "307"},
+  };
+  int slotNumber = 0;
+  for (const auto& c : cases) {
+    if (c.account.id != QLatin1String("nf")) server.AddAccount(c.account);
+    const QByteArray password = c.account.id == QLatin1String("pe") ? "wrong" : "pw";
+    Configure(++slotNumber, ToCp949(c.account.id), password, "127.0.0.1");
+  }
+  StartSimulated();
+
+  for (size_t slot = 0; slot < std::size(cases); ++slot) {
+    const auto& c = cases[slot];
+    SCOPED_TRACE(c.account.id.toStdString());
+    ASSERT_TRUE(WaitForStatus(int(slot), c.status));
+    EXPECT_EQ(window->m_listAccounts.GetItemText(int(slot), 3), c.column3);
+    EXPECT_EQ(window->m_accounts[slot].m_nExtension, QByteArray(c.column3).toInt());
+    if (c.raw.isNull()) {
+      EXPECT_TRUE(HasActivityLine(*window, K(c.line)));
+    } else {
+      EXPECT_TRUE(RawTextAboveLine(c.raw, K(c.line)));
+    }
+  }
+  EXPECT_TRUE(server.IsSignedIn("one") && server.IsSignedIn("two"));
+}
+
+TEST_F(SimulatedSignInTest, DialogSignInSurvivesRestartAndSignOutLeavesServer) {
+  server.AddAccount({"agent", "pw", "07012345309", 1, {}});
+  StartSimulated();
+  env.runSetPortDialog = RunDialogWith([](CDlgSetPort& dialog) {
+    dialog.EditId()->setText(QStringLiteral("agent"));
+    dialog.EditPassword()->setText(QStringLiteral("pw"));
+    EnterAddress(dialog, {"127", "0", "0", "1"});
+    Button(dialog, 1)->click();
+  });
+  window->OnDblClkAccounts(7);
+  ASSERT_TRUE(WaitForStatus(7, "로그인 성공"));
+  EXPECT_EQ(AccountRow(*window, 7), (std::vector<QByteArray>{"8", "agent", "pw", "309",
+                                                             FixedTimeText(), K("로그인 성공")}));
+
+  window.reset();  // the end signs the account out
+  ASSERT_TRUE(WaitUntil([&] { return !server.IsSignedIn("agent"); }));
+  env.RestartSettings();
+  StartSimulated();
+  ASSERT_TRUE(WaitForStatus(7, "로그인 성공"));
+  EXPECT_TRUE(server.IsSignedIn("agent"));
+
+  env.runSetPortDialog = RunDialogWith([](CDlgSetPort& dialog) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &escape);
+  });
+  window->OnDblClkAccounts(7);
+  EXPECT_TRUE(WaitUntil([&] { return !server.IsSignedIn("agent"); }));
+  EXPECT_EQ(AccountRow(*window, 7),
+            (std::vector<QByteArray>{"8", "", "", "", FixedTimeText(), K("로그아웃")}));
+  EXPECT_EQ(Stored(QStringLiteral("UID8")), "");
 }
 
 TEST(SetPortDialogTest, ShowsStoredAddressAsFourFields) {
