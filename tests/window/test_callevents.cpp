@@ -350,7 +350,7 @@ TEST_F(CallEventsTest, CallEndOnlyUpdatesRow) {
 
 TEST_F(CallEventsTest, MalformedEventTextsAreHandledSafely) {
   Start({2, 1, 5});
-  const QString huge = QStringLiteral("CALLERID:") + QString(1 << 20, QLatin1Char('7')) +
+  const QString huge = QStringLiteral("CALLERID:") + QString(1 << 16, QLatin1Char('7')) +
                        QStringLiteral("|INEXTEN:1234|");
   const QString binary =
       QString::fromUtf16(u"CALLERID:\u0000\u0001\u0002\uFFFF4567890|INEXTEN:\u00001|", 32);
