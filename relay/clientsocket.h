@@ -9,24 +9,41 @@
 constexpr int kExtensionClient = 0;
 constexpr int kLdkClient = 1;
 
-// One accepted client connection. Sends never block: data waits in the
-// socket's buffer, and a client whose unsent data passes the bound is reported
-// through Overflowed so that it cannot hold up the relay.
+// One accepted client connection.
+//
+// Received is emitted once per read notification; the receiver reads once
+// with Receive, and while unread data remains another Received follows from
+// the event loop. Closed is emitted from the event loop once the peer has
+// closed (or half-closed) and what it sent has been read, so a close never
+// happens in the middle of a send loop.
+//
+// Sends never block: data waits in the socket's buffer. A client whose
+// unsent data passes kMaxUnsentBytes is marked dropped at once (later sends
+// to it are ignored) and reported through Overflowed from the event loop, so
+// that the relay can remove it without disturbing a send loop in progress.
 class CClientSocket : public QObject {
   Q_OBJECT
  public:
-  static constexpr qint64 kMaxUnsentBytes = 1 << 20;
+  // Far more notices than a client that reads at all ever has waiting.
+  static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
 
+  // Takes ownership of socket, an accepted connection.
   CClientSocket(QTcpSocket* socket, int kind, QObject* parent = nullptr);
   ~CClientSocket() override;
 
+  // The descriptor the platform gave the connection at accept.
   qintptr Handle() const { return m_hSocket; }
   int Kind() const { return m_nKind; }
+  // Dotted IPv4 text of the peer (an IPv4-mapped IPv6 address as plain
+  // IPv4); empty when it cannot be read.
   QByteArray PeerAddress() const;
+  bool IsDropped() const { return m_bDropped; }
 
-  // At most maxBytes of what has arrived.
+  // At most maxBytes of what has arrived; empty when nothing can be read.
   QByteArray Receive(qint64 maxBytes);
   void Send(const QByteArray& bytes);
+  // Hands what the system takes of the unsent data over and closes; no
+  // signal follows.
   void Close();
 
  signals:
@@ -35,17 +52,34 @@ class CClientSocket : public QObject {
   void Overflowed(CClientSocket* client, int kind);
 
  private:
+  void NotifyReceive();
+  void QueueNotifyReceive();
+  void OnPeerClosed();
+
   QTcpSocket* m_socket;
   qintptr m_hSocket;
   int m_nKind;
+  bool m_bNotifyQueued = false;
+  bool m_bPeerClosed = false;
+  bool m_bDropped = false;
+  bool m_bClosed = false;
+};
+
+// A client's socket goes through the event loop when its entry goes, since
+// the removal may run inside one of the socket's own signals.
+struct DeleteClientSocketLater {
+  void operator()(CClientSocket* socket) const { socket->deleteLater(); }
 };
 
 // The record a client table holds for one client.
 struct MEMBER {
   QByteArray szIP;         // dotted IPv4, at most 15 characters
   QByteArray szExtension;  // last registration text, at most 99 bytes
-  std::unique_ptr<CClientSocket> pSocket;
+  std::unique_ptr<CClientSocket, DeleteClientSocketLater> pSocket;
 };
 
 // Keyed by the socket handle the platform gave the connection.
 using ClientTable = std::map<qintptr, std::unique_ptr<MEMBER>>;
+
+// The entry of client in table: the one under its handle that holds it.
+ClientTable::iterator FindClient(ClientTable& table, const CClientSocket* client);

@@ -133,6 +133,8 @@ class CTarvexCentrixDlg : public QDialog {
   void OnSocketAccept2();
   void OnSocketReceive(CClientSocket* client, int kind);
   void OnSocketClose(CClientSocket* client, int kind);
+  // A client over the bound of unsent data: an activity line, then removed as on close.
+  void OnSocketOverflow(CClientSocket* client, int kind);
   void CloseAllClients();
   void BroadcastCallNotice(const CallNotice& notice);
 

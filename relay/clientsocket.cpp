@@ -1,0 +1,79 @@
+#include "relay/clientsocket.h"
+
+#include "relay/ipv4text.h"
+
+CClientSocket::CClientSocket(QTcpSocket* socket, int kind, QObject* parent)
+    : QObject(parent), m_socket(socket), m_hSocket(socket->socketDescriptor()), m_nKind(kind) {
+  m_socket->setParent(this);
+  // A notification already waiting in the event loop will read this data too.
+  connect(m_socket, &QTcpSocket::readyRead, this, [this] {
+    if (!m_bNotifyQueued) NotifyReceive();
+  });
+  // Qt has no half-open sockets: the end of the peer's data ends the client.
+  connect(m_socket, &QTcpSocket::readChannelFinished, this, &CClientSocket::OnPeerClosed);
+  connect(m_socket, &QTcpSocket::disconnected, this, &CClientSocket::OnPeerClosed);
+}
+
+CClientSocket::~CClientSocket() { Close(); }
+
+QByteArray CClientSocket::PeerAddress() const { return DottedIpv4(m_socket->peerAddress()); }
+
+QByteArray CClientSocket::Receive(qint64 maxBytes) { return m_socket->read(maxBytes); }
+
+void CClientSocket::Send(const QByteArray& bytes) {
+  if (m_bDropped || m_bClosed || m_socket->state() != QAbstractSocket::ConnectedState) return;
+  m_socket->write(bytes);
+  if (m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  // Judge by what the system would not take, not by how long ago the event
+  // loop last wrote.
+  m_socket->flush();
+  if (m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  m_bDropped = true;
+  QMetaObject::invokeMethod(
+      this, [this] { emit Overflowed(this, m_nKind); }, Qt::QueuedConnection);
+}
+
+void CClientSocket::Close() {
+  if (m_bClosed) return;
+  m_bClosed = true;
+  m_socket->disconnect(this);
+  m_socket->flush();
+  m_socket->abort();
+}
+
+// One Received per call; leftover data gets another call from the event loop,
+// as the platform would notify again after a partial read.
+void CClientSocket::NotifyReceive() {
+  if (m_bClosed) return;
+  if (m_socket->bytesAvailable() > 0) {
+    emit Received(this, m_nKind);
+    if (m_socket->bytesAvailable() > 0) {
+      QueueNotifyReceive();
+      return;
+    }
+  }
+  if (m_bPeerClosed) emit Closed(this, m_nKind);
+}
+
+void CClientSocket::QueueNotifyReceive() {
+  if (m_bNotifyQueued) return;
+  m_bNotifyQueued = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_bNotifyQueued = false;
+        NotifyReceive();
+      },
+      Qt::QueuedConnection);
+}
+
+// The close is reported after the data before it, and never from inside a send.
+void CClientSocket::OnPeerClosed() {
+  m_bPeerClosed = true;
+  QueueNotifyReceive();
+}
+
+ClientTable::iterator FindClient(ClientTable& table, const CClientSocket* client) {
+  const auto it = table.find(client->Handle());
+  return it != table.end() && it->second->pSocket.get() == client ? it : table.end();
+}
