@@ -2,70 +2,25 @@
 
 #include <gtest/gtest.h>
 #include <QFile>
-#include <QSettings>
-#include <QTcpServer>
 #include <QtEndian>
 
-#include "support/qtwait.h"
+#include "relay/clientprotocol.h"
 #include "telephony/cp949.h"
 #include "ui/logline.h"
 
 namespace handlertest {
 
-namespace {
-
-quint16 FreeTcpPort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
-void UseSettingsDirectory(const QTemporaryDir& directory) {
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                     directory.filePath(QStringLiteral("settings")));
-}
-
-const QByteArray kRegisterAck("\x11\x55\xFE\x00", 4);
-
-}  // namespace
-
-MessageAnswer RecordingPresenter::Show(QWidget*, const QString&, const QByteArray& text,
-                                       MessageButtons buttons, MessageIcon) {
-  shown.push_back(FromCp949(text));
-  return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-}
-
 QDateTime FixedNow() { return QDateTime(QDate(2026, 12, 7), QTime(9, 8, 7)); }
 
 QByteArray FixedTimeText() { return "09:08:07"; }
 
-WindowEnvironment::WindowEnvironment()
-    : logDirectory(directory.filePath(QStringLiteral("CIDLog"))),
-      extPort(FreeTcpPort()),
-      ldkPort(FreeTcpPort()),
-      database("DRIVER={Tarvex Test Missing Driver};") {
-  while (ldkPort == extPort) ldkPort = FreeTcpPort();
-}
-
-SettingsStore& WindowEnvironment::Settings() {
-  if (!m_settings) {
-    UseSettingsDirectory(directory);
-    m_settings = std::make_unique<SettingsStore>(QStringLiteral("MERVO"), QStringLiteral("Tarvex"));
-  }
-  return *m_settings;
+WindowEnvironment::WindowEnvironment() : failingDatabase("DRIVER={Tarvex Test Missing Driver};") {
+  database = &failingDatabase;
+  clock = [] { return FixedNow(); };
 }
 
 std::unique_ptr<CTarvexCentrixDlg> WindowEnvironment::StartWindow(TelControlFactory factory) {
-  MainWindowContext context;
-  context.applicationName = QStringLiteral("Tarvex");
-  context.settings = &Settings();
-  context.presenter = &presenter;
-  context.database = &database;
-  context.telControlFactory = std::move(factory);
-  context.logDirectory = logDirectory;
-  context.extPort = extPort;
-  context.ldkPort = ldkPort;
-  context.clock = [] { return FixedNow(); };
+  MainWindowContext context = Context(std::move(factory));
   // Through a lambda, so that a test may script the dialog after the start.
   context.runSetPortDialog = [this](CDlgSetPort& dialog) {
     if (runSetPortDialog) return runSetPortDialog(dialog);
@@ -76,6 +31,11 @@ std::unique_ptr<CTarvexCentrixDlg> WindowEnvironment::StartWindow(TelControlFact
   if (!window->CreateTelephonyControls()) return nullptr;
   window->OnInitDialog();
   return window;
+}
+
+QByteArray WindowEnvironment::StoredString(const QString& name) {
+  SettingsStore fresh(QStringLiteral("MERVO"), Context().applicationName);
+  return fresh.GetProfileString(name, "<unset>");
 }
 
 QByteArray WindowEnvironment::LogFileText() const {
@@ -109,25 +69,17 @@ std::vector<QByteArray> AccountRow(const CTarvexCentrixDlg& window, int row) {
 }
 
 bool NoticeClient::Register(quint16 port, const QByteArray& text) {
-  m_socket.connectToHost(QHostAddress::LocalHost, port);
-  if (!WaitUntil([this] { return m_socket.state() == QAbstractSocket::ConnectedState; })) {
-    return false;
-  }
-  m_socket.write(text);
-  const bool answered = WaitUntil([this] {
-    m_received += m_socket.readAll();
-    return m_received.size() >= kRegisterAck.size();
-  });
-  if (!answered || !m_received.startsWith(kRegisterAck)) return false;
-  m_received.remove(0, kRegisterAck.size());
-  return true;
+  m_client = std::make_unique<TestClient>(port);
+  const QByteArray ack = RegisterAck();
+  return m_client->IsConnected() && m_client->Send(text) && m_client->WaitForBytes(ack.size()) &&
+         m_client->Received().startsWith(ack);
 }
 
 std::vector<QByteArray> NoticeClient::Records() {
-  m_received += m_socket.readAll();
+  const QByteArray notices = m_client->Received().mid(RegisterAck().size());
   std::vector<QByteArray> records;
-  for (qsizetype at = 0; at + kCallNoticeSize <= m_received.size(); at += kCallNoticeSize) {
-    records.push_back(m_received.mid(at, kCallNoticeSize));
+  for (qsizetype at = 0; at + kCallNoticeSize <= notices.size(); at += kCallNoticeSize) {
+    records.push_back(notices.mid(at, kCallNoticeSize));
   }
   return records;
 }

@@ -3,59 +3,40 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 #include <vector>
 
-#include "app/messagepresenter.h"
-#include "app/settingsstore.h"
 #include "db/calldatabase.h"
 #include "relay/callnotice.h"
+#include "support/testwindow.h"
 #include "ui/tarvexdlg.h"
 
 // Support for the tests of the window's sign-in and call handlers.
 namespace handlertest {
-
-// Answers every message box No or Ok and remembers its text (converted).
-class RecordingPresenter : public MessagePresenter {
- public:
-  MessageAnswer Show(QWidget* parent, const QString& caption, const QByteArray& text,
-                     MessageButtons buttons, MessageIcon icon) override;
-  std::vector<QString> shown;
-};
 
 // The fixed time every window under test reads from its clock.
 QDateTime FixedNow();
 // FixedNow() as the lists show it.
 QByteArray FixedTimeText();
 
-// A window on its own temporary settings store, log directory and ports, with
-// the fixed clock and a call database that can never record (so that each
-// attempted write shows as an activity line).
-class WindowEnvironment {
+// A test environment with the fixed clock, a call database that can never
+// record (so that each attempted write shows as an activity line) and a
+// script for the communication-settings dialog.
+class WindowEnvironment : public TestEnvironment {
  public:
   WindowEnvironment();
 
-  // The store a program run sees; RestartSettings() makes the next call open it anew.
-  SettingsStore& Settings();
-  void RestartSettings() { m_settings.reset(); }
   // A window that has run its start-up steps with controls from factory.
   std::unique_ptr<CTarvexCentrixDlg> StartWindow(TelControlFactory factory);
+  // What a new program run would read for one settings key.
+  QByteArray StoredString(const QString& name);
   // All that the window wrote to the daily log file so far.
   QByteArray LogFileText() const;
 
-  QTemporaryDir directory;
-  QString logDirectory;
-  quint16 extPort;
-  quint16 ldkPort;
-  RecordingPresenter presenter;
-  CallDatabase database;
+  CallDatabase failingDatabase;
+  // Opening the dialog without a script fails the test.
   std::function<int(CDlgSetPort&)> runSetPortDialog;
-
- private:
-  std::unique_ptr<SettingsStore> m_settings;
 };
 
 // The activity line the window shows for a call record that could not be written.
@@ -77,8 +58,7 @@ class NoticeClient {
   std::vector<QByteArray> Records();
 
  private:
-  QTcpSocket m_socket;
-  QByteArray m_received;
+  std::unique_ptr<TestClient> m_client;
 };
 
 // The fields of a 24-byte record.

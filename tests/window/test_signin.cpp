@@ -21,8 +21,6 @@ namespace {
 
 QByteArray K(const char* utf8) { return ToCp949(QString::fromUtf8(utf8)); }
 
-const QByteArray kUnset = "<unset>";
-
 class SignInTest : public testing::Test {
  protected:
   void Configure(int slotNumber, const QByteArray& uid, const QByteArray& pwd,
@@ -39,11 +37,7 @@ class SignInTest : public testing::Test {
     ASSERT_TRUE(window);
   }
 
-  // What a fresh program run would read for one key.
-  static QByteArray Stored(const QString& name) {
-    SettingsStore fresh(QStringLiteral("MERVO"), QStringLiteral("Tarvex"));
-    return fresh.GetProfileString(name, kUnset);
-  }
+  QByteArray Stored(const QString& name) { return env.StoredString(name); }
 
   // Lines added to the activity list since it held `before` lines, top first.
   std::vector<QByteArray> NewLines(size_t before) const {
