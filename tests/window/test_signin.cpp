@@ -552,18 +552,4 @@ TEST(SetPortDialogTest, SignInReadsFieldsAndFormatsAddress) {
   }
 }
 
-TEST(SetPortDialogTest, HasTitleButtonsAndDefault) {
-  CDlgSetPort dialog;
-  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("통신환경 설정"));
-  QPushButton* signIn = Button(dialog, 1);
-  QPushButton* signOut = Button(dialog, 2);
-  ASSERT_TRUE(signIn && signOut);
-  EXPECT_EQ(signIn->text(), QStringLiteral("로그인"));
-  EXPECT_TRUE(signIn->isDefault());
-  EXPECT_EQ(signOut->text(), QStringLiteral("로그아웃"));
-  for (int id : {IDC_IPADDRESS_SERVER, IDC_EDIT_ID, IDC_EDIT_PWD}) {
-    EXPECT_TRUE(dialog.findChild<QWidget*>(QStringLiteral("ctl%1").arg(id))) << id;
-  }
-}
-
 }  // namespace
