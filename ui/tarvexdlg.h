@@ -26,6 +26,7 @@
 #include "ui/trayicon.h"
 
 class CallDatabase;
+class CDlgSetPort;
 class MessagePresenter;
 class SettingsStore;
 
@@ -41,6 +42,9 @@ struct MainWindowContext {
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
   std::function<QDateTime()> clock;
+  // Runs the communication-settings dialog and returns its result; empty runs
+  // it modally. Tests script the dialog through it.
+  std::function<int(CDlgSetPort&)> runSetPortDialog;
 };
 
 // Control ids of the window.

@@ -1,0 +1,154 @@
+// Signing the accounts in and out: at start-up, through the communication
+// settings dialog, on the login result and when the window closes.
+#include "app/settingsstore.h"
+#include "telephony/accountrow.h"
+#include "telephony/cp949.h"
+#include "telephony/dlgsetport.h"
+#include "telephony/eventtext.h"
+#include "ui/tarvexdlg.h"
+
+namespace {
+
+enum ServerType { kServerCentrix = 0, kServerDcs = 1, kServerIms = 2, kServerImsDcs = 3 };
+
+// The extension number is the tail of the login result's message.
+constexpr qsizetype kExtensionDigits = 3;
+
+// A control that was never created does nothing and yields FALSE.
+bool IsSignedIn(CTelBaseOpenApi* control) { return control && control->IsLoggedIn(); }
+
+void SignOut(CTelBaseOpenApi* control) {
+  if (control) control->Logout();
+}
+
+void WriteAccountSettings(SettingsStore& settings, int slotNumber, const AccountSlot& account) {
+  settings.WriteProfileString(QStringLiteral("UID%1").arg(slotNumber), account.m_strUID);
+  settings.WriteProfileString(QStringLiteral("PWD%1").arg(slotNumber), account.m_strPWD);
+  settings.WriteProfileString(QStringLiteral("ServerIP%1").arg(slotNumber), account.m_strServerIP);
+}
+
+QByteArray FailureReason(qint32 code) {
+  switch (code) {
+    case -1:
+      return "NotFound";
+    case -2:
+      return "PasswdErr";
+    default:
+      return ToCp949(QStringLiteral("기타"));
+  }
+}
+
+}  // namespace
+
+// IMS and IMS_DCS go to the controls of the second kind, which are never
+// created, so their requests always count as refused.
+bool CTarvexCentrixDlg::SendSignIn(int slot, bool fromDialog) {
+  const AccountSlot& account = m_accounts[size_t(slot)];
+  CTelBaseOpenApi* control = m_telControls[size_t(slot)].get();
+  CTasbaseopenapictrl1& second = m_telControls2[size_t(slot)];
+  switch (m_nServerType) {
+    case kServerCentrix:
+      return control && control->Login(account.m_strUID, account.m_strPWD, account.m_strServerIP);
+    case kServerDcs:
+      return control &&
+             control->LoginDCS(account.m_strUID, account.m_strPWD, account.m_strServerIP);
+    case kServerIms:
+      return second.Login(account.m_strUID, account.m_strPWD, account.m_strServerIP);
+    case kServerImsDcs:
+      return fromDialog
+                 ? second.Login(account.m_strUID, account.m_strPWD, account.m_strServerIP)
+                 : second.LoginDCS(account.m_strUID, account.m_strPWD, account.m_strServerIP);
+    default:  // an edited settings store: no server to address
+      return false;
+  }
+}
+
+void CTarvexCentrixDlg::AutoLogin() {
+  for (int n = 0; n < kTelControlCount; ++n) {
+    const AccountSlot& account = m_accounts[size_t(n)];
+    const int row = m_listAccounts.InsertItem(n, QByteArray::number(n + 1));
+    m_listAccounts.SetItemText(row, kColumnId, account.m_strUID);
+    m_listAccounts.SetItemText(row, kColumnPassword, account.m_strPWD);
+    if (account.m_strUID.isEmpty() || account.m_strPWD.isEmpty()) continue;
+
+    if (m_nServerType == kServerIms) {
+      if (m_telControls2[size_t(n)].IsLoggedIn()) m_telControls2[size_t(n)].Logout();
+    } else if (IsSignedIn(m_telControls[size_t(n)].get())) {
+      m_telControls[size_t(n)]->Logout();
+    }
+    const bool sent = SendSignIn(n, false);
+    m_listAccounts.SetItemText(row, kColumnTime, TimeText(Now()));
+    if (!sent)
+      m_listAccounts.SetItemText(row, kColumnStatus, ToCp949(QStringLiteral("로그인 실패")));
+  }
+}
+
+void CTarvexCentrixDlg::OnDblClkAccounts(int item) {
+  if (item < 0 || item >= kTelControlCount) return;
+  AccountSlot& account = m_accounts[size_t(item)];
+  CDlgSetPort dialog(this);
+  dialog.m_nSlot = item + 1;
+  dialog.m_strID = account.m_strUID;
+  dialog.m_strPWD = account.m_strPWD;
+  dialog.m_strIP = account.m_strServerIP;
+  const int result =
+      m_context.runSetPortDialog ? m_context.runSetPortDialog(dialog) : dialog.DoModal();
+
+  if (result == kSetPortSignIn) {
+    account.m_strUID = dialog.m_strID;
+    account.m_strPWD = dialog.m_strPWD;
+    account.m_strServerIP = dialog.m_strIP;
+    // Stored before sending, so a refused request still comes back at the next start.
+    WriteAccountSettings(*m_context.settings, dialog.m_nSlot, account);
+    if (!SendSignIn(item, true)) {
+      m_listAccounts.SetItemText(item, kColumnTime, TimeText(Now()));
+      m_listAccounts.SetItemText(item, kColumnStatus, ToCp949(QStringLiteral("로그인 에러")));
+    }
+  } else if (result == kSetPortSignOut) {
+    account = AccountSlot{};
+    WriteAccountSettings(*m_context.settings, dialog.m_nSlot, account);
+    if (m_nServerType == kServerIms) {
+      m_telControls2[size_t(item)].Logout();
+    } else {
+      SignOut(m_telControls[size_t(item)].get());
+    }
+    m_listAccounts.SetItemText(item, kColumnId, {});
+    m_listAccounts.SetItemText(item, kColumnPassword, {});
+    m_listAccounts.SetItemText(item, kColumnExtension, {});
+    m_listAccounts.SetItemText(item, kColumnTime, TimeText(Now()));
+    m_listAccounts.SetItemText(item, kColumnStatus, ToCp949(QStringLiteral("로그아웃")));
+  }
+}
+
+void CTarvexCentrixDlg::OnLoginResult(int controlId, const QString& text) {
+  const int slot = SlotOfControl(controlId);
+  if (slot < 0) return;
+  AccountSlot& account = m_accounts[size_t(slot)];
+  const QByteArray event = ToCp949(text);
+  const QByteArray status = GetEventField(event, "STATUS", 1, '|');
+  m_listAccounts.SetItemText(slot, kColumnId, account.m_strUID);
+  m_listAccounts.SetItemText(slot, kColumnPassword, account.m_strPWD);
+  m_listAccounts.SetItemText(slot, kColumnTime, TimeText(Now()));
+
+  const qint32 code = ParseLooseInt(status);
+  if (code >= 1) {
+    m_listAccounts.SetItemText(slot, kColumnStatus, ToCp949(QStringLiteral("로그인 성공")));
+    InsertActivityLine("[0]" + account.m_strUID + ToCp949(QStringLiteral(" - 로그인성공")));
+  } else {
+    m_listAccounts.SetItemText(slot, kColumnStatus, ToCp949(QStringLiteral("로그인 실패")));
+    InsertActivityLine("[0] " + account.m_strUID + ToCp949(QStringLiteral(" - 로그인 실패(")) +
+                       FailureReason(code) + ")");
+    InsertActivityLine(event);  // the raw text shows above its failure line
+  }
+
+  // Taken whatever the outcome: a failed result without a message clears the extension.
+  const QByteArray extension = LastBytes(GetEventField(event, "MSG", 1, ','), kExtensionDigits);
+  account.m_nExtension = ParseLooseInt(extension);
+  m_listAccounts.SetItemText(slot, kColumnExtension, extension);
+}
+
+void CTarvexCentrixDlg::LogoutAll() {
+  for (const auto& control : m_telControls) {
+    if (IsSignedIn(control.get())) control->Logout();
+  }
+}
