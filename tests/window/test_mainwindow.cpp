@@ -6,7 +6,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QSignalSpy>
 
 #include "support/testwindow.h"
 #include "telephony/cp949.h"
@@ -144,16 +143,17 @@ TEST(MainWindow, ExitQuestionGuardsEveryWayOut) {
       TestEnvironment environment;
       auto window = StartWindow(environment);
       window->show();
-      QSignalSpy finished(window.get(), &QDialog::finished);
+      int finished = 0;
+      QObject::connect(window.get(), &QDialog::finished, [&finished] { ++finished; });
       environment.presenter.answers = {answer};
       leave(*window);
       ASSERT_EQ(environment.presenter.shown.size(), 1u);
       const auto& question = environment.presenter.shown.front();
       EXPECT_EQ(FromCp949(question.text), QStringLiteral("프로그램을 종료 하시겠습니까"));
-      EXPECT_EQ(question.caption, QStringLiteral("Tarvex"));
+      EXPECT_EQ(question.caption, environment.Context().applicationName);
       EXPECT_EQ(question.buttons, MessageButtons::YesNo);
       EXPECT_EQ(question.icon, MessageIcon::Question);
-      EXPECT_EQ(finished.count(), answer == MessageAnswer::Yes ? 1 : 0);
+      EXPECT_EQ(finished, answer == MessageAnswer::Yes ? 1 : 0);
       EXPECT_TRUE(window->m_serverSocket2.isListening());
     }
   }
@@ -163,11 +163,12 @@ TEST(MainWindow, EnterWithACentreCodeThatIsNoIntegerStaysOpen) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
   window->show();
-  QSignalSpy finished(window.get(), &QDialog::finished);
+  int finished = 0;
+  QObject::connect(window.get(), &QDialog::finished, [&finished] { ++finished; });
   static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->setText("12a");
   environment.presenter.answers = {MessageAnswer::Yes};
   window->OnOK();
-  EXPECT_EQ(finished.count(), 0);
+  EXPECT_EQ(finished, 0);
   ASSERT_EQ(environment.presenter.shown.size(), 2u);
   EXPECT_EQ(environment.presenter.shown[1].text, QByteArray("Enter an integer."));
 }
@@ -286,7 +287,7 @@ TEST(Settings, NamesMatchWithoutRegardToCase) {
 TEST(Settings, ValuesThatAreNoNumberReadAsTheDefault) {
   TestEnvironment environment;
   SettingsStore& store = environment.Settings();
-  for (const QByteArray stored : {QByteArray("abc"), QByteArray("4294967296"), QByteArray("")}) {
+  for (const QByteArray& stored : {QByteArray("abc"), QByteArray("4294967296"), QByteArray("")}) {
     store.WriteProfileString("SENDTYPE", stored);
     EXPECT_EQ(store.GetProfileInt("SENDTYPE", 42), 42) << stored.constData();
   }
