@@ -50,7 +50,7 @@ mkdir -p "$demo/config/MERVO"
 prefixed() {
   local tag=$1
   shift
-  "$@" 2>&1 | sed -u "s/^/[$tag] /" &
+  "$@" > >(sed -u "s/^/[$tag] /") 2>&1 &
   pids+=($!)
 }
 
@@ -63,6 +63,8 @@ sleep 1
 
 echo "== starting the relay (ports $ext_port and $ldk_port)"
 [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=$demo/runtime
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 TARVEX_ODBC=$odbc TARVEX_LOG_DIR=$demo/CIDLog TARVEX_TEL_PORT=$tel_port \
   TARVEX_EXT_PORT=$ext_port TARVEX_LDK_PORT=$ldk_port TARVEX_INSTANCE="tarvex-demo-$$" \
   XDG_CONFIG_HOME=$demo/config prefixed relay "$bin/Tarvex"
@@ -76,7 +78,7 @@ prefixed "ext 301,302" "$bin/extclient" --port "$ext_port" --register "301,302"
 prefixed "ldk505" "$bin/ldkclient" --port "$ldk_port"
 
 # The simulator quits at the end of its script.
-while kill -0 "$telsim_pid" 2>/dev/null && pgrep -f "$bin/telsim" >/dev/null; do sleep 0.5; done
+while kill -0 "$telsim_pid" 2>/dev/null; do sleep 0.5; done
 sleep 1
 
 echo "== rows in the call database"

@@ -13,3 +13,6 @@ QByteArray FormatLogEntry(const QDateTime& now, const QByteArray& text);
 QString StartupLogFileName(const QString& directory, const QDate& date);
 // directory/CID_yyyyMMdd.txt, the file opened by the hourly check.
 QString HourlyLogFileName(const QString& directory, const QDate& date);
+// An activity line as one UTF-8 line for the service journal: line ends at
+// its end dropped, other control bytes shown as \xHH.
+QByteArray JournalLine(const QByteArray& activityLine);

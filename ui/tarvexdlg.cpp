@@ -16,6 +16,7 @@
 #include "telephony/cp949.h"
 #include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
+#include "ui/logline.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(MainWindowContext context, QWidget* parent)
   setFixedSize(DialogUnits(font()).ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
   if (IsHeadless()) {
     m_listLog.SetMirror([](const QByteArray& line) {
-      std::fprintf(stderr, "%s\n", FromCp949(line).toUtf8().constData());
+      std::fprintf(stderr, "%s\n", JournalLine(line).constData());
       std::fflush(stderr);
     });
   }

@@ -29,3 +29,27 @@ TEST(LogLine, StartupAndHourlyFilesHaveDifferentNames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LogLine, JournalLineIsOneReadableUtf8Line) {
+  const struct {
+    QByteArray activity;
+    QByteArray journal;
+  } cases[] = {
+      {"09:05:07 Ring: 0101 => 5301[301]", "09:05:07 Ring: 0101 => 5301[301]"},
+      {"\x07"
+       "301 : 01012345678\n",
+       "\\x07301 : 01012345678"},
+      {"\x06\x06"
+       "301 : 0101 ->  301\r\n",
+       "\\x06\\x06301 : 0101 ->  301"},
+      {"a\nb\tc", "a\\x0ab\tc"},
+      {"\xb7\xce\xb1\xd7\xc0\xce", "로그인"},
+      {"", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(JournalLine(c.activity), c.journal) << c.activity.toHex().constData();
+}
+
+}  // namespace
