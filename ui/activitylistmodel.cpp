@@ -49,7 +49,11 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Count()) {
     return QVariant();
   }
-  return FromCp949(m_lines.at(index.row()));
+  // A list box shows one line per entry: control bytes (the LDK505 lines'
+  // BEL, ACK and line feed) do not show.
+  QString text = FromCp949(m_lines.at(index.row()));
+  text.removeIf([](QChar c) { return c.unicode() < 0x20; });
+  return text;
 }
 
 void ActivityListModel::InsertAt(int row, const QByteArray& line) {

@@ -84,6 +84,7 @@ QTableView* MakeReportView(QWidget* parent, ReportListModel* model) {
   view->setSelectionMode(QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->verticalHeader()->hide();
+  view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
   view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   view->horizontalHeader()->setHighlightSections(false);
   return view;
