@@ -14,6 +14,9 @@ void CTarvexCentrixDlg::OnSocketClose(CClientSocket* client, int kind) {
     }
   }
   client->Close();
+  // The close may be reported from inside the client's own notification:
+  // its object goes once that has returned.
+  it->second->pSocket.release()->deleteLater();
   table.erase(it);
 }
 
