@@ -198,6 +198,22 @@ TEST(MainWindow, MinimisingHidesAndTheOpenCommandShowsAgain) {
   EXPECT_EQ(window->size(), size);
 }
 
+TEST(MainWindow, IconClicksShowTheMenuOrTheWindow) {
+  TestEnvironment environment;
+  auto window = StartWindow(environment);
+  window->hide();
+  window->OnTrayNotify(QSystemTrayIcon::Trigger);  // a single left click
+  EXPECT_FALSE(window->isVisible());
+  window->OnTrayNotify(QSystemTrayIcon::Context);  // the right button
+  EXPECT_TRUE(window->TrayMenu()->isVisible());
+  EXPECT_FALSE(window->isVisible());
+  window->TrayMenu()->hide();
+  window->OnTrayNotify(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(window->isVisible());
+  window->OnCommand(ID_OPEN_SERVER);  // already visible: nothing changes
+  EXPECT_TRUE(window->isVisible());
+}
+
 TEST(MainWindow, StartsHeadlessWithLogFileAndTimersButNoIcon) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
