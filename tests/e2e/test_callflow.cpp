@@ -21,6 +21,7 @@
 #include "telephony/cp949.h"
 #include "tools/telsim/servertexts.h"
 #include "tools/telsim/telephonyserver.h"
+#include "ui/logline.h"
 
 namespace {
 
@@ -284,7 +285,8 @@ class CallFlowTest : public testing::Test {
         const QByteArray ringLine = LdkRingLine(*outcome.notice);
         const QByteArray noticeLine = LdkNoticeLine(*outcome.notice);
         ldkBytes += ringLine + noticeLine;
-        activity << FromCp949(ringLine.chopped(1)) << FromCp949(noticeLine.chopped(1));
+        activity << QString::fromUtf8(JournalLine(ringLine))
+                 << QString::fromUtf8(JournalLine(noticeLine));
       }
       if (!outcome.logText.isEmpty()) log += "MM-dd hh:mm:ss:  " + outcome.logText + "\r\n";
       if (outcome.row) rows.append(*outcome.row);
