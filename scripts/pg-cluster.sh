@@ -4,6 +4,8 @@
 #   pg-cluster.sh start  [DIR]        create the cluster on first use, start it, and print
 #                                     the ODBC connection string for TARVEX_ODBC
 #   pg-cluster.sh stop   [DIR]        stop it; the data and the port stay for the next start
+#   pg-cluster.sh kill   [DIR]        stop it at once, as a crash would (no checkpoint,
+#                                     connections cut); a later start recovers it
 #   pg-cluster.sh remove [DIR]        stop it and delete DIR
 #   pg-cluster.sh sql    DIR QUERY    run QUERY as the relay's login; fields are separated by
 #                                     0x1F and rows end with 0x1E; texts come back as CP949
@@ -53,7 +55,7 @@ port_in_use() {
 
 free_port() {
   local port
-  for port in $(seq 54320 54999); do
+  for port in $(seq "${1:-54320}" 54999); do
     port_in_use "$port" || { echo "$port"; return; }
   done
   die "no free port between 54320 and 54999"
@@ -78,9 +80,17 @@ create_cluster() {
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$dir'
 fsync = off
-port = $(free_port)
 EOF
-  start_server
+  # A port that takes no connection may still be bound by another program (or
+  # by another cluster starting at the same moment): then the next one is tried.
+  local port=54319 attempt
+  for attempt in 1 2 3 4 5; do
+    port=$(free_port $((port + 1)))
+    echo "port = $port" >>"$dir/data/postgresql.conf"
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 120 start >/dev/null && break
+    grep -q "could not bind" "$dir/server.log" && [ "$attempt" -lt 5 ] ||
+      die "the server did not start, see $dir/server.log"
+  done
   as_owner "$bindir/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$(port_of)" -U postgres \
     -d postgres >/dev/null <<EOF
 CREATE ROLE $login LOGIN PASSWORD '$password';
@@ -100,7 +110,7 @@ server_running() {
 
 stop_server() {
   if [ -d "$dir/data" ] && server_running; then
-    as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w -t 120 stop >/dev/null
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -m "${1:-fast}" -w -t 120 stop >/dev/null
   fi
 }
 
@@ -117,6 +127,9 @@ case "$command" in
   stop)
     stop_server
     ;;
+  kill)
+    stop_server immediate
+    ;;
   remove)
     stop_server
     rm -rf "$dir"
@@ -126,6 +139,6 @@ case "$command" in
     psql_as_login -A -t -F $'\x1f' -R $'\x1e' -c "$3"
     ;;
   *)
-    die "usage: $0 start|stop|remove [DIR] | sql DIR QUERY"
+    die "usage: $0 start|stop|kill|remove [DIR] | sql DIR QUERY"
     ;;
 esac

@@ -32,6 +32,10 @@ bool PostgresCluster::Stop() {
   return RunScript({QStringLiteral("stop"), m_dir.path()}).has_value();
 }
 
+bool PostgresCluster::Kill() {
+  return RunScript({QStringLiteral("kill"), m_dir.path()}).has_value();
+}
+
 std::optional<QList<CallRow>> PostgresCluster::Calls() {
   const std::optional<QByteArray> output =
       RunScript({QStringLiteral("sql"), m_dir.path(),

@@ -31,6 +31,8 @@ class PostgresCluster {
   // starts reuse its data and port. False with LastError() on failure.
   bool Start();
   bool Stop();
+  // Stops the server at once, as a crash would; Start() recovers it.
+  bool Kill();
 
   // ODBC connection string through "PostgreSQL ANSI" with CP949 as client encoding.
   // Empty before the first successful Start().

@@ -28,6 +28,7 @@ class RelayProcess {
   bool WaitListening(int timeoutMs = 15000);
   bool WaitFinished(int timeoutMs = 15000);
   bool IsRunning() const { return m_process.state() != QProcess::NotRunning; }
+  qint64 ProcessId() const { return m_process.processId(); }
   // Waits until standard error holds the UTF-8 text.
   bool WaitForOutput(const QString& text, int timeoutMs = 10000);
   // Sends SIGTERM, SIGINT, SIGKILL...

@@ -1,0 +1,211 @@
+// The relay's client side on the real window: each input is up to three
+// clients of either kind that send pieces of any bytes, then a call notice
+// to all of them, then their closes. Every registration text keeps one row,
+// no longer than a filed text, owned by an open extension client; an LDK505
+// client gets its greeting and its two lines and nothing else; a client that
+// closed leaves nothing behind.
+#include <arpa/inet.h>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSet>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/messagepresenter.h"
+#include "app/settingsstore.h"
+#include "relay/clientprotocol.h"
+#include "support/fuzzapp.h"
+#include "support/fuzzcheck.h"
+#include "telephony/cp949.h"
+#include "ui/tarvexdlg.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+constexpr int kMaxClients = 3;
+constexpr int kMaxPieces = 16;
+
+class SilentPresenter : public MessagePresenter {
+ public:
+  MessageAnswer Show(QWidget*, const QString&, const QByteArray&, MessageButtons buttons,
+                     MessageIcon) override {
+    return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+  }
+};
+
+class IdleTelControl : public CTelBaseOpenApi {
+ public:
+  using CTelBaseOpenApi::CTelBaseOpenApi;
+  bool IsLoggedIn() override { return false; }
+  void Logout() override {}
+  bool LoginDCS(const QByteArray&, const QByteArray&, const QByteArray&) override { return true; }
+  bool Login(const QByteArray&, const QByteArray&, const QByteArray&) override { return true; }
+};
+
+// The window with its settings, log directory and free ports, for the whole run.
+struct Relay {
+  QTemporaryDir directory;
+  std::unique_ptr<SettingsStore> settings;
+  SilentPresenter presenter;
+  std::unique_ptr<CTarvexCentrixDlg> window;
+};
+Relay* relay = nullptr;
+
+// A plain POSIX client on loopback; connecting completes through the backlog.
+class RawClient {
+ public:
+  RawClient(quint16 port, bool ldk) : ldk(ldk), m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    FUZZ_CHECK(m_fd >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    FUZZ_CHECK(::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0);
+  }
+  ~RawClient() { Close(); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  void Send(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n =
+          ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += size_t(n);
+      } else {
+        FUZZ_CHECK(errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        QCoreApplication::processEvents();
+      }
+    }
+  }
+
+  const QByteArray& Received() {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(m_fd, buffer, sizeof(buffer), MSG_DONTWAIT)) > 0)
+      m_received.append(buffer, n);
+    return m_received;
+  }
+
+  void Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+  }
+
+  const bool ldk;
+
+ private:
+  int m_fd;
+  QByteArray m_received;
+};
+
+void CheckClientTables(const CTarvexCentrixDlg& window) {
+  QSet<QByteArray> texts;
+  for (int row = 0; row < window.m_listClients.GetItemCount(); ++row) {
+    const QByteArray text = window.m_listClients.GetItemText(row, 0);
+    FUZZ_CHECK(!text.isEmpty() && text.size() <= kMaxRegistrationBytes);
+    // The number that made it a registration may lie past the cut, so only the NUL is sure.
+    FUZZ_CHECK(!text.contains('\0'));
+    FUZZ_CHECK(!texts.contains(text));
+    texts.insert(text);
+    const auto owner = window.m_clients.find(LeadingInt(window.m_listClients.GetItemText(row, 2)));
+    FUZZ_CHECK(owner != window.m_clients.end());
+    FUZZ_CHECK(window.m_listClients.GetItemText(row, 1) == owner->second->szIP);
+  }
+  for (const auto& [handle, member] : window.m_clients) {
+    FUZZ_CHECK(member->szExtension.size() <= kMaxRegistrationBytes);
+  }
+  for (const auto& [handle, member] : window.m_clients2) FUZZ_CHECK(member->szExtension.isEmpty());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  StartFuzzApplication(argc, argv);
+  relay = new Relay;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     relay->directory.filePath(QStringLiteral("settings")));
+  relay->settings =
+      std::make_unique<SettingsStore>(QStringLiteral("MERVO"), QStringLiteral("TarvexFuzz"));
+  MainWindowContext context;
+  context.applicationName = QStringLiteral("TarvexFuzz");
+  context.settings = relay->settings.get();
+  context.presenter = &relay->presenter;
+  context.telControlFactory = [](int controlId) {
+    return std::make_unique<IdleTelControl>(controlId);
+  };
+  context.logDirectory = relay->directory.filePath(QStringLiteral("CIDLog"));
+  context.extPort = 0;  // any free port
+  context.ldkPort = 0;
+  context.clock = [] { return QDateTime::currentDateTime(); };
+  relay->window = std::make_unique<CTarvexCentrixDlg>(std::move(context));
+  FUZZ_CHECK(relay->window->CreateTelephonyControls());
+  relay->window->OnInitDialog();
+  // Headless, activity lines also go to standard error; keep their conversion, not the noise.
+  relay->window->m_listLog.SetMirror(
+      [](const QByteArray& line) { (void)FromCp949(line).toUtf8(); });
+  FUZZ_CHECK(relay->window->m_serverSocket.isListening());
+  FUZZ_CHECK(relay->window->m_serverSocket2.isListening());
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CTarvexCentrixDlg& window = *relay->window;
+  FuzzedDataProvider input(data, size);
+  window.m_nLogType = input.ConsumeBool() ? 1 : 0;
+  window.m_nSendType = input.ConsumeIntegralInRange<int>(0, 2);
+  const qint32 accountExt = input.ConsumeIntegralInRange<qint32>(-1, 400);
+  const qint32 inExten = input.ConsumeIntegral<qint32>();
+  const qint32 state = input.ConsumeIntegralInRange<qint32>(kCallStateRinging, kCallStateAnswer);
+  const std::string caller = input.ConsumeRandomLengthString(14);
+  const int clientCount = input.ConsumeIntegralInRange<int>(1, kMaxClients);
+
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < clientCount; ++i) {
+    const bool ldk = input.ConsumeIntegralInRange<int>(0, 3) == 0;
+    clients.push_back(std::make_unique<RawClient>(
+        ldk ? window.m_serverSocket2.serverPort() : window.m_serverSocket.serverPort(), ldk));
+  }
+  for (int piece = 0; piece < kMaxPieces && input.remaining_bytes() > 0; ++piece) {
+    RawClient& client = *clients[input.ConsumeIntegralInRange<size_t>(0, clients.size() - 1)];
+    client.Send(input.ConsumeRandomLengthString(2 * kMaxReceiveBytes));
+    QCoreApplication::processEvents();
+  }
+  FUZZ_CHECK(PumpUntil(
+      [&] { return window.m_clients.size() + window.m_clients2.size() == clients.size(); },
+      kWaitMs));
+  QCoreApplication::processEvents();
+  CheckClientTables(window);
+
+  const CallNotice notice = MakeCallNotice(
+      accountExt, inExten, QByteArray(caller.data(), qsizetype(caller.size())), state);
+  window.BroadcastCallNotice(notice);
+  const QByteArray ldkExpected =
+      GreetingText() + (accountExt != 0 ? LdkRingLine(notice) + LdkNoticeLine(notice) : "");
+  for (const auto& client : clients) {
+    if (!client->ldk) continue;
+    FUZZ_CHECK(PumpUntil([&] { return client->Received().size() >= ldkExpected.size(); }, kWaitMs));
+    QCoreApplication::processEvents();
+    FUZZ_CHECK(client->Received() == ldkExpected);
+  }
+  CheckClientTables(window);
+
+  for (const auto& client : clients) client->Close();
+  FUZZ_CHECK(PumpUntil(
+      [&] {
+        return window.m_clients.empty() && window.m_clients2.empty() &&
+               window.m_listClients.GetItemCount() == 0;
+      },
+      kWaitMs));
+  window.TrimActivityList();
+  return 0;
+}
