@@ -22,7 +22,7 @@ struct BenchOptions {
   SessionConfig session;
   QList<int> clientCounts;
   int ldkClients = 10;
-  double phaseSeconds = 8;
+  double phaseSeconds = 10;
   int window = 256;
   // Rings per second of the latency phase, lowered to half the relay's full
   // rate when the relay cannot take twice as many.
@@ -83,8 +83,8 @@ std::optional<PhaseResult> Phase(BenchSession& session, const PhasePlan& plan,
   return result;
 }
 
-// Full rate first, then latency at latencyRate rings per second (0: a share
-// of the full rate just measured).
+// Full rate first, then latency at latencyRate rings per second (0: the
+// configured rate, or half the full rate just measured when that is lower).
 std::optional<LoadFigures> MeasureLoad(const BenchOptions& options, bool reference, int extClients,
                                        double latencyRate) {
   const QString name = QStringLiteral("%1, %2 extension clients")
@@ -180,10 +180,10 @@ QString Ratio(double relay, double reference) {
   return reference > 0 ? Number(relay / reference, 2) : QStringLiteral("-");
 }
 
-QString Median(std::vector<double> values) {
-  if (values.empty()) return QStringLiteral("-");
+double MedianOf(std::vector<double> values) {
+  if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  return Number(values[values.size() / 2], 0);
+  return values[values.size() / 2];
 }
 
 class Report {
@@ -305,15 +305,12 @@ void ReportStartup(Report& report, const Results& results) {
   report.Line();
   report.Row({"Figure", "Relay", "Reference", "Relay / reference"});
   report.Row({"---", "---:", "---:", "---:"});
-  const auto median = [](std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-  };
   const auto slowest = [](const std::vector<double>& values) {
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
   };
-  report.Row({QStringLiteral("median of %1 starts (ms)").arg(relay.size()), Median(relay),
-              Median(reference), Ratio(median(relay), median(reference))});
+  report.Row({QStringLiteral("median of %1 starts (ms)").arg(relay.size()),
+              Number(MedianOf(relay), 0), Number(MedianOf(reference), 0),
+              Ratio(MedianOf(relay), MedianOf(reference))});
   report.Row({"slowest start (ms)", Number(slowest(relay), 0), Number(slowest(reference), 0),
               Ratio(slowest(relay), slowest(reference))});
   report.Line();
@@ -366,7 +363,7 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   const QCommandLineOption clients("clients", "Extension client counts.", "list", "1,100,1000");
   const QCommandLineOption ldk("ldk", "LDK505 clients.", "n", "10");
   const QCommandLineOption accounts("accounts", "Telephony accounts (1 to 60).", "n", "10");
-  const QCommandLineOption seconds("seconds", "Length of each measured phase.", "s", "8");
+  const QCommandLineOption seconds("seconds", "Length of each measured phase.", "s", "10");
   const QCommandLineOption window("window", "Rings in flight at most.", "n", "256");
   const QCommandLineOption latencyRate("latency-rate", "Rings per second of the latency phase.",
                                        "n", "100");
