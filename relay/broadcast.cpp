@@ -4,6 +4,8 @@
 #include "telephony/cp949.h"
 #include "ui/tarvexdlg.h"
 
+#include <vector>
+
 namespace {
 constexpr qint32 kSendTypeAlways = 2;
 }
@@ -16,13 +18,17 @@ void CTarvexCentrixDlg::BroadcastCallNotice(const CallNotice& received) {
   const QByteArray record = EncodeCallNotice(notice);
   const QByteArray column = NoticeColumnText(notice);
   const bool everyRow = notice.state == kCallStateRinging && m_nSendType == kSendTypeAlways;
+  std::vector<int> served;
   for (int row = 0; row < m_listClients.GetItemCount(); ++row) {
     if (!everyRow && Cp949Find(m_listClients.GetItemText(row, 0), extension) < 0) continue;
     const auto it = m_clients.find(LeadingInt(m_listClients.GetItemText(row, 2)));
     if (it == m_clients.end() || it->second->pSocket->IsDropped()) continue;
     it->second->pSocket->Send(record);
-    m_listClients.SetItemText(row, 3, column);
+    served.push_back(row);
   }
+  // One change for all served rows: with many clients, a view update per
+  // row cost more than the sends.
+  m_listClients.SetColumnText(served, 3, column);
 
   if (m_clients2.empty()) return;
   const QByteArray ringLine = LdkRingLine(notice);

@@ -37,16 +37,34 @@ void ReportListModel::DeleteAllItems() {
   endResetModel();
 }
 
+bool ReportListModel::HasCell(int row, int column) const {
+  return row >= 0 && row < GetItemCount() && column >= 0 && column < m_rows[row].size();
+}
+
 QByteArray ReportListModel::GetItemText(int row, int column) const {
-  if (row < 0 || row >= GetItemCount() || column < 0 || column >= m_rows[row].size()) return {};
+  if (!HasCell(row, column)) return {};
   return m_rows[row][column];
 }
 
 void ReportListModel::SetItemText(int row, int column, const QByteArray& text) {
-  if (row < 0 || row >= GetItemCount() || column < 0 || column >= m_rows[row].size()) return;
+  if (!HasCell(row, column)) return;
   m_rows[row][column] = text;
   const QModelIndex cell = index(row, column);
   emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+void ReportListModel::SetColumnText(const std::vector<int>& rows, int column,
+                                    const QByteArray& text) {
+  int first = GetItemCount();
+  int last = -1;
+  for (const int row : rows) {
+    if (!HasCell(row, column)) continue;
+    m_rows[row][column] = text;
+    first = std::min(first, row);
+    last = std::max(last, row);
+  }
+  if (last < 0) return;
+  emit dataChanged(index(first, column), index(last, column), {Qt::DisplayRole});
 }
 
 int ReportListModel::rowCount(const QModelIndex& parent) const {

@@ -28,6 +28,9 @@ class ReportListModel : public QAbstractTableModel {
   void DeleteAllItems();
   QByteArray GetItemText(int row, int column) const;
   void SetItemText(int row, int column, const QByteArray& text);
+  // The same text in one column of many rows, announced as one change over
+  // the span they cover, so that a view updates once and not once per row.
+  void SetColumnText(const std::vector<int>& rows, int column, const QByteArray& text);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -35,6 +38,8 @@ class ReportListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
+  bool HasCell(int row, int column) const;
+
   std::vector<Column> m_columns;
   QList<QList<QByteArray>> m_rows;
 };

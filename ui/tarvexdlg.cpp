@@ -158,6 +158,9 @@ void CTarvexCentrixDlg::CreateControls() {
         m_viewLog->setModel(&m_listLog);
         m_viewLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_viewLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // One text line per row, as in a list box; without this the view
+        // measures every line again whenever one is added.
+        m_viewLog->setUniformItemSizes(true);
         widget = m_viewLog;
         break;
       case Kind::DropList: {

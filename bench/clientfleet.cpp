@@ -1,0 +1,178 @@
+#include "bench/clientfleet.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+
+#include "relay/callnotice.h"
+
+namespace {
+
+// Well under the relay's listen queue, so that no connection waits for a SYN retry.
+constexpr int kConnectBatch = 25;
+constexpr int kBatchTimeoutMs = 20000;
+constexpr int kAckBytes = 4;
+constexpr int kCallerOffset = 8;
+constexpr int kCallerBytes = 12;
+constexpr char kRingLineLead = '\x07';
+constexpr char kLineHeadEnd[] = " : ";
+
+}  // namespace
+
+void CloseAtOnce(int fd) {
+  const linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ::close(fd);
+}
+
+ClientFleet::ClientFleet(Options options, RingLedger& ledger)
+    : m_options(std::move(options)), m_ledger(ledger), m_epoll(::epoll_create1(EPOLL_CLOEXEC)) {}
+
+// Closed with a reset: a thousand connections left in TIME_WAIT would hold
+// ports that other programs on the machine may want to listen on.
+ClientFleet::~ClientFleet() {
+  delete m_notifier;
+  for (const auto& client : m_clients) {
+    if (client->fd >= 0) CloseAtOnce(client->fd);
+  }
+  ::close(m_epoll);
+}
+
+bool ClientFleet::Connect(QString* error) {
+  const int total = m_options.extClients + m_options.ldkClients;
+  for (int first = 0; first < total; first += kConnectBatch) {
+    const int last = std::min(total, first + kConnectBatch);
+    for (int n = first; n < last; ++n) {
+      if (!OpenClient(n >= m_options.extClients, n, error)) return false;
+    }
+    const int64_t deadline = NowNs() + int64_t(kBatchTimeoutMs) * 1000000;
+    while (m_nReady < last && m_nLost == 0 && NowNs() < deadline) ReadReady(256, 100);
+    if (m_nReady < last) {
+      *error =
+          QStringLiteral("%1 of %2 clients ready, %3 lost").arg(m_nReady).arg(last).arg(m_nLost);
+      return false;
+    }
+  }
+  return true;
+}
+
+void ClientFleet::Watch() {
+  m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read);
+  connect(m_notifier, &QSocketNotifier::activated, this, [this] { ReadReady(1024, 0); });
+}
+
+bool ClientFleet::OpenClient(bool ldk, int number, QString* error) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(ldk ? m_options.ldkPort : m_options.extPort);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    *error =
+        QStringLiteral("client %1: %2").arg(number).arg(QString::fromLocal8Bit(strerror(errno)));
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (!ldk) {
+    const QByteArray text = m_options.registration + ",c" + QByteArray::number(number);
+    if (::send(fd, text.constData(), size_t(text.size()), MSG_NOSIGNAL) != text.size()) {
+      *error = QStringLiteral("client %1: registration not sent").arg(number);
+      ::close(fd);
+      return false;
+    }
+  }
+  ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  auto client = std::make_unique<Client>();
+  client->fd = fd;
+  client->ldk = ldk;
+  client->ackLeft = ldk ? 0 : kAckBytes;
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.ptr = client.get();
+  ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+  m_clients.push_back(std::move(client));
+  return true;
+}
+
+void ClientFleet::ReadReady(int maxEvents, int timeoutMs) {
+  epoll_event events[1024];
+  const int count = ::epoll_wait(m_epoll, events, std::min(maxEvents, 1024), timeoutMs);
+  for (int i = 0; i < count; ++i) Read(*static_cast<Client*>(events[i].data.ptr));
+}
+
+void ClientFleet::Read(Client& client) {
+  char buffer[64 * 1024];
+  const ssize_t count = ::read(client.fd, buffer, sizeof buffer);
+  if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+    Drop(client);
+    return;
+  }
+  if (count < 0) return;
+  client.pending.append(buffer, count);
+  if (client.ldk) {
+    TakeLines(client);
+  } else {
+    TakeRecords(client);
+  }
+}
+
+void ClientFleet::TakeRecords(Client& client) {
+  qsizetype used = 0;
+  if (client.ackLeft > 0) {
+    used = std::min<qsizetype>(client.ackLeft, client.pending.size());
+    client.ackLeft -= int(used);
+    if (client.ackLeft == 0) {
+      client.ready = true;
+      ++m_nReady;
+    }
+  }
+  const int64_t now = NowNs();
+  for (; client.pending.size() - used >= kCallNoticeSize; used += kCallNoticeSize) {
+    const char* caller = client.pending.constData() + used + kCallerOffset;
+    const int64_t seq = RingLedger::SeqOfCaller(caller, strnlen(caller, kCallerBytes));
+    if (seq < 0) {
+      ++m_nGarbled;
+    } else {
+      m_ledger.Delivered(seq, now);
+    }
+  }
+  client.pending.remove(0, used);
+}
+
+void ClientFleet::TakeLines(Client& client) {
+  const int64_t now = NowNs();
+  qsizetype start = 0;
+  for (qsizetype end; (end = client.pending.indexOf('\n', start)) >= 0; start = end + 1) {
+    const QByteArrayView line(client.pending.constData() + start, end - start);
+    if (!client.ready) {
+      client.ready = true;  // the greeting
+      ++m_nReady;
+      continue;
+    }
+    if (line.isEmpty() || line.front() != kRingLineLead) continue;  // the notice line
+    const qsizetype head = line.indexOf(kLineHeadEnd);
+    const QByteArrayView caller =
+        head < 0 ? QByteArrayView() : line.sliced(head + qsizetype(strlen(kLineHeadEnd)));
+    const int64_t seq = RingLedger::SeqOfCaller(caller.data(), size_t(caller.size()));
+    if (seq < 0) {
+      ++m_nGarbled;
+    } else {
+      m_ledger.Delivered(seq, now);
+    }
+  }
+  client.pending.remove(0, start);
+}
+
+void ClientFleet::Drop(Client& client) {
+  ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, client.fd, nullptr);
+  ::close(client.fd);
+  client.fd = -1;
+  ++m_nLost;
+}

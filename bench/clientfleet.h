@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "bench/ringledger.h"
+
+class QSocketNotifier;
+
+// Closes a TCP connection with a reset, leaving no TIME_WAIT behind.
+void CloseAtOnce(int fd);
+
+// The relay's clients for a run: extension and LDK505 clients on one epoll
+// descriptor, cheap enough that a thousand of them leave the relay its CPU.
+// Every ring notice a client receives goes to the ledger, with the time.
+class ClientFleet : public QObject {
+  Q_OBJECT
+ public:
+  struct Options {
+    quint16 extPort = 0;
+    quint16 ldkPort = 0;
+    int extClients = 0;
+    int ldkClients = 0;
+    // Extension client n registers this text followed by ",c<n>", so that
+    // every client has a row of its own.
+    QByteArray registration;
+  };
+
+  ClientFleet(Options options, RingLedger& ledger);
+  ~ClientFleet() override;
+
+  // Connects every client, in small batches so that the relay's listen
+  // queue never overflows, and returns once each extension client has its
+  // acknowledgement and each LDK505 client its greeting.
+  bool Connect(QString* error);
+  // From here on the event loop feeds received data to the ledger.
+  void Watch();
+
+  // Clients whose connection the relay ended.
+  int Lost() const { return m_nLost; }
+  // Bytes that fit no record or line of the protocol.
+  int64_t Garbled() const { return m_nGarbled; }
+
+ private:
+  struct Client {
+    int fd = -1;
+    bool ldk = false;
+    bool ready = false;  // acknowledged or greeted
+    int ackLeft = 0;     // bytes of the acknowledgement still to come
+    QByteArray pending;  // start of a record or line
+  };
+
+  bool OpenClient(bool ldk, int number, QString* error);
+  void ReadReady(int maxEvents, int timeoutMs);
+  void Read(Client& client);
+  void TakeRecords(Client& client);
+  void TakeLines(Client& client);
+  void Drop(Client& client);
+
+  Options m_options;
+  RingLedger& m_ledger;
+  int m_epoll = -1;
+  std::vector<std::unique_ptr<Client>> m_clients;
+  int m_nReady = 0;
+  int m_nLost = 0;
+  int64_t m_nGarbled = 0;
+  QSocketNotifier* m_notifier = nullptr;
+};

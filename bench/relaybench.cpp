@@ -1,0 +1,446 @@
+// relaybench: measures the relay against the reference relay under the same
+// load and prints the figures as Markdown tables. Nothing is asserted; the
+// targets are reported as met or missed.
+#include <sys/resource.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "bench/benchsession.h"
+#include "bench/loadphase.h"
+#include "bench/procstats.h"
+
+namespace {
+
+struct BenchOptions {
+  SessionConfig session;
+  QList<int> clientCounts;
+  int ldkClients = 10;
+  double phaseSeconds = 10;
+  int window = 256;
+  // Rings per second of the latency phase, lowered to half the relay's full
+  // rate when the relay cannot take twice as many.
+  double latencyRate = 100;
+  int64_t memoryEvents = 1000000;
+  int64_t memoryCheckpoint = 100000;
+  int memoryClients = 10;
+  QString markdownFile;
+};
+
+// One relay at one client count.
+struct LoadFigures {
+  double startupMs = 0;
+  double ringsPerSecond = 0;
+  double eventsPerSecond = 0;
+  double cpuUsPerEvent = 0;
+  double driverBusyFull = 0;  // share of one core
+  double latencyRate = 0;     // rings per second offered in the latency phase
+  LatencySummary latency;
+  double driverBusyPaced = 0;
+};
+
+struct MemoryFigures {
+  double startupMs = 0;
+  ProcessMemory atCheckpoint;
+  ProcessMemory atEnd;
+  double seconds = 0;
+};
+
+void Progress(const QString& line) {
+  std::fprintf(stderr, "relaybench: %s\n", line.toUtf8().constData());
+  std::fflush(stderr);
+}
+
+// Lets a thousand clients and the relay's descriptors for them exist.
+void RaiseDescriptorLimit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+std::optional<PhaseResult> Phase(BenchSession& session, const PhasePlan& plan,
+                                 const QString& name) {
+  PhaseResult result =
+      RunPhase(session.Feed(), session.Ledger(), session.Fleet(), session.RelayPid(), plan);
+  if (!result.ok) {
+    Progress(name + QStringLiteral(": ") + result.error);
+    return std::nullopt;
+  }
+  if (session.Ledger().Strays() > 0 || session.Fleet().Garbled() > 0) {
+    Progress(QStringLiteral("%1: %2 stray deliveries, %3 garbled notices")
+                 .arg(name)
+                 .arg(session.Ledger().Strays())
+                 .arg(session.Fleet().Garbled()));
+    return std::nullopt;
+  }
+  return result;
+}
+
+// Full rate first, then latency at latencyRate rings per second (0: the
+// configured rate, or half the full rate just measured when that is lower).
+std::optional<LoadFigures> MeasureLoad(const BenchOptions& options, bool reference, int extClients,
+                                       double latencyRate) {
+  const QString name = QStringLiteral("%1, %2 extension clients")
+                           .arg(reference ? QStringLiteral("reference") : QStringLiteral("relay"))
+                           .arg(extClients);
+  BenchSession session(options.session, reference, extClients, options.ldkClients);
+  QString error;
+  if (!session.Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  Progress(QStringLiteral("%1: pid %2 listening after %3 ms")
+               .arg(name)
+               .arg(session.RelayPid())
+               .arg(session.StartupMs(), 0, 'f', 0));
+  LoadFigures figures;
+  figures.startupMs = session.StartupMs();
+
+  PhasePlan warmUp;
+  warmUp.events = 3000;
+  warmUp.seconds = 3;
+  warmUp.window = options.window;
+  if (!Phase(session, warmUp, name)) return std::nullopt;
+
+  PhasePlan fullRate;
+  fullRate.seconds = options.phaseSeconds;
+  fullRate.window = options.window;
+  const std::optional<PhaseResult> full = Phase(session, fullRate, name);
+  if (!full) return std::nullopt;
+  figures.ringsPerSecond = double(full->Rings()) / full->seconds;
+  figures.eventsPerSecond = double(full->events) / full->seconds;
+  figures.cpuUsPerEvent = full->relayCpuSeconds * 1e6 / double(full->events);
+  figures.driverBusyFull = full->driverCpuSeconds / full->seconds;
+
+  figures.latencyRate =
+      latencyRate > 0 ? latencyRate : std::min(options.latencyRate, figures.ringsPerSecond / 2);
+  Progress(QStringLiteral("%1: %2 rings/s at full rate; now paced at %3 rings/s")
+               .arg(name)
+               .arg(figures.ringsPerSecond, 0, 'f', 0)
+               .arg(figures.latencyRate, 0, 'f', 0));
+  PhasePlan paced;
+  paced.seconds = options.phaseSeconds;
+  paced.ringsPerSecond = figures.latencyRate;
+  paced.window = options.window;
+  const std::optional<PhaseResult> latency = Phase(session, paced, name);
+  if (!latency) return std::nullopt;
+  figures.latency = session.Ledger().Latencies(latency->firstRing, latency->endRing);
+  figures.driverBusyPaced = latency->driverCpuSeconds / latency->seconds;
+  Progress(QStringLiteral("%1: %2 us CPU per event at full rate, p99 %3 ms when paced")
+               .arg(name)
+               .arg(figures.cpuUsPerEvent, 0, 'f', 1)
+               .arg(figures.latency.p99Us / 1000, 0, 'f', 2));
+  return figures;
+}
+
+std::optional<MemoryFigures> MeasureMemory(const BenchOptions& options, bool reference) {
+  const QString name =
+      reference ? QStringLiteral("reference, memory run") : QStringLiteral("relay, memory run");
+  BenchSession session(options.session, reference, options.memoryClients, options.ldkClients);
+  QString error;
+  if (!session.Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  MemoryFigures figures;
+  figures.startupMs = session.StartupMs();
+  PhasePlan plan;
+  plan.window = options.window;
+  plan.events = options.memoryCheckpoint;
+  const std::optional<PhaseResult> first = Phase(session, plan, name);
+  if (!first) return std::nullopt;
+  figures.atCheckpoint = MemoryOf(session.RelayPid());
+  plan.events = options.memoryEvents - options.memoryCheckpoint;
+  const std::optional<PhaseResult> rest = Phase(session, plan, name);
+  if (!rest) return std::nullopt;
+  figures.atEnd = MemoryOf(session.RelayPid());
+  figures.seconds = first->seconds + rest->seconds;
+  Progress(QStringLiteral("%1: VmHWM %2 kB after %3 events, %4 kB after %5 (%6 s)")
+               .arg(name)
+               .arg(figures.atCheckpoint.vmHwmKb)
+               .arg(options.memoryCheckpoint)
+               .arg(figures.atEnd.vmHwmKb)
+               .arg(options.memoryEvents)
+               .arg(figures.seconds, 0, 'f', 0));
+  return figures;
+}
+
+QString Number(double value, int decimals) {
+  return QLocale(QLocale::English).toString(value, 'f', decimals);
+}
+
+QString Ratio(double relay, double reference) {
+  return reference > 0 ? Number(relay / reference, 2) : QStringLiteral("-");
+}
+
+double MedianOf(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+class Report {
+ public:
+  void Line(const QString& text = QString()) { m_text += text + QLatin1Char('\n'); }
+  void Row(const QStringList& cells) { Line(QStringLiteral("| ") + cells.join(" | ") + " |"); }
+  const QString& Text() const { return m_text; }
+
+ private:
+  QString m_text;
+};
+
+struct Results {
+  std::vector<std::pair<int, std::pair<std::optional<LoadFigures>, std::optional<LoadFigures>>>>
+      load;
+  std::optional<MemoryFigures> relayMemory;
+  std::optional<MemoryFigures> referenceMemory;
+};
+
+void ReportLoad(Report& report, const BenchOptions& options, const Results& results) {
+  report.Line(QStringLiteral("### Load: %1 accounts, %2 LDK505 clients, send type 0")
+                  .arg(options.session.accounts)
+                  .arg(options.ldkClients));
+  report.Line();
+  report.Row({"Extension clients", "Figure", "Relay", "Reference", "Relay / reference"});
+  report.Row({"---:", "---", "---:", "---:", "---:"});
+  for (const auto& [clients, pair] : results.load) {
+    const auto& [relay, reference] = pair;
+    const auto row = [&](const QString& figure, auto value, int decimals) {
+      const double a = relay ? value(*relay) : 0;
+      const double b = reference ? value(*reference) : 0;
+      report.Row({QString::number(clients), figure,
+                  relay ? Number(a, decimals) : QStringLiteral("failed"),
+                  reference ? Number(b, decimals) : QStringLiteral("failed"), Ratio(a, b)});
+    };
+    row(
+        "ring notices relayed per second, full rate",
+        [](const LoadFigures& f) { return f.ringsPerSecond; }, 0);
+    row(
+        "telephony events per second, full rate",
+        [](const LoadFigures& f) { return f.eventsPerSecond; }, 0);
+    row(
+        "relay CPU per telephony event (µs)", [](const LoadFigures& f) { return f.cpuUsPerEvent; },
+        1);
+    const double rate = relay ? relay->latencyRate : 0;
+    row(
+        QStringLiteral("latency p50 at %1 rings/s (ms)").arg(Number(rate, 0)),
+        [](const LoadFigures& f) { return f.latency.p50Us / 1000; }, 2);
+    row(
+        QStringLiteral("latency p99 at %1 rings/s (ms)").arg(Number(rate, 0)),
+        [](const LoadFigures& f) { return f.latency.p99Us / 1000; }, 2);
+    row(
+        QStringLiteral("latency max at %1 rings/s (ms)").arg(Number(rate, 0)),
+        [](const LoadFigures& f) { return f.latency.maxUs / 1000; }, 2);
+    row(
+        "driver CPU at full rate (% of a core)",
+        [](const LoadFigures& f) { return 100 * f.driverBusyFull; }, 0);
+    row(
+        QStringLiteral("driver CPU at %1 rings/s (% of a core)").arg(Number(rate, 0)),
+        [](const LoadFigures& f) { return 100 * f.driverBusyPaced; }, 0);
+  }
+  report.Line();
+}
+
+void ReportMemory(Report& report, const BenchOptions& options, const Results& results) {
+  if (options.memoryEvents <= 0) return;
+  const auto& relay = results.relayMemory;
+  const auto& reference = results.referenceMemory;
+  report.Line(QStringLiteral("### Memory: %1 extension and %2 LDK505 clients, full rate")
+                  .arg(options.memoryClients)
+                  .arg(options.ldkClients));
+  report.Line();
+  report.Row({"Figure", "Relay", "Reference", "Relay / reference"});
+  report.Row({"---", "---:", "---:", "---:"});
+  const auto row = [&](const QString& figure, auto value, int decimals, bool ratio = true) {
+    const double a = relay ? value(*relay) : 0;
+    const double b = reference ? value(*reference) : 0;
+    report.Row({figure, relay ? Number(a, decimals) : QStringLiteral("failed"),
+                reference ? Number(b, decimals) : QStringLiteral("failed"),
+                ratio ? Ratio(a, b) : QStringLiteral("-")});
+  };
+  const QString checkpoint = Number(double(options.memoryCheckpoint), 0);
+  const QString end = Number(double(options.memoryEvents), 0);
+  row(
+      QStringLiteral("VmHWM after %1 events (MiB)").arg(checkpoint),
+      [](const MemoryFigures& f) { return double(f.atCheckpoint.vmHwmKb) / 1024; }, 1);
+  row(
+      QStringLiteral("VmHWM after %1 events (MiB)").arg(end),
+      [](const MemoryFigures& f) { return double(f.atEnd.vmHwmKb) / 1024; }, 1);
+  row(
+      QStringLiteral("VmRSS after %1 events (MiB)").arg(checkpoint),
+      [](const MemoryFigures& f) { return double(f.atCheckpoint.vmRssKb) / 1024; }, 1);
+  row(
+      QStringLiteral("VmRSS after %1 events (MiB)").arg(end),
+      [](const MemoryFigures& f) { return double(f.atEnd.vmRssKb) / 1024; }, 1);
+  row(
+      QStringLiteral("VmHWM growth from %1 to %2 events (%)").arg(checkpoint, end),
+      [](const MemoryFigures& f) {
+        return 100.0 * double(f.atEnd.vmHwmKb - f.atCheckpoint.vmHwmKb) /
+               double(f.atCheckpoint.vmHwmKb);
+      },
+      1, false);
+  row(
+      QStringLiteral("time for %1 events (s)").arg(end),
+      [](const MemoryFigures& f) { return f.seconds; }, 0);
+  report.Line();
+}
+
+void ReportStartup(Report& report, const Results& results) {
+  std::vector<double> relay;
+  std::vector<double> reference;
+  for (const auto& [clients, pair] : results.load) {
+    if (pair.first) relay.push_back(pair.first->startupMs);
+    if (pair.second) reference.push_back(pair.second->startupMs);
+  }
+  if (results.relayMemory) relay.push_back(results.relayMemory->startupMs);
+  if (results.referenceMemory) reference.push_back(results.referenceMemory->startupMs);
+  report.Line(QStringLiteral("### Start-up: process start to both client ports listening"));
+  report.Line();
+  report.Row({"Figure", "Relay", "Reference", "Relay / reference"});
+  report.Row({"---", "---:", "---:", "---:"});
+  const auto slowest = [](const std::vector<double>& values) {
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+  };
+  report.Row({QStringLiteral("median of %1 starts (ms)").arg(relay.size()),
+              Number(MedianOf(relay), 0), Number(MedianOf(reference), 0),
+              Ratio(MedianOf(relay), MedianOf(reference))});
+  report.Row({"slowest start (ms)", Number(slowest(relay), 0), Number(slowest(reference), 0),
+              Ratio(slowest(relay), slowest(reference))});
+  report.Line();
+}
+
+void ReportTargets(Report& report, const Results& results) {
+  report.Line(QStringLiteral("### Targets (reported, not asserted)"));
+  report.Line();
+  report.Row({"Target", "Measured", "Met"});
+  report.Row({"---", "---", "---"});
+  const auto verdict = [](bool met) { return met ? QStringLiteral("yes") : QStringLiteral("no"); };
+  for (const auto& [clients, pair] : results.load) {
+    const auto& [relay, reference] = pair;
+    if (clients == 1000 && relay && reference) {
+      const double ratio = relay->latency.p99Us / reference->latency.p99Us;
+      report.Row({"relay p99 at 1000 clients within 3x the reference's",
+                  QStringLiteral("%1 ms vs %2 ms (%3x)")
+                      .arg(Number(relay->latency.p99Us / 1000, 2),
+                           Number(reference->latency.p99Us / 1000, 2), Number(ratio, 1)),
+                  verdict(ratio <= 3)});
+    }
+    if (clients == 100 && relay) {
+      report.Row({"at least 2,000 ringing events per second relayed to 100 clients",
+                  QStringLiteral("%1 per second").arg(Number(relay->ringsPerSecond, 0)),
+                  verdict(relay->ringsPerSecond >= 2000)});
+    }
+  }
+  if (results.relayMemory) {
+    const MemoryFigures& memory = *results.relayMemory;
+    const double growth = double(memory.atEnd.vmHwmKb) / double(memory.atCheckpoint.vmHwmKb) - 1;
+    report.Row({"memory after 1M events within 10% of after 100k",
+                QStringLiteral("VmHWM %1 → %2 MiB (%3%)")
+                    .arg(Number(double(memory.atCheckpoint.vmHwmKb) / 1024, 1),
+                         Number(double(memory.atEnd.vmHwmKb) / 1024, 1), Number(growth * 100, 1)),
+                verdict(growth <= 0.10)});
+  }
+  report.Line();
+}
+
+std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Measures the relay and the reference relay under the same simulated call load."));
+  parser.addHelpOption();
+  const QString binaryDir = QStringLiteral(TARVEX_BINARY_DIR);
+  const QCommandLineOption relay("relay", "Relay binary.", "path", binaryDir + "/Tarvex");
+  const QCommandLineOption reference("reference", "Reference relay binary.", "path",
+                                     binaryDir + "/bench/referencerelay");
+  const QCommandLineOption odbc("odbc", "ODBC connection string (default: $TARVEX_ODBC).", "text");
+  const QCommandLineOption clients("clients", "Extension client counts.", "list", "1,100,1000");
+  const QCommandLineOption ldk("ldk", "LDK505 clients.", "n", "10");
+  const QCommandLineOption accounts("accounts", "Telephony accounts (1 to 60).", "n", "10");
+  const QCommandLineOption seconds("seconds", "Length of each measured phase.", "s", "10");
+  const QCommandLineOption window("window", "Rings in flight at most.", "n", "256");
+  const QCommandLineOption latencyRate("latency-rate", "Rings per second of the latency phase.",
+                                       "n", "100");
+  const QCommandLineOption memoryEvents("memory-events", "Events of the memory run (0: none).", "n",
+                                        "1000000");
+  const QCommandLineOption memoryCheckpoint("memory-checkpoint", "First memory reading.", "n",
+                                            "100000");
+  const QCommandLineOption memoryClients("memory-clients", "Extension clients of the memory run.",
+                                         "n", "10");
+  const QCommandLineOption markdown("markdown", "Also write the tables to this file.", "path");
+  const QCommandLineOption relayStderr("relay-stderr", "Keep the relay's standard error here.",
+                                       "path");
+  parser.addOptions({relay, reference, odbc, clients, ldk, accounts, seconds, window, latencyRate,
+                     memoryEvents, memoryCheckpoint, memoryClients, markdown, relayStderr});
+  parser.process(app);
+
+  BenchOptions options;
+  options.session.relayProgram = parser.value(relay);
+  options.session.referenceProgram = parser.value(reference);
+  options.session.odbc =
+      parser.isSet(odbc) ? parser.value(odbc).toStdString() : qgetenv("TARVEX_ODBC").toStdString();
+  options.session.accounts = std::clamp(parser.value(accounts).toInt(), 1, 60);
+  options.session.relayStderr = parser.value(relayStderr);
+  for (const QString& count : parser.value(clients).split(',', Qt::SkipEmptyParts)) {
+    options.clientCounts.append(count.toInt());
+  }
+  options.ldkClients = parser.value(ldk).toInt();
+  options.phaseSeconds = parser.value(seconds).toDouble();
+  options.window = parser.value(window).toInt();
+  options.latencyRate = parser.value(latencyRate).toDouble();
+  options.memoryEvents = parser.value(memoryEvents).toLongLong();
+  options.memoryCheckpoint = parser.value(memoryCheckpoint).toLongLong();
+  options.memoryClients = parser.value(memoryClients).toInt();
+  options.markdownFile = parser.value(markdown);
+  if (options.session.odbc.empty()) {
+    Progress(QStringLiteral("the relay needs a database: give --odbc or set TARVEX_ODBC"));
+    return std::nullopt;
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const std::optional<BenchOptions> options = ParseOptions(app);
+  if (!options) return 2;
+  RaiseDescriptorLimit();
+
+  Results results;
+  for (const int clients : options->clientCounts) {
+    const std::optional<LoadFigures> relay = MeasureLoad(*options, false, clients, 0);
+    const double rate = relay ? relay->latencyRate : 0;
+    const std::optional<LoadFigures> reference = MeasureLoad(*options, true, clients, rate);
+    results.load.push_back({clients, {relay, reference}});
+  }
+  if (options->memoryEvents > 0) {
+    results.relayMemory = MeasureMemory(*options, false);
+    results.referenceMemory = MeasureMemory(*options, true);
+  }
+
+  Report report;
+  ReportLoad(report, *options, results);
+  ReportMemory(report, *options, results);
+  ReportStartup(report, results);
+  ReportTargets(report, results);
+  QTextStream(stdout) << report.Text();
+  if (!options->markdownFile.isEmpty()) {
+    QFile file(options->markdownFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(report.Text().toUtf8()) < 0) {
+      Progress(options->markdownFile + QStringLiteral(": ") + file.errorString());
+      return 1;
+    }
+  }
+  bool complete = results.relayMemory.has_value() == (options->memoryEvents > 0) &&
+                  results.referenceMemory.has_value() == (options->memoryEvents > 0);
+  for (const auto& [clients, pair] : results.load) complete &= pair.first && pair.second;
+  return complete ? 0 : 1;
+}
