@@ -53,12 +53,14 @@ port_in_use() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# Below the range the system hands out for outgoing connections, so that
+# connections waiting to time out never hold the port.
 free_port() {
   local port
-  for port in $(seq "${1:-54320}" 54999); do
+  for port in $(seq "${1:-25432}" 25999); do
     port_in_use "$port" || { echo "$port"; return; }
   done
-  die "no free port between 54320 and 54999"
+  die "no free port between 25432 and 25999"
 }
 
 port_of() {
@@ -83,7 +85,7 @@ fsync = off
 EOF
   # A port that takes no connection may still be bound by another program (or
   # by another cluster starting at the same moment): then the next one is tried.
-  local port=54319 attempt
+  local port=25431 attempt
   for attempt in 1 2 3 4 5; do
     port=$(free_port $((port + 1)))
     echo "port = $port" >>"$dir/data/postgresql.conf"
