@@ -34,8 +34,8 @@ for source in fuzz/fuzz_*.cpp; do
   if "$build_dir/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
     -max_len="${max_len[$target]:-4096}" ${options[$target]:-} -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
-    grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" | tr '\n' ' '
-    echo "corpus: $(find "$corpus" -type f | wc -l) files"
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    echo "$executions executions, corpus $(find "$corpus" -type f | wc -l) inputs, no findings"
   else
     tail -n 40 "$log"
     echo "$target FAILED: see $root/$log and $root/$findings"
