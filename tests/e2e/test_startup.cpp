@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "support/postgrescluster.h"
+#include "support/qtwait.h"
 #include "support/relayprocess.h"
 
 namespace {
@@ -60,7 +61,9 @@ TEST_F(StartupTest, TerminationSignalsEndTheRelayCleanly) {
     ASSERT_TRUE(relay.Start());
     ASSERT_TRUE(relay.WaitListening()) << relay.StandardError().toStdString();
     const QString logDirectory = relay.options().logDirectory;
-    EXPECT_FALSE(QDir(logDirectory).entryList({"CID_U_*.txt"}).isEmpty());
+    // The log file opens a moment after the ports listen.
+    EXPECT_TRUE(
+        WaitUntil([&] { return !QDir(logDirectory).entryList({"CID_U_*.txt"}).isEmpty(); }));
     relay.Signal(signalNumber);
     ASSERT_TRUE(relay.WaitFinished());
     EXPECT_EQ(relay.ExitStatus(), QProcess::NormalExit);
