@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,16 +62,17 @@ struct Relay {
 };
 Relay* relay = nullptr;
 
-// A plain POSIX client on loopback; connecting completes through the backlog.
+// A plain POSIX client on loopback that never blocks, so that the window in
+// the same thread keeps serving while it waits.
 class RawClient {
  public:
-  RawClient(quint16 port, bool ldk) : ldk(ldk), m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+  RawClient(quint16 port, bool ldk) : ldk(ldk) {
+    // Under churn every local port can be briefly held by closed connections: try again.
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+      m_fd = Connect(port);
+      if (m_fd < 0) PumpUntil([] { return false; }, 10);
+    }
     FUZZ_CHECK(m_fd >= 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    FUZZ_CHECK(::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0);
   }
   ~RawClient() { Close(); }
   RawClient(const RawClient&) = delete;
@@ -104,7 +108,31 @@ class RawClient {
   const bool ldk;
 
  private:
-  int m_fd;
+  // A connected descriptor, or -1 with the reason on standard error.
+  static int Connect(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    FUZZ_CHECK(fd >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+      error = errno;
+      if (error == EINPROGRESS) {
+        pollfd writable{fd, POLLOUT, 0};
+        FUZZ_CHECK(PumpUntil([&] { return ::poll(&writable, 1, 0) > 0; }, kWaitMs));
+        socklen_t length = sizeof(error);
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+      }
+    }
+    if (error == 0) return fd;
+    std::fprintf(stderr, "connect: %s\n", std::strerror(error));
+    ::close(fd);
+    return -1;
+  }
+
+  int m_fd = -1;
   QByteArray m_received;
 };
 

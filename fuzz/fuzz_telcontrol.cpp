@@ -65,11 +65,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     events.append({kTelCallEnd.toByteArray(), text});
   });
 
-  const bool sent = dcs ? control.LoginDCS("agent", "pw", "127.0.0.1")
-                        : control.Login("agent", "pw", "127.0.0.1");
-  FUZZ_CHECK(sent);
-  FUZZ_CHECK(PumpUntil([] { return server->hasPendingConnections(); }, kWaitMs));
-  std::unique_ptr<QTcpSocket> peer(server->nextPendingConnection());
+  // Under churn every local port can be briefly held by closed connections;
+  // the control then reports a failed sign-in at once, and gets another go.
+  std::unique_ptr<QTcpSocket> peer;
+  for (int attempt = 0; attempt < 100 && !peer; ++attempt) {
+    events.clear();
+    const bool sent = dcs ? control.LoginDCS("agent", "pw", "127.0.0.1")
+                          : control.Login("agent", "pw", "127.0.0.1");
+    FUZZ_CHECK(sent);
+    FUZZ_CHECK(
+        PumpUntil([&] { return server->hasPendingConnections() || !events.isEmpty(); }, kWaitMs));
+    if (server->hasPendingConnections()) {
+      peer.reset(server->nextPendingConnection());
+    } else {
+      PumpUntil([] { return false; }, 10);
+    }
+  }
+  FUZZ_CHECK(peer && events.isEmpty());
   FUZZ_CHECK(PumpUntil([&] { return peer->canReadLine(); }, kWaitMs));
   FUZZ_CHECK(peer->readLine() == EncodeTelLine({dcs ? "LOGINDCS" : "LOGIN", "agent", "pw"}));
 
