@@ -1,13 +1,11 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 
 #include "bench/ringledger.h"
-
-class TelephonyServer;
+#include "tools/telsim/callcycle.h"
 
 // Calls as a call centre has them, over the simulator's accounts: each
 // account in turn rings, is picked up and ends its call, so that calls of
@@ -22,15 +20,8 @@ class CallFeed {
   int64_t EventsSent() const { return m_nSent; }
 
  private:
-  struct Call {
-    int step = 0;
-    QString caller;
-    QString inExten;
-  };
-
-  TelephonyServer& m_server;
+  CallCycle m_cycle;
   QStringList m_accountIds;
   RingLedger& m_ledger;
-  QHash<QString, Call> m_calls;
   int64_t m_nSent = 0;
 };

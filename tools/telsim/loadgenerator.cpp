@@ -1,6 +1,5 @@
 #include "tools/telsim/loadgenerator.h"
 
-#include "tools/telsim/servertexts.h"
 #include "tools/telsim/telephonyserver.h"
 
 namespace {
@@ -9,7 +8,7 @@ constexpr int kTickMs = 10;
 }  // namespace
 
 LoadGenerator::LoadGenerator(TelephonyServer& server, QObject* parent)
-    : QObject(parent), m_server(server) {
+    : QObject(parent), m_server(server), m_cycle(server) {
   m_ticker.setInterval(kTickMs);
   connect(&m_ticker, &QTimer::timeout, this, &LoadGenerator::OnTick);
 }
@@ -20,22 +19,7 @@ bool LoadGenerator::SendNext() {
     return false;
   }
   const QString& accountId = accounts[static_cast<qsizetype>(m_nTurn++ % accounts.size())];
-  Call& call = m_calls[accountId];
-  switch (call.step) {
-    case 0:
-      ++m_nCallSerial;
-      call.caller = QStringLiteral("010%1").arg(m_nCallSerial % 100000000, 8, 10, QLatin1Char('0'));
-      call.inExten =
-          QStringLiteral("0707777%1").arg(m_nCallSerial % 10000, 4, 10, QLatin1Char('0'));
-      m_server.SendRing(accountId, call.caller, call.inExten, false);
-      break;
-    case 1:
-      m_server.SendHangUp(accountId, call.caller, call.inExten, kOutsideLinePeer);
-      break;
-    default:
-      m_server.SendCallEnd(accountId);
-  }
-  call.step = (call.step + 1) % 3;
+  m_cycle.SendNext(accountId, [this] { return ++m_nCallSerial; });
   ++m_nSent;
   return true;
 }

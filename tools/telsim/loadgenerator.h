@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include "tools/telsim/callcycle.h"
 
 class TelephonyServer;
 
@@ -30,16 +31,10 @@ class LoadGenerator : public QObject {
   void Finished(qint64 sentTotal);
 
  private:
-  struct Call {
-    int step = 0;
-    QString caller;
-    QString inExten;
-  };
-
   void OnTick();
 
   TelephonyServer& m_server;
-  QHash<QString, Call> m_calls;
+  CallCycle m_cycle;
   quint64 m_nTurn = 0;
   quint64 m_nCallSerial = 0;
   qint64 m_nSent = 0;
