@@ -28,6 +28,7 @@
 #include "support/fuzzapp.h"
 #include "support/fuzzcheck.h"
 #include "telephony/cp949.h"
+#include "tests/support/idletelcontrol.h"
 #include "ui/tarvexdlg.h"
 
 namespace {
@@ -42,15 +43,6 @@ class SilentPresenter : public MessagePresenter {
                      MessageIcon) override {
     return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
   }
-};
-
-class IdleTelControl : public CTelBaseOpenApi {
- public:
-  using CTelBaseOpenApi::CTelBaseOpenApi;
-  bool IsLoggedIn() override { return false; }
-  void Logout() override {}
-  bool LoginDCS(const QByteArray&, const QByteArray&, const QByteArray&) override { return true; }
-  bool Login(const QByteArray&, const QByteArray&, const QByteArray&) override { return true; }
 };
 
 // The window with its settings, log directory and free ports, for the whole run.

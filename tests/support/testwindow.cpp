@@ -10,21 +10,13 @@
 #include <QTcpServer>
 #include <cerrno>
 
+#include "support/idletelcontrol.h"
 #include "support/qtwait.h"
 
 namespace {
 
 const QString kOrganization = QStringLiteral("MERVO");
 const QString kApplication = QStringLiteral("TarvexTest");
-
-class IdleTelControl : public CTelBaseOpenApi {
- public:
-  using CTelBaseOpenApi::CTelBaseOpenApi;
-  bool IsLoggedIn() override { return false; }
-  void Logout() override {}
-  bool LoginDCS(const QByteArray&, const QByteArray&, const QByteArray&) override { return true; }
-  bool Login(const QByteArray&, const QByteArray&, const QByteArray&) override { return true; }
-};
 
 }  // namespace
 
