@@ -18,7 +18,7 @@ void AcceptWaiting(CTarvexCentrixDlg* window, QTcpServer& server, int kind, Clie
       continue;
     }
     auto member = std::make_unique<MEMBER>();
-    member->pSocket.reset(new CClientSocket(connection, kind, window));
+    member->pSocket.reset(new CClientSocket(connection, kind, window->m_sendBatch, window));
     CClientSocket* client = member->pSocket.get();
     QObject::connect(client, &CClientSocket::Received, window, &CTarvexCentrixDlg::OnSocketReceive);
     QObject::connect(client, &CClientSocket::Closed, window, &CTarvexCentrixDlg::OnSocketClose);

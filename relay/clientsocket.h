@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 
+#include "relay/clientsendbatch.h"
+
 constexpr int kExtensionClient = 0;
 constexpr int kLdkClient = 1;
 
@@ -17,18 +19,21 @@ constexpr int kLdkClient = 1;
 // closed (or half-closed) and what it sent has been read, so a close never
 // happens in the middle of a send loop.
 //
-// Sends never block: data waits in the socket's buffer. A client whose
-// unsent data passes kMaxUnsentBytes is marked dropped at once (later sends
-// to it are ignored) and reported through Overflowed from the event loop, so
-// that the relay can remove it without disturbing a send loop in progress.
+// Sends never block: data waits until the batch flushes it at the end of the
+// event loop's pass; what the system does not take then waits in the
+// socket's buffer. A client whose unsent data passes kMaxUnsentBytes is
+// marked dropped at once (later sends to it are ignored) and reported
+// through Overflowed from the event loop, so that the relay can remove it
+// without disturbing a send loop in progress.
 class CClientSocket : public QObject {
   Q_OBJECT
  public:
   // Far more notices than a client that reads at all ever has waiting.
   static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
 
-  // Takes ownership of socket, an accepted connection.
-  CClientSocket(QTcpSocket* socket, int kind, QObject* parent = nullptr);
+  // Takes ownership of socket, an accepted connection; sends go out through
+  // batch, which must outlive every Send.
+  CClientSocket(QTcpSocket* socket, int kind, ClientSendBatch& batch, QObject* parent = nullptr);
   ~CClientSocket() override;
 
   // The descriptor the platform gave the connection at accept.
@@ -42,6 +47,9 @@ class CClientSocket : public QObject {
   // At most maxBytes of what has arrived; empty when nothing can be read.
   QByteArray Receive(qint64 maxBytes);
   void Send(const QByteArray& bytes);
+  // Hands what waits for the batch to the system, the rest to the socket's
+  // buffer.
+  void Flush();
   // Hands what the system takes of the unsent data over and closes; no
   // signal follows.
   void Close();
@@ -59,6 +67,8 @@ class CClientSocket : public QObject {
   QTcpSocket* m_socket;
   qintptr m_hSocket;
   int m_nKind;
+  ClientSendBatch& m_batch;
+  QByteArray m_unsent;  // waiting for the batch
   bool m_bNotifyQueued = false;
   bool m_bPeerClosed = false;
   bool m_bDropped = false;

@@ -151,6 +151,7 @@ class CTarvexCentrixDlg : public QDialog {
   std::array<AccountSlot, kTelControlCount> m_accounts;
   ReportListModel m_listClients;
   ReportListModel m_listAccounts;
+  ClientSendBatch m_sendBatch;  // before the tables, which send through it
   ClientTable m_clients;
   ClientTable m_clients2;
   QByteArray m_strRecent;

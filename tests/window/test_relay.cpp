@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "relay/callnotice.h"
+#include "relay/clientprotocol.h"
 #include "relay/ipv4text.h"
 #include "support/qtwait.h"
 #include "support/testwindow.h"
@@ -408,6 +409,41 @@ TEST_F(RelayTest, ClientThatStopsReadingIsDroppedWithoutHoldingUpTheOthers) {
   EXPECT_TRUE(stuck->WaitForPeerClose());
 }
 
+TEST_F(RelayTest, SlowReaderGetsEveryNoticeInOrderWhileTheSystemHoldsSomeBack) {
+  window->m_nLogType = 0;
+  auto slow = ConnectOne(env.extPort, 1024);
+  ASSERT_TRUE(Register(*slow, "12"));
+  const QTcpSocket* socket = window->m_clients.begin()->second->pSocket->findChild<QTcpSocket*>();
+  ASSERT_NE(socket, nullptr);
+  // Small buffers on both sides, so that the system soon holds notices back.
+  const int sendBufferBytes = 4096;
+  ASSERT_EQ(setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &sendBufferBytes,
+                       sizeof sendBufferBytes),
+            0);
+
+  QByteArray expected = kAck;
+  int sequence = 0;
+  const auto broadcast = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      const CallNotice notice =
+          MakeCallNotice(12, 4567, "010" + QByteArray::number(++sequence), kCallStateRinging);
+      window->BroadcastCallNotice(notice);
+      expected += EncodeCallNotice(notice);
+    }
+    QCoreApplication::processEvents();
+  };
+  // More than the system takes while the client reads nothing, less than
+  // the limit for a client that has stopped reading.
+  broadcast(1500);
+  EXPECT_GT(socket->bytesToWrite(), 0);
+  broadcast(200);  // joins what is held back, behind it
+  ASSERT_TRUE(slow->WaitForBytes(expected.size()));
+  broadcast(100);  // straight out again once all has gone
+  ASSERT_TRUE(slow->WaitForBytes(expected.size()));
+  EXPECT_EQ(slow->Received(), expected);
+  EXPECT_EQ(window->m_clients.size(), 1u);
+}
+
 TEST_F(RelayTest, MisbehavingClientsLeaveTheRelayServingEveryoneElse) {
   window->m_nLogType = 0;
   QByteArray garbage(64 * 1024, '\0');
@@ -471,12 +507,16 @@ TEST_F(RelayTest, CloseAllClientsEndsEveryConnectionAndKeepsTheRows) {
   auto extension = ConnectOne(env.extPort);
   auto ldk = ConnectOne(env.ldkPort);
   ASSERT_TRUE(Register(*extension, "12"));
+  // A notice of the same pass still goes out before the end.
+  window->BroadcastCallNotice(Notice(12));
   window->CloseAllClients();
   EXPECT_TRUE(window->m_clients.empty());
   EXPECT_TRUE(window->m_clients2.empty());
   EXPECT_EQ(Rows().GetItemCount(), 1);
   EXPECT_TRUE(extension->WaitForPeerClose());
+  EXPECT_EQ(extension->Received(), kAck + EncodeCallNotice(Notice(12)));
   EXPECT_TRUE(ldk->WaitForPeerClose());
+  EXPECT_TRUE(ldk->Received().endsWith(LdkNoticeLine(Notice(12))));
 }
 
 }  // namespace
