@@ -104,6 +104,8 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(MainWindowContext context, QWidget* parent)
   setFont(MainDialogFont());
   setFixedSize(DialogUnits(font()).ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
   if (IsHeadless()) {
+    // Nobody sees an offscreen window; painting it cost more than a notice's relay.
+    setUpdatesEnabled(false);
     m_listLog.SetMirror([](const QByteArray& line) {
       std::fprintf(stderr, "%s\n", JournalLine(line).constData());
       std::fflush(stderr);
