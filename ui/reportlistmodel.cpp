@@ -41,8 +41,9 @@ bool ReportListModel::HasCell(int row, int column) const {
   return row >= 0 && row < GetItemCount() && column >= 0 && column < m_rows[row].size();
 }
 
-QByteArray ReportListModel::GetItemText(int row, int column) const {
-  if (!HasCell(row, column)) return {};
+const QByteArray& ReportListModel::GetItemText(int row, int column) const {
+  static const QByteArray kNoCell;
+  if (!HasCell(row, column)) return kNoCell;
   return m_rows[row][column];
 }
 

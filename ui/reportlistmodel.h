@@ -26,7 +26,8 @@ class ReportListModel : public QAbstractTableModel {
   int InsertItem(int index, const QByteArray& text);
   void DeleteItem(int index);
   void DeleteAllItems();
-  QByteArray GetItemText(int row, int column) const;
+  // Empty for a cell that does not exist.
+  const QByteArray& GetItemText(int row, int column) const;
   void SetItemText(int row, int column, const QByteArray& text);
   // The same text in one column of many rows, announced as one change over
   // the span they cover, so that a view updates once and not once per row.
