@@ -47,10 +47,16 @@ void CClientSocket::Send(const QByteArray& bytes) {
 // the time a notice took.
 void CClientSocket::Flush() {
   if (m_unsent.isEmpty()) return;
+  // Qt closes the descriptor as soon as the connection ends, and the system
+  // may hand its number to the next client: what was left is for no one.
+  if (m_socket->state() != QAbstractSocket::ConnectedState) {
+    m_unsent.truncate(0);
+    return;
+  }
   qsizetype sent = 0;
   if (m_socket->bytesToWrite() == 0) {
-    const ssize_t taken =
-        ::send(m_hSocket, m_unsent.constData(), m_unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t taken = ::send(m_socket->socketDescriptor(), m_unsent.constData(),
+                                 m_unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     // A refused send leaves all to Qt, which waits or reports the error.
     if (taken > 0) sent = taken;
   }

@@ -2,11 +2,13 @@
 // registration, call notices, closing, and clients that misbehave.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QHostInfo>
 #include <QRandomGenerator>
 #include <QTcpServer>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -442,6 +444,36 @@ TEST_F(RelayTest, SlowReaderGetsEveryNoticeInOrderWhileTheSystemHoldsSomeBack) {
   ASSERT_TRUE(slow->WaitForBytes(expected.size()));
   EXPECT_EQ(slow->Received(), expected);
   EXPECT_EQ(window->m_clients.size(), 1u);
+}
+
+TEST_F(RelayTest, NoticeLeftForAConnectionThatEndedGoesToNoOtherDescriptor) {
+  auto client = ConnectOne(env.extPort);
+  ASSERT_TRUE(Register(*client, "12"));
+  QTcpSocket* socket = window->m_clients.begin()->second->pSocket->findChild<QTcpSocket*>();
+  ASSERT_NE(socket, nullptr);
+  const qintptr number = socket->socketDescriptor();
+
+  window->BroadcastCallNotice(Notice(12));
+  // Before the notice goes out, the connection fails and Qt closes its
+  // descriptor; the system gives the number to the next socket made.
+  socket->abort();
+  std::vector<std::array<int, 2>> pairs;
+  while (pairs.size() < 100 &&
+         (pairs.empty() || (pairs.back()[0] != number && pairs.back()[1] != number))) {
+    std::array<int, 2> pair{};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair.data()), 0);
+    pairs.push_back(pair);
+  }
+  ASSERT_TRUE(pairs.back()[0] == number || pairs.back()[1] == number);
+  QCoreApplication::processEvents();
+
+  for (const auto& [first, second] : pairs) {
+    char byte = 0;
+    EXPECT_EQ(recv(first, &byte, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(recv(second, &byte, 1, MSG_DONTWAIT), -1);
+    close(first);
+    close(second);
+  }
 }
 
 TEST_F(RelayTest, MisbehavingClientsLeaveTheRelayServingEveryoneElse) {
