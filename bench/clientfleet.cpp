@@ -136,12 +136,7 @@ void ClientFleet::TakeRecords(Client& client) {
   const int64_t now = NowNs();
   for (; client.pending.size() - used >= kCallNoticeSize; used += kCallNoticeSize) {
     const char* caller = client.pending.constData() + used + kCallerOffset;
-    const int64_t seq = RingLedger::SeqOfCaller(caller, strnlen(caller, kCallerBytes));
-    if (seq < 0) {
-      ++m_nGarbled;
-    } else {
-      m_ledger.Delivered(seq, now);
-    }
+    TakeCaller(QByteArrayView(caller, qsizetype(strnlen(caller, kCallerBytes))), now);
   }
   client.pending.remove(0, used);
 }
@@ -160,14 +155,18 @@ void ClientFleet::TakeLines(Client& client) {
     const qsizetype head = line.indexOf(kLineHeadEnd);
     const QByteArrayView caller =
         head < 0 ? QByteArrayView() : line.sliced(head + qsizetype(strlen(kLineHeadEnd)));
-    const int64_t seq = RingLedger::SeqOfCaller(caller.data(), size_t(caller.size()));
-    if (seq < 0) {
-      ++m_nGarbled;
-    } else {
-      m_ledger.Delivered(seq, now);
-    }
+    TakeCaller(caller, now);
   }
   client.pending.remove(0, start);
+}
+
+void ClientFleet::TakeCaller(QByteArrayView caller, int64_t now) {
+  const int64_t seq = RingLedger::SeqOfCaller(caller.data(), size_t(caller.size()));
+  if (seq < 0) {
+    ++m_nGarbled;
+  } else {
+    m_ledger.Delivered(seq, now);
+  }
 }
 
 void ClientFleet::Drop(Client& client) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -58,6 +59,8 @@ class ClientFleet : public QObject {
   void Read(Client& client);
   void TakeRecords(Client& client);
   void TakeLines(Client& client);
+  // A notice naming caller arrived at now.
+  void TakeCaller(QByteArrayView caller, int64_t now);
   void Drop(Client& client);
 
   Options m_options;

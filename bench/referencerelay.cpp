@@ -216,7 +216,7 @@ void ReferenceRelay::HandleTelLine(Endpoint& telephony, const QByteArray& line) 
   const QByteArray& name = fields->at(1);
   const QByteArray& text = fields->at(2);
   if (name == kTelLoginResult) {
-    if (ParseLooseInt(GetEventField(text, "STATUS", 1, '|')) < 1) return;
+    if (!LoginSucceeded(text)) return;
     const QByteArray number = GetEventField(text, "MSG", 1, ',');
     telephony.extension = QByteArray::number(ParseLooseInt(LastBytes(number, 3)));
   } else if (name == kTelRing && !telephony.extension.isEmpty()) {

@@ -10,8 +10,7 @@ namespace {
 constexpr qint32 kSendTypeAlways = 2;
 }
 
-void CTarvexCentrixDlg::BroadcastCallNotice(const CallNotice& received) {
-  const CallNotice notice = received;
+void CTarvexCentrixDlg::BroadcastCallNotice(const CallNotice& notice) {
   if (notice.accountExt == 0) return;
   const QByteArray extension = QByteArray::number(notice.accountExt);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QtGlobal>
 
 // One call event as relayed to the clients; 24 bytes on the wire, little-endian.
@@ -19,5 +20,7 @@ constexpr qint32 kCallStateAnswer = 1;
 CallNotice MakeCallNotice(qint32 accountExt, qint32 inExten, const QByteArray& callerId,
                           qint32 state);
 QByteArray EncodeCallNotice(const CallNotice& notice);
+// The notice a record holds; bytes missing from a short record read as zero.
+CallNotice DecodeCallNotice(QByteArrayView record);
 // The caller's number up to its NUL (at most 12 bytes read).
 QByteArray CallerIdText(const CallNotice& notice);

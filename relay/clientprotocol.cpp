@@ -2,8 +2,6 @@
 
 #include <QString>
 #include <QtEndian>
-#include <algorithm>
-#include <limits>
 
 #include "telephony/cp949.h"
 #include "telephony/eventtext.h"
@@ -37,10 +35,7 @@ QByteArray ReceivedText(const QByteArray& bytes) {
   return nul < 0 ? bytes : bytes.left(nul);
 }
 
-qint32 LeadingInt(const QByteArray& text) {
-  return qint32(std::clamp<qint64>(LeadingDecimal(text), std::numeric_limits<qint32>::min(),
-                                   std::numeric_limits<qint32>::max()));
-}
+qint32 LeadingInt(const QByteArray& text) { return SaturateToInt32(LeadingDecimal(text)); }
 
 QByteArray CutRegistrationText(const QByteArray& text) { return text.left(kMaxRegistrationBytes); }
 

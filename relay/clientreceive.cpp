@@ -2,6 +2,8 @@
 #include "relay/clientprotocol.h"
 #include "ui/tarvexdlg.h"
 
+#include <vector>
+
 void CTarvexCentrixDlg::OnSocketReceive(CClientSocket* client, int /*kind*/) {
   const QByteArray text = ReceivedText(client->Receive(kMaxReceiveBytes));
   if (LeadingInt(text) == 0) {
@@ -18,15 +20,14 @@ void CTarvexCentrixDlg::OnSocketReceive(CClientSocket* client, int /*kind*/) {
   const QByteArray handle = QByteArray::number(client->Handle());
 
   // One row per text, owned by the client that sent it last.
-  bool found = false;
+  std::vector<int> rows;
   for (int row = 0; row < m_listClients.GetItemCount(); ++row) {
-    if (m_listClients.GetItemText(row, 0) != member.szExtension) continue;
-    m_listClients.SetItemText(row, 1, member.szIP);
-    m_listClients.SetItemText(row, 2, handle);
-    found = true;
+    if (m_listClients.GetItemText(row, 0) == member.szExtension) rows.push_back(row);
   }
-  if (!found) {
-    const int row = m_listClients.InsertItem(m_listClients.GetItemCount(), member.szExtension);
+  if (rows.empty()) {
+    rows.push_back(m_listClients.InsertItem(m_listClients.GetItemCount(), member.szExtension));
+  }
+  for (const int row : rows) {
     m_listClients.SetItemText(row, 1, member.szIP);
     m_listClients.SetItemText(row, 2, handle);
   }

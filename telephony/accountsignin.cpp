@@ -125,19 +125,17 @@ void CTarvexCentrixDlg::OnLoginResult(int controlId, const QString& text) {
   if (slot < 0) return;
   AccountSlot& account = m_accounts[size_t(slot)];
   const QByteArray event = ToCp949(text);
-  const QByteArray status = GetEventField(event, "STATUS", 1, '|');
   m_listAccounts.SetItemText(slot, kColumnId, account.m_strUID);
   m_listAccounts.SetItemText(slot, kColumnPassword, account.m_strPWD);
   m_listAccounts.SetItemText(slot, kColumnTime, TimeText(Now()));
 
-  const qint32 code = ParseLooseInt(status);
-  if (code >= 1) {
+  if (LoginSucceeded(event)) {
     m_listAccounts.SetItemText(slot, kColumnStatus, ToCp949(QStringLiteral("로그인 성공")));
     InsertActivityLine("[0]" + account.m_strUID + ToCp949(QStringLiteral(" - 로그인성공")));
   } else {
     m_listAccounts.SetItemText(slot, kColumnStatus, ToCp949(QStringLiteral("로그인 실패")));
     InsertActivityLine("[0] " + account.m_strUID + ToCp949(QStringLiteral(" - 로그인 실패(")) +
-                       FailureReason(code) + ")");
+                       FailureReason(LoginStatus(event)) + ")");
     InsertActivityLine(event);  // the raw text shows above its failure line
   }
 

@@ -21,13 +21,6 @@ QFont SetPortDialogFont() {
   return font;
 }
 
-void Place(QWidget* widget, const DialogUnits& units, int id, const QRect& rect) {
-  widget->setGeometry(units.ToPixels(rect.x(), rect.y(), rect.width(), rect.height()));
-  if (id == 0) return;
-  widget->setObjectName(QStringLiteral("ctl%1").arg(id));
-  widget->setProperty("controlId", id);
-}
-
 }  // namespace
 
 CDlgSetPort::CDlgSetPort(QWidget* parent) : QDialog(parent) {
@@ -44,20 +37,20 @@ CDlgSetPort::CDlgSetPort(QWidget* parent) : QDialog(parent) {
   for (int i = 0; i < 3; ++i) {
     auto* label = new QLabel(QString::fromLatin1(labels[i]), this);
     label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Place(label, units, 0, QRect(7, 7 + 17 * i, 64, 13));
+    units.Place(label, 0, QRect(7, 7 + 17 * i, 64, 13));
   }
   m_editID = new QLineEdit(this);
-  Place(m_editID, units, IDC_EDIT_ID, QRect(75, 7, 100, 14));
+  units.Place(m_editID, IDC_EDIT_ID, QRect(75, 7, 100, 14));
   m_editPWD = new QLineEdit(this);  // the password is shown in plain text
-  Place(m_editPWD, units, IDC_EDIT_PWD, QRect(75, 24, 100, 14));
+  units.Place(m_editPWD, IDC_EDIT_PWD, QRect(75, 24, 100, 14));
   m_ctlIP = new CIPAddressCtrl(this);
-  Place(m_ctlIP, units, IDC_IPADDRESS_SERVER, QRect(75, 41, 100, 15));
+  units.Place(m_ctlIP, IDC_IPADDRESS_SERVER, QRect(75, 41, 100, 15));
 
   auto* signIn = new QPushButton(QStringLiteral("로그인"), this);
   signIn->setDefault(true);
-  Place(signIn, units, kSetPortSignIn, QRect(208, 7, 56, 23));
+  units.Place(signIn, kSetPortSignIn, QRect(208, 7, 56, 23));
   auto* signOut = new QPushButton(QStringLiteral("로그아웃"), this);
-  Place(signOut, units, kSetPortSignOut, QRect(208, 33, 56, 23));
+  units.Place(signOut, kSetPortSignOut, QRect(208, 33, 56, 23));
   connect(signIn, &QPushButton::clicked, this, &CDlgSetPort::OnOK);
   connect(signOut, &QPushButton::clicked, this, &CDlgSetPort::reject);
 }

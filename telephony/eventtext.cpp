@@ -7,11 +7,6 @@
 
 namespace {
 
-qint32 SaturateToInt32(qint64 value) {
-  return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
-                                   std::numeric_limits<qint32>::max()));
-}
-
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
@@ -25,6 +20,11 @@ QByteArray GetEventField(const QByteArray& text, const QByteArray& key, int gap,
   const qint64 first = qMax<qint64>(start, 0);
   if (count <= 0 || first >= text.size()) return {};
   return text.mid(first, qMin<qint64>(count, text.size() - first));
+}
+
+qint32 SaturateToInt32(qint64 value) {
+  return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
+                                   std::numeric_limits<qint32>::max()));
 }
 
 qint64 LeadingDecimal(const QByteArray& text) {
@@ -48,6 +48,12 @@ qint32 ParseLooseInt(const QByteArray& text) {
   const qint64 value = LeadingDecimal(rest);
   return SaturateToInt32(negative ? -value : value);
 }
+
+qint32 LoginStatus(const QByteArray& loginResultText) {
+  return ParseLooseInt(GetEventField(loginResultText, "STATUS", 1, '|'));
+}
+
+bool LoginSucceeded(const QByteArray& loginResultText) { return LoginStatus(loginResultText) >= 1; }
 
 QByteArray LastBytes(const QByteArray& text, qsizetype n) {
   return text.right(qMax<qsizetype>(n, 0));

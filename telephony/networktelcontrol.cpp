@@ -138,7 +138,7 @@ bool NetworkTelControl::DispatchLine(const QByteArray& line) {
   if (name == kTelLoginResult) {
     m_signInTimer.stop();
     m_bAwaitingResult = false;
-    m_bSignedIn = ParseLooseInt(GetEventField(text.toUtf8(), "STATUS", 1, '|')) >= 1;
+    m_bSignedIn = LoginSucceeded(text.toUtf8());
     emit LoginResult(ControlId(), text);
   } else if (name == kTelRing) {
     emit Ring(ControlId(), text);

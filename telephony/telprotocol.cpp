@@ -2,25 +2,34 @@
 
 #include <utility>
 
+namespace {
+
+// Each byte that travels escaped, and the letter that stands for it after a backslash.
+struct Escape {
+  char byte;
+  char letter;
+};
+constexpr Escape kEscapes[] = {{'\\', '\\'}, {'\t', 't'}, {'\n', 'n'}, {'\r', 'r'}};
+
+// The escape whose byte or letter (side says which) is value; null when none.
+const Escape* FindEscape(char Escape::*side, char value) {
+  for (const Escape& escape : kEscapes) {
+    if (escape.*side == value) return &escape;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 QByteArray EscapeTelField(QByteArrayView field) {
   QByteArray escaped;
   escaped.reserve(field.size());
   for (const char byte : field) {
-    switch (byte) {
-      case '\\':
-        escaped.append("\\\\");
-        break;
-      case '\t':
-        escaped.append("\\t");
-        break;
-      case '\n':
-        escaped.append("\\n");
-        break;
-      case '\r':
-        escaped.append("\\r");
-        break;
-      default:
-        escaped.append(byte);
+    const Escape* escape = FindEscape(&Escape::byte, byte);
+    if (!escape) {
+      escaped.append(byte);
+    } else {
+      escaped.append('\\').append(escape->letter);
     }
   }
   return escaped;
@@ -37,22 +46,11 @@ std::optional<QByteArray> UnescapeTelField(QByteArrayView field) {
     if (++i == field.size()) {
       return std::nullopt;
     }
-    switch (field[i]) {
-      case '\\':
-        plain.append('\\');
-        break;
-      case 't':
-        plain.append('\t');
-        break;
-      case 'n':
-        plain.append('\n');
-        break;
-      case 'r':
-        plain.append('\r');
-        break;
-      default:
-        return std::nullopt;
+    const Escape* escape = FindEscape(&Escape::letter, field[i]);
+    if (!escape) {
+      return std::nullopt;
     }
+    plain.append(escape->byte);
   }
   return plain;
 }

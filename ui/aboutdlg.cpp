@@ -5,6 +5,10 @@
 
 #include "ui/dialogunits.h"
 
+namespace {
+constexpr int kIdOk = 1;
+}
+
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("dlg100"));
   setWindowTitle(QStringLiteral("Tarvex 정보"));
@@ -13,15 +17,14 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
 
   auto* iconLabel = new QLabel(this);
   iconLabel->setPixmap(icon.pixmap(32, 32));
-  iconLabel->setGeometry(units.ToPixels(11, 17, 20, 20));
+  units.Place(iconLabel, 0, QRect(11, 17, 20, 20));
 
   auto* version = new QLabel(QStringLiteral("Tarvex 버전 1.0"), this);
   version->setObjectName(QStringLiteral("versionText"));
-  version->setGeometry(units.ToPixels(40, 14, 119, 8));
+  units.Place(version, 0, QRect(40, 14, 119, 8));
 
   auto* ok = new QPushButton(QStringLiteral("확인"), this);
-  ok->setObjectName(QStringLiteral("ctl1"));
   ok->setDefault(true);
-  ok->setGeometry(units.ToPixels(178, 7, 50, 16));
+  units.Place(ok, kIdOk, QRect(178, 7, 50, 16));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }

@@ -19,17 +19,12 @@ void DailyLogFile::OpenAtStartup(const QDate& today) {
   if (::stat(directory.constData(), &attributes) != 0) {
     ::mkdir(directory.constData(), 0755);  // one level only; a failure shows when opening
   }
-  m_strLogFileName = StartupLogFileName(m_directory, today);
-  OpenAtEnd();
-  if (IsOpen()) Write(LogSeparatorLine());
+  Switch(StartupLogFileName(m_directory, today));
 }
 
 void DailyLogFile::CheckLogFileDate(const QDate& today) {
   const QString name = HourlyLogFileName(m_directory, today);
-  if (name == m_strLogFileName) return;
-  m_strLogFileName = name;
-  OpenAtEnd();
-  if (IsOpen()) Write(LogSeparatorLine());
+  if (name != m_strLogFileName) Switch(name);
 }
 
 void DailyLogFile::AppendLogLine(const QDateTime& now, const QByteArray& text) {
@@ -40,6 +35,13 @@ void DailyLogFile::Close() {
   if (!IsOpen()) return;
   ::close(m_fd);  // also releases the lock
   m_fd = -1;
+}
+
+// Each opening is marked in the file by a separator line.
+void DailyLogFile::Switch(const QString& fileName) {
+  m_strLogFileName = fileName;
+  OpenAtEnd();
+  if (IsOpen()) Write(LogSeparatorLine());
 }
 
 // Appends to an existing file or creates it. The exclusive lock stands in for

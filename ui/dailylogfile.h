@@ -27,6 +27,8 @@ class DailyLogFile {
   const QString& FileName() const { return m_strLogFileName; }
 
  private:
+  // Closes the open file and opens fileName in its place.
+  void Switch(const QString& fileName);
   void OpenAtEnd();
   void Write(const QByteArray& bytes);
 

@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 #include <QStringList>
+#include <QVariant>
+#include <QWidget>
 #include <algorithm>
 
 DialogUnits::DialogUnits(const QFont& font) {
@@ -13,6 +15,13 @@ DialogUnits::DialogUnits(const QFont& font) {
 
 QRect DialogUnits::ToPixels(int x, int y, int width, int height) const {
   return QRect(x * m_baseX / 4, y * m_baseY / 8, width * m_baseX / 4, height * m_baseY / 8);
+}
+
+void DialogUnits::Place(QWidget* widget, int id, const QRect& rect) const {
+  widget->setGeometry(ToPixels(rect.x(), rect.y(), rect.width(), rect.height()));
+  if (id == 0) return;
+  widget->setObjectName(QStringLiteral("ctl%1").arg(id));
+  widget->setProperty("controlId", id);
 }
 
 QFont MainDialogFont() {

@@ -2,7 +2,6 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +15,7 @@
 #include "telephony/cp949.h"
 #include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
+#include "ui/headless.h"
 #include "ui/logline.h"
 
 namespace {
@@ -71,9 +71,9 @@ const ColumnItem kAccountColumns[] = {{"NO", 30},       {"ID", 90},        {"PWD
 
 QByteArray Cp949(const char* utf8) { return ToCp949(QString::fromUtf8(utf8)); }
 
-bool IsHeadless() {
-  const QString platform = QGuiApplication::platformName();
-  return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+// A stored type past the list's end selects nothing.
+void SelectItem(QComboBox* combo, int index) {
+  combo->setCurrentIndex(index < combo->count() ? index : -1);
 }
 
 QTableView* MakeReportView(QWidget* parent, ReportListModel* model) {
@@ -184,12 +184,8 @@ void CTarvexCentrixDlg::CreateControls() {
         break;
     }
     const int height = item.kind == Kind::DropList ? kClosedComboHeight : item.height;
-    widget->setGeometry(units.ToPixels(item.x, item.y, item.width, height));
-    if (item.id != 0) {
-      widget->setObjectName(QStringLiteral("ctl%1").arg(item.id));
-      widget->setProperty("controlId", item.id);
-      m_controlsById[item.id] = widget;
-    }
+    units.Place(widget, item.id, QRect(item.x, item.y, item.width, height));
+    if (item.id != 0) m_controlsById[item.id] = widget;
   }
 
   connect(m_radioLogType, &QButtonGroup::idClicked, this, &CTarvexCentrixDlg::OnLogTypeClicked);
@@ -246,13 +242,10 @@ bool CTarvexCentrixDlg::OnInitDialog() {
   UpdateData(false);
 
   m_systemMenu = new QMenu(this);
-  const QString aboutText = QStringLiteral("Tarvex 정보(&A)...");
-  if (!aboutText.isEmpty()) {
-    m_systemMenu->addSeparator();
-    QAction* about = m_systemMenu->addAction(aboutText);
-    about->setData(int(IDM_ABOUTBOX));
-    connect(about, &QAction::triggered, this, [this] { OnCommand(IDM_ABOUTBOX); });
-  }
+  m_systemMenu->addSeparator();
+  QAction* about = m_systemMenu->addAction(QStringLiteral("Tarvex 정보(&A)..."));
+  about->setData(int(IDM_ABOUTBOX));
+  connect(about, &QAction::triggered, this, [this] { OnCommand(IDM_ABOUTBOX); });
   setWindowIcon(m_hIcon);
 
   SettingsStore& settings = *m_context.settings;
@@ -266,10 +259,6 @@ bool CTarvexCentrixDlg::OnInitDialog() {
   m_nLogType = settings.GetProfileInt(QStringLiteral("LOGTYPE"), 0);
   m_nSendType = settings.GetProfileInt(QStringLiteral("SENDTYPE"), 0);
   m_nCenterId = settings.GetProfileInt(QStringLiteral("CENTERID"), 0);
-
-  m_comboServerType->setCurrentIndex(m_nServerType < m_comboServerType->count() ? m_nServerType
-                                                                                : -1);
-  m_comboSendType->setCurrentIndex(m_nSendType < m_comboSendType->count() ? m_nSendType : -1);
 
   SetupListColumns();
   AutoLogin();
@@ -306,9 +295,8 @@ bool CTarvexCentrixDlg::UpdateData(bool saveAndValidate) {
       for (QAbstractButton* button : m_radioLogType->buttons()) button->setChecked(false);
       m_radioLogType->setExclusive(true);
     }
-    m_comboServerType->setCurrentIndex(m_nServerType < m_comboServerType->count() ? m_nServerType
-                                                                                  : -1);
-    m_comboSendType->setCurrentIndex(m_nSendType < m_comboSendType->count() ? m_nSendType : -1);
+    SelectItem(m_comboServerType, m_nServerType);
+    SelectItem(m_comboSendType, m_nSendType);
     m_editCenterId->setText(QString::number(m_nCenterId));
     return true;
   }
@@ -442,11 +430,6 @@ void CTarvexCentrixDlg::changeEvent(QEvent* event) {
 
 void CTarvexCentrixDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (m_systemMenu && !m_systemMenu->isEmpty()) m_systemMenu->popup(event->globalPos());
-}
-
-// Middle and right double clicks have no visible effect.
-void CTarvexCentrixDlg::mouseDoubleClickEvent(QMouseEvent* event) {
-  QDialog::mouseDoubleClickEvent(event);
 }
 
 void CTarvexCentrixDlg::OnDestroy() {

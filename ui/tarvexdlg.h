@@ -173,7 +173,6 @@ class CTarvexCentrixDlg : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
   void changeEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void reject() override;
   void accept() override;
 

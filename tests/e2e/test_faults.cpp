@@ -144,7 +144,7 @@ class RelayUnderFault {
   Received WhatArrived() {
     Received received;
     for (const QByteArray& record : m_ext.Records()) {
-      const CallNotice notice = handlertest::DecodeNotice(record);
+      const CallNotice notice = DecodeCallNotice(record);
       auto& counts = notice.state == kCallStateRinging ? received.rings : received.answers;
       ++counts[SequenceOf(CallerIdText(notice))];
     }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <QFile>
-#include <QtEndian>
 
 #include "relay/clientprotocol.h"
 #include "telephony/cp949.h"
@@ -82,16 +81,6 @@ std::vector<QByteArray> NoticeClient::Records() {
     records.push_back(notices.mid(at, kCallNoticeSize));
   }
   return records;
-}
-
-CallNotice DecodeNotice(const QByteArray& record) {
-  CallNotice notice;
-  const char* bytes = record.constData();
-  notice.accountExt = qFromLittleEndian<qint32>(bytes);
-  notice.inExten = qFromLittleEndian<qint32>(bytes + 4);
-  std::copy(bytes + 8, bytes + 20, notice.callerId);
-  notice.state = qFromLittleEndian<qint32>(bytes + 20);
-  return notice;
 }
 
 }  // namespace handlertest

@@ -61,7 +61,4 @@ class NoticeClient {
   std::unique_ptr<TestClient> m_client;
 };
 
-// The fields of a 24-byte record.
-CallNotice DecodeNotice(const QByteArray& record);
-
 }  // namespace handlertest

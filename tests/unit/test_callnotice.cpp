@@ -44,6 +44,22 @@ TEST(CallNotice, EncodingIsLittleEndianWhateverTheHost) {
   EXPECT_EQ(EncodeCallNotice(MakeCallNotice(0, 0, "", 0)), QByteArray(kCallNoticeSize, '\0'));
 }
 
+TEST(CallNotice, DecodingReadsBackWhatWasEncoded) {
+  const CallNotice notice = MakeCallNotice(-2, 0x01020304, "0212345678", kCallStateAnswer);
+  const CallNotice decoded = DecodeCallNotice(EncodeCallNotice(notice));
+  EXPECT_EQ(decoded.accountExt, -2);
+  EXPECT_EQ(decoded.inExten, 0x01020304);
+  EXPECT_EQ(CallerIdBytes(decoded), CallerIdBytes(notice));
+  EXPECT_EQ(decoded.state, kCallStateAnswer);
+
+  // A short record reads as if padded with zeros.
+  const CallNotice cut = DecodeCallNotice(EncodeCallNotice(notice).left(6));
+  EXPECT_EQ(cut.accountExt, -2);
+  EXPECT_EQ(cut.inExten, 0x0304);
+  EXPECT_EQ(CallerIdBytes(cut), QByteArray(12, '\0'));
+  EXPECT_EQ(DecodeCallNotice({}).state, 0);
+}
+
 TEST(CallNotice, CallerIdTextReadsAtMostTheField) {
   CallNotice notice;
   std::memset(notice.callerId, '7', sizeof(notice.callerId));

@@ -66,7 +66,7 @@ class CallEventsTest : public testing::Test {
     controls[0].RaiseRing(RingText(QString::fromLatin1(kMarkerCaller)));
     std::vector<QByteArray> records;
     const auto isMarker = [](const QByteArray& record) {
-      return CallerIdText(DecodeNotice(record)) == kMarkerCaller;
+      return CallerIdText(DecodeCallNotice(record)) == kMarkerCaller;
     };
     EXPECT_TRUE(WaitUntil([&] {
       records = client->Records();
@@ -78,7 +78,7 @@ class CallEventsTest : public testing::Test {
 
   std::vector<CallNotice> RelayedNotices() {
     std::vector<CallNotice> notices;
-    for (const QByteArray& record : RelayedRecords()) notices.push_back(DecodeNotice(record));
+    for (const QByteArray& record : RelayedRecords()) notices.push_back(DecodeCallNotice(record));
     return notices;
   }
 

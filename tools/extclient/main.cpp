@@ -3,7 +3,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTcpSocket>
-#include <QtEndian>
 #include <cstdio>
 
 #include "relay/callnotice.h"
@@ -18,18 +17,14 @@ void Print(const QString& line) {
 }
 
 QString Describe(const QByteArray& record) {
-  const auto* bytes = reinterpret_cast<const uchar*>(record.constData());
-  const qint32 accountExt = qFromLittleEndian<qint32>(bytes);
-  const qint32 inExten = qFromLittleEndian<qint32>(bytes + 4);
-  const QByteArray caller = QByteArray(record.constData() + 8, 12).split('\0').front();
-  const qint32 state = qFromLittleEndian<qint32>(bytes + 20);
+  const CallNotice notice = DecodeCallNotice(record);
   return QStringLiteral("record: account %1, line %2, caller %3, %4")
-      .arg(accountExt)
-      .arg(inExten)
-      .arg(FromCp949(caller))
-      .arg(state == kCallStateRinging  ? QStringLiteral("ringing")
-           : state == kCallStateAnswer ? QStringLiteral("answered")
-                                       : QString::number(state));
+      .arg(notice.accountExt)
+      .arg(notice.inExten)
+      .arg(FromCp949(CallerIdText(notice)))
+      .arg(notice.state == kCallStateRinging  ? QStringLiteral("ringing")
+           : notice.state == kCallStateAnswer ? QStringLiteral("answered")
+                                              : QString::number(notice.state));
 }
 
 }  // namespace

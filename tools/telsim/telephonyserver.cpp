@@ -172,7 +172,7 @@ void TelephonyServer::SignIn(QTcpSocket* socket, const QString& kind, const QStr
     return;
   }
   const QString reply = LoginReply(accountId, password);
-  const bool accepted = ParseLooseInt(GetEventField(reply.toUtf8(), "STATUS", 1, '|')) >= 1;
+  const bool accepted = LoginSucceeded(reply.toUtf8());
   Link& link = m_links[socket];
   link.accountId = accountId;
   link.signedIn = accepted;
