@@ -1,24 +1,28 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <random>
 #include <thread>
 
-#include "relay/clientprotocol.h"
-#include "support/handlerwindow.h"
+#include "core/relay/clientprotocol.h"
+#include "core/relay/clientregistry.h"
+#include "core/text/cp949.h"
+#include "support/handlercore.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
-#include "telephony/cp949.h"
+#include "support/testcore.h"
 #include "tools/telsim/telephonyserver.h"
 
 // The real relay under faults around it: the database going down and coming
@@ -333,7 +337,8 @@ void ClientFaultRound(RelayUnderFault& relay, int& sequence, std::mt19937& rando
     const QString dropped = QStringLiteral("클라이언트가 수신하지 않아 연결을 끊었습니다.");
     const int droppedBefore = relay.StderrCount(dropped);
     TestClient stuck(relay.ExtPort(), 4096);
-    for (int n = 0; n < 400; ++n) {
+    // As many as one client may own.
+    for (int n = 0; n < ClientRegistry::kMaxRowsPerClient; ++n) {
       const qsizetype acks = stuck.Received().size();
       // Texts of its own: one equal to another client's would take that client's row over.
       ASSERT_TRUE(stuck.Send("301," + QByteArray::number(1000 + n)));
@@ -441,6 +446,62 @@ TEST_F(FaultTest, TelephonyServerDroppingTheRelayLeavesTheOtherAccountAndTheClie
   handlertest::NoticeClient registered;
   EXPECT_TRUE(registered.Register(relay.ExtPort(), "302"));
   EXPECT_TRUE(relay.EveryCallArrived());
+}
+
+// A client that sends hundreds of megabytes of distinct numbers as fast as
+// it can: the relay reads it at its own pace, files no more than its bound
+// of rows, stays small, and keeps relaying every call to everyone else.
+TEST_F(FaultTest, ClientSendingHundredsOfMegabytesOfNumbersNeitherGrowsTheRelayNorStallsIt) {
+  RelayUnderFault& relay = *fixture;
+  const qint64 pid = relay.relay->ProcessId();
+  int sequence = 0;
+  relay.Call(++sequence);
+  ASSERT_TRUE(relay.EveryCallArrived());
+  const qint64 startKib = ResidentKib(pid);
+  ASSERT_GT(startKib, 0);
+
+  constexpr qint64 kFloodBytes = 400LL * 1024 * 1024;
+  std::atomic<bool> flooding = true;
+  std::atomic<qint64> sent = 0;
+  const quint16 port = relay.ExtPort();
+  std::thread flooder([&] {
+    TestClient client(port);
+    qint64 number = 1000000;
+    while (sent < kFloodBytes) {
+      QByteArray chunk;
+      chunk.reserve(1 << 20);
+      while (chunk.size() < (1 << 20)) chunk += QByteArray::number(number++) + '\n';
+      // Blocking: as fast as the relay lets the system take it.
+      if (!client.SendBlocking(chunk)) break;
+      sent += chunk.size();
+    }
+    flooding = false;
+  });
+
+  qint64 peakKib = startKib;
+  std::vector<qint64> latenciesMs;
+  while (flooding) {
+    QElapsedTimer timer;
+    timer.start();
+    relay.Call(++sequence);
+    const int expected = sequence;
+    WaitUntil([&] { return relay.WhatArrived().rings.count(expected) > 0; }, kNoticeWaitMs);
+    latenciesMs.push_back(timer.elapsed());
+    peakKib = std::max(peakKib, ResidentKib(pid));
+  }
+  flooder.join();
+  EXPECT_EQ(sent.load(), kFloodBytes);
+  EXPECT_TRUE(relay.EveryCallArrived());
+  EXPECT_LT(peakKib - startKib, 64 * 1024)
+      << startKib << " KiB at the start, " << peakKib << " KiB at the peak";
+  std::sort(latenciesMs.begin(), latenciesMs.end());
+  ASSERT_FALSE(latenciesMs.empty());
+  const qint64 p99 = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
+  RecordProperty("calls", int(latenciesMs.size()));
+  RecordProperty("p99Ms", int(p99));
+  RecordProperty("peakGrowthKib", int(peakKib - startKib));
+  std::printf("flood: %zu calls, p99 %lld ms, peak growth %lld KiB\n", latenciesMs.size(),
+              static_cast<long long>(p99), static_cast<long long>(peakKib - startKib));
 }
 
 }  // namespace

@@ -48,7 +48,14 @@ RelayProcess::~RelayProcess() {
 
 bool RelayProcess::Start() {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  if (!m_options.displayEnvironment) environment.insert("QT_QPA_PLATFORM", "offscreen");
+  for (const auto& [name, value] : m_options.environment) {
+    if (value.isEmpty()) {
+      environment.remove(name);
+    } else {
+      environment.insert(name, value);
+    }
+  }
   environment.insert("TARVEX_ODBC", QString::fromStdString(m_options.odbc));
   environment.insert("TARVEX_LOG_DIR", m_options.logDirectory);
   environment.insert("TARVEX_EXT_PORT", QString::number(m_options.extPort));
@@ -61,6 +68,7 @@ bool RelayProcess::Start() {
                                          .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
+  m_process.setArguments(m_options.arguments);
   m_process.start();
   return m_process.waitForStarted(10000);
 }

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <map>
 #include <string>
 
 // The real Tarvex binary, headless, on temporary ports, directories and
@@ -18,6 +20,11 @@ class RelayProcess {
     quint16 extPort = 0;   // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    QStringList arguments;
+    // Run where a display would be: nothing forces the offscreen platform,
+    // and these variables are set (empty value: removed).
+    bool displayEnvironment = false;
+    std::map<QString, QString> environment;
   };
 
   explicit RelayProcess(Options options);

@@ -1,4 +1,4 @@
-#include "ui/activitylistmodel.h"
+#include "core/log/activitylistmodel.h"
 
 #include <gtest/gtest.h>
 
@@ -91,10 +91,13 @@ TEST(ActivityListModel, ShowsLinesConvertedFromCp949) {
   EXPECT_FALSE(model.data(model.index(1), Qt::DisplayRole).isValid());
 
   // The stored line keeps its bytes; only what shows loses its control bytes.
-  model.InsertActivityLine("\x06\x06" "301 : 0101 ->  301\n");
+  model.InsertActivityLine(
+      "\x06\x06"
+      "301 : 0101 ->  301\n");
   EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(),
             QStringLiteral("301 : 0101 ->  301"));
-  EXPECT_EQ(model.Line(0), QByteArray("\x06\x06" "301 : 0101 ->  301\n"));
+  EXPECT_EQ(model.Line(0), QByteArray("\x06\x06"
+                                      "301 : 0101 ->  301\n"));
 }
 
 }  // namespace
