@@ -6,9 +6,11 @@
 
 class CClientSocket;
 
-// Notices written to clients during one pass of the event loop go out
-// together when the pass ends: a burst of telephony events costs each client
-// one system call, and a quiet client costs nothing in the event loop.
+// What is written to clients during one pass of the event loop (greetings,
+// acknowledgements) goes out together when the pass ends, or earlier when
+// the relay flushes (after each call notice, so that a burst of telephony
+// events does not hold the first notice back); a quiet client costs nothing
+// in the event loop.
 class ClientSendBatch : public QObject {
   Q_OBJECT
  public:

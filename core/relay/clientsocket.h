@@ -17,9 +17,9 @@ constexpr int kLdkClient = 1;
 // closed (or half-closed) and what it sent has been read, so a close never
 // happens in the middle of a send loop.
 //
-// Sends never block: data waits until the batch flushes it at the end of the
-// event loop's pass; what the system does not take then waits in the
-// socket's buffer. A client whose unsent data passes kMaxUnsentBytes is
+// Sends never block: data waits until the batch flushes it (at the end of
+// the event loop's pass or when the relay asks); what the system does not
+// take then waits in the socket's buffer. A client whose unsent data passes kMaxUnsentBytes is
 // marked dropped at once (later sends to it are ignored) and reported
 // through Overflowed from the event loop, so that the relay can remove it
 // without disturbing a send loop in progress.

@@ -18,14 +18,6 @@ QByteArray K(const char* utf8) { return ToCp949(QString::fromUtf8(utf8)); }
 
 class SignInTest : public testing::Test {
  protected:
-  void Configure(int slotNumber, const QByteArray& uid, const QByteArray& pwd,
-                 const QByteArray& serverIp) {
-    SettingsStore& settings = env.Settings();
-    settings.WriteProfileString(QStringLiteral("UID%1").arg(slotNumber), uid);
-    settings.WriteProfileString(QStringLiteral("PWD%1").arg(slotNumber), pwd);
-    settings.WriteProfileString(QStringLiteral("SERVERIP%1").arg(slotNumber), serverIp);
-  }
-
   void Start(int serverType = 0) {
     env.Settings().WriteProfileInt(QStringLiteral("SERVERTYPE"), serverType);
     core = env.StartCore(controls.Factory());
@@ -64,10 +56,10 @@ TEST_F(SignInTest, StartupSignsInConfiguredSlotsByServerType) {
       {2, std::nullopt, false, "로그인 실패"}, {3, std::nullopt, true, "로그인 실패"},
       {7, std::nullopt, true, "로그인 실패"},  {-1, std::nullopt, true, "로그인 실패"},
   };
-  Configure(1, "kim", "pw1", "10.1.2.3");
-  Configure(3, "lee", "", "10.1.2.4");  // no password: not configured
-  Configure(4, "", "pw4", "10.1.2.5");  // no ID: not configured
-  Configure(60, "last", "pw60", "");    // the address is not tested
+  env.ConfigureAccount(1, "kim", "pw1", "10.1.2.3");
+  env.ConfigureAccount(3, "lee", "", "10.1.2.4");  // no password: not configured
+  env.ConfigureAccount(4, "", "pw4", "10.1.2.5");  // no ID: not configured
+  env.ConfigureAccount(60, "last", "pw60", "");    // the address is not tested
   controls.loggedIn = true;
   for (const StartupCase& c : cases) {
     SCOPED_TRACE(c.serverType);
@@ -101,7 +93,7 @@ TEST_F(SignInTest, StartupSignsInConfiguredSlotsByServerType) {
 }
 
 TEST_F(SignInTest, StartupRequestRefusedByControlShowsFailure) {
-  Configure(2, "kim", "pw", "10.0.0.2");
+  env.ConfigureAccount(2, "kim", "pw", "10.0.0.2");
   controls.loginAnswer = false;
   for (int serverType : {0, 1}) {
     SCOPED_TRACE(serverType);
@@ -141,7 +133,7 @@ TEST_F(SignInTest, LoginResultShowsOutcomeAndRawTextOfFailures) {
       {QString::fromUtf16(u"STATUS:\u0000\u0001\uFFFF|", 11), "로그인 실패",
        "[0] park - 로그인 실패(기타)", true},
   };
-  Configure(5, "park", "pw5", "10.0.0.5");
+  env.ConfigureAccount(5, "park", "pw5", "10.0.0.5");
   Start();
   for (const ResultCase& c : cases) {
     SCOPED_TRACE(c.text.left(40).toStdString());
@@ -175,7 +167,7 @@ TEST_F(SignInTest, LoginResultTakesExtensionFromMessageTail) {
       {QStringLiteral("STATUS:1|MSG:abc,"), "abc", 0},
       {QStringLiteral("STATUS:1|MSG:4305,|"), "305", 305},
   };
-  Configure(1, "kim", "pw", "10.0.0.1");
+  env.ConfigureAccount(1, "kim", "pw", "10.0.0.1");
   Start();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.toStdString());
@@ -202,7 +194,7 @@ TEST_F(SignInTest, LoginResultOnUnconfiguredSlotOrForeignIdIsHandledSafely) {
 }
 
 TEST_F(SignInTest, EndSignsOutOnlySignedInControls) {
-  Configure(1, "kim", "pw", "10.0.0.1");
+  env.ConfigureAccount(1, "kim", "pw", "10.0.0.1");
   Start();
   controls[3].loggedIn = true;
   controls[0].loggedIn = false;
@@ -289,7 +281,7 @@ TEST_F(SimulatedSignInTest, StartupSignInsGetTheirResults) {
   for (const auto& c : cases) {
     if (c.account.id != QLatin1String("nf")) server.AddAccount(c.account);
     const QByteArray password = c.account.id == QLatin1String("pe") ? "wrong" : "pw";
-    Configure(++slotNumber, ToCp949(c.account.id), password, "127.0.0.1");
+    env.ConfigureAccount(++slotNumber, ToCp949(c.account.id), password, "127.0.0.1");
   }
   StartSimulated();
 

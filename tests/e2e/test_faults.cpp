@@ -344,7 +344,9 @@ void ClientFaultRound(RelayUnderFault& relay, int& sequence, std::mt19937& rando
       ASSERT_TRUE(stuck.Send("301," + QByteArray::number(1000 + n)));
       ASSERT_TRUE(stuck.WaitForBytes(acks + RegisterAck().size()));
     }
-    for (int call = 0; call < 400 && relay.StderrCount(dropped) == droppedBefore; ++call) {
+    // With its rows bounded, a ring sends it a few KiB: enough calls to fill
+    // what the system buffers for it, however large it grows that.
+    for (int call = 0; call < 3000 && relay.StderrCount(dropped) == droppedBefore; ++call) {
       relay.Call(++sequence);
       // Calls go out in bursts; the relay gets a moment between them.
       if (call % 20 == 19) {
@@ -490,7 +492,7 @@ TEST_F(FaultTest, ClientSendingHundredsOfMegabytesOfNumbersNeitherGrowsTheRelayN
     peakKib = std::max(peakKib, ResidentKib(pid));
   }
   flooder.join();
-  EXPECT_EQ(sent.load(), kFloodBytes);
+  EXPECT_GE(sent.load(), kFloodBytes);
   EXPECT_TRUE(relay.EveryCallArrived());
   EXPECT_LT(peakKib - startKib, 64 * 1024)
       << startKib << " KiB at the start, " << peakKib << " KiB at the peak";

@@ -22,6 +22,14 @@ std::unique_ptr<CentrixCore> CoreEnvironment::StartCore(TelControlFactory factor
   return ::StartCore(*this, std::move(factory));
 }
 
+void CoreEnvironment::ConfigureAccount(int slotNumber, const QByteArray& uid, const QByteArray& pwd,
+                                       const QByteArray& serverIp) {
+  SettingsStore& settings = Settings();
+  settings.WriteProfileString(QStringLiteral("UID%1").arg(slotNumber), uid);
+  settings.WriteProfileString(QStringLiteral("PWD%1").arg(slotNumber), pwd);
+  settings.WriteProfileString(QStringLiteral("SERVERIP%1").arg(slotNumber), serverIp);
+}
+
 QByteArray CoreEnvironment::StoredString(const QString& name) {
   SettingsStore fresh(QStringLiteral("MERVO"), ApplicationName());
   return fresh.GetProfileString(name, "<unset>");

@@ -27,6 +27,9 @@ class CoreEnvironment : public TestEnvironment {
 
   // A core that has run its start-up steps with controls from factory.
   std::unique_ptr<CentrixCore> StartCore(TelControlFactory factory);
+  // Stores the account of slot n (1 to 60) as the dialog would.
+  void ConfigureAccount(int slotNumber, const QByteArray& uid, const QByteArray& pwd,
+                        const QByteArray& serverIp);
   // What a new program run would read for one settings key.
   QByteArray StoredString(const QString& name);
   // All that the core wrote to the daily log file so far.

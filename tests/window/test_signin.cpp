@@ -23,14 +23,6 @@ QByteArray K(const char* utf8) { return ToCp949(QString::fromUtf8(utf8)); }
 
 class SignInTest : public testing::Test {
  protected:
-  void Configure(int slotNumber, const QByteArray& uid, const QByteArray& pwd,
-                 const QByteArray& serverIp) {
-    SettingsStore& settings = env.Settings();
-    settings.WriteProfileString(QStringLiteral("UID%1").arg(slotNumber), uid);
-    settings.WriteProfileString(QStringLiteral("PWD%1").arg(slotNumber), pwd);
-    settings.WriteProfileString(QStringLiteral("SERVERIP%1").arg(slotNumber), serverIp);
-  }
-
   void Start(int serverType = 0) {
     env.Settings().WriteProfileInt(QStringLiteral("SERVERTYPE"), serverType);
     window = env.StartWindow(controls.Factory());
@@ -38,13 +30,6 @@ class SignInTest : public testing::Test {
   }
 
   QByteArray Stored(const QString& name) { return env.StoredString(name); }
-
-  // Lines added to the activity list since it held `before` lines, top first.
-  std::vector<QByteArray> NewLines(size_t before) const {
-    std::vector<QByteArray> lines = ActivityLines(window->Core());
-    lines.resize(lines.size() - before);
-    return lines;
-  }
 
   WindowEnvironment env;
   FakeTelControls controls;
@@ -109,7 +94,7 @@ TEST_F(SignInTest, DialogSignInIsStoredAndSentAndComesBackAfterRestart) {
 
 TEST_F(SignInTest, DialogSignInRefusedShowsErrorAndIsStoredAnyway) {
   controls.loginAnswer = false;
-  Configure(2, "kim", "old", "10.0.0.2");
+  env.ConfigureAccount(2, "kim", "old", "10.0.0.2");
   Start();
   env.runSetPortDialog = RunDialogWith([](CDlgSetPort& dialog) {
     EXPECT_EQ(dialog.EditId()->text(), QStringLiteral("kim"));
@@ -145,7 +130,7 @@ TEST_F(SignInTest, DialogSignOutEmptiesSlotInStoreAndSignsControlOut) {
   for (const auto& way : ways) {
     SCOPED_TRACE(way.name);
     window.reset();
-    Configure(2, "kim", "pw", "10.0.0.2");
+    env.ConfigureAccount(2, "kim", "pw", "10.0.0.2");
     Start();
     controls[1].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:ok 301,"));
     env.runSetPortDialog = RunDialogWith(way.act);
@@ -195,7 +180,7 @@ TEST_F(SignInTest, DialogWithoutHostedServerTypeRefusesSignIn) {
 }
 
 TEST_F(SignInTest, DialogOtherResultsAndClicksOutsideRowsChangeNothing) {
-  Configure(1, "kim", "pw", "10.0.0.1");
+  env.ConfigureAccount(1, "kim", "pw", "10.0.0.1");
   Start();
   const std::vector<QByteArray> row = AccountRow(window->Core(), 0);
   controls.ClearCalls();
