@@ -123,6 +123,16 @@ bool TestClient::SendBlocking(const QByteArray& bytes) {
   return sent == bytes.size();
 }
 
+QByteArray TestClient::ReceiveBlocking(qsizetype maxBytes) {
+  QByteArray bytes(maxBytes, Qt::Uninitialized);
+  ssize_t n;
+  do {
+    n = ::recv(m_fd, bytes.data(), size_t(maxBytes), 0);
+  } while (n < 0 && errno == EINTR);
+  bytes.resize(n > 0 ? n : 0);
+  return bytes;
+}
+
 void TestClient::ShutdownWrite() {
   if (m_fd >= 0) ::shutdown(m_fd, SHUT_WR);
 }

@@ -90,6 +90,8 @@ class TestClient {
   // Writes all of bytes, waiting in the system while its buffer is full; for
   // a client on a thread of its own, away from the event loop.
   bool SendBlocking(const QByteArray& bytes);
+  // Waits in the system for at most maxBytes; empty once the relay has closed.
+  QByteArray ReceiveBlocking(qsizetype maxBytes);
   void ShutdownWrite();
   void Close();
 
