@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QTimer>
 
 #include "support/testwindow.h"
 #include "telephony/cp949.h"
@@ -58,8 +59,11 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
   };
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  const DialogUnits units(window->font());
-  EXPECT_EQ(window->size(), units.ToPixels(0, 0, 382, 427).size());
+  // Grown evenly where the font needs it; the window ends below the last
+  // visible row, above the hidden telephony controls.
+  const DialogUnits units(window->font(), window->LayoutScale());
+  EXPECT_GE(window->LayoutScale(), 1.0);
+  EXPECT_EQ(window->size(), units.ToPixels(0, 0, 382, 349).size());
   for (const ExpectedControl& control : expected) {
     SCOPED_TRACE(control.id);
     QWidget* widget = window->GetDlgItem(control.id);
@@ -136,6 +140,11 @@ TEST(MainWindow, ExitQuestionGuardsEveryWayOut) {
        }},
       {"close box", [](CTarvexCentrixDlg& window) { window.close(); }},
       {"menu exit", [](CTarvexCentrixDlg& window) { window.OnCommand(ID_EXIT); }},
+      {"menu exit, window hidden",
+       [](CTarvexCentrixDlg& window) {
+         window.hide();
+         window.OnCommand(ID_EXIT);
+       }},
   };
   for (const auto& [name, leave] : paths) {
     for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
@@ -196,6 +205,30 @@ TEST(MainWindow, MinimisingHidesAndTheOpenCommandShowsAgain) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(window->isMinimized());
   EXPECT_EQ(window->size(), size);
+}
+
+// The run's own loop: hiding the window, by minimising or by the hide timer,
+// leaves it running; only the end of the run ends it.
+TEST(MainWindow, RunOutlastsHidingTheWindow) {
+  TestEnvironment environment;
+  CTarvexCentrixDlg window(environment.Context());
+  std::vector<bool> visibleAfterEachStep;
+  const std::vector<std::function<void()>> steps = {
+      [&] { window.setWindowState(Qt::WindowMinimized); },
+      [&] { window.OnCommand(ID_OPEN_SERVER); },
+      [&] { window.OnTimer(IDT_HIDE_WINDOW); },
+      [&] { window.OnTrayNotify(QSystemTrayIcon::DoubleClick); },
+      [&] { window.EndWithoutAsking(); },
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    QTimer::singleShot(int(20 * (i + 1)), &window, [&, i] {
+      steps[i]();
+      visibleAfterEachStep.push_back(window.isVisible());
+    });
+  }
+  window.DoModal();
+  EXPECT_EQ(visibleAfterEachStep, std::vector<bool>({false, true, false, true, false}));
+  EXPECT_TRUE(environment.presenter.shown.empty());
 }
 
 TEST(MainWindow, IconClicksShowTheMenuOrTheWindow) {
