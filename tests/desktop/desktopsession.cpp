@@ -58,43 +58,48 @@ bool DesktopSession::Start() {
     return false;
   }
   m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
-  return StartProcess(QStringLiteral("openbox"), {}) && WaitForWindowManager() &&
-         StartProcess(
+  return StartUntil(QStringLiteral("openbox"), {}, [this] { return WindowManagerRunning(); }) &&
+         StartUntil(
              QStringLiteral("trayer"),
              {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
               QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
               QStringLiteral("--height"), QStringLiteral("24"), QStringLiteral("--SetDockType"),
-              QStringLiteral("true"), QStringLiteral("--transparent"), QStringLiteral("false")}) &&
-         WaitForNotificationArea();
+              QStringLiteral("true"), QStringLiteral("--transparent"), QStringLiteral("false")},
+             [this] { return NotificationAreaShown(); });
 }
 
-bool DesktopSession::WaitForWindowManager() {
-  const bool up = WaitUntil(
-      [this] {
-        return Run(QStringLiteral("xprop"),
-                   {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-            .contains("window id");
-      },
-      kStartTimeoutMs);
-  if (!up) m_lastError = QStringLiteral("openbox did not take the display");
-  return up;
-}
-
-bool DesktopSession::WaitForNotificationArea() {
-  const bool up = WaitUntil(
-      [this] {
-        return !Run(QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--class"), QStringLiteral("trayer")})
-                    .trimmed()
-                    .isEmpty();
-      },
-      kStartTimeoutMs);
-  if (!up) {
-    m_lastError = QStringLiteral("trayer showed no panel: ") +
-                  QString::fromLocal8Bit(m_processes.back()->readAllStandardError());
+// Now and then a part started right after the one before it does not come
+// up (a panel mapped while openbox is still taking over the screen stays
+// unmapped); a fresh start of it then does.
+bool DesktopSession::StartUntil(const QString& program, const QStringList& arguments,
+                                const std::function<bool()>& ready) {
+  constexpr int kAttempts = 3;
+  QByteArray errors;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!StartProcess(program, arguments)) return false;
+    if (WaitUntil(ready, kStartTimeoutMs / kAttempts)) return true;
+    QProcess& process = *m_processes.back();
+    process.kill();
+    process.waitForFinished(5000);
+    errors += process.readAllStandardError();
+    m_processes.pop_back();
   }
-  return up;
+  m_lastError = QStringLiteral("%1 did not come up on %2: %3")
+                    .arg(program, m_display, QString::fromLocal8Bit(errors));
+  return false;
+}
+
+bool DesktopSession::WindowManagerRunning() const {
+  return Run(QStringLiteral("xprop"),
+             {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+      .contains("window id");
+}
+
+bool DesktopSession::NotificationAreaShown() const {
+  return !Run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                          QStringLiteral("--class"), QStringLiteral("trayer")})
+              .trimmed()
+              .isEmpty();
 }
 
 QByteArray DesktopSession::Run(const QString& program, const QStringList& arguments) const {
@@ -215,6 +220,7 @@ void ProcessWindows::Minimise(const QByteArray& id) const {
 void ProcessWindows::Screenshot(const QByteArray& id, const QString& fileName) const {
   const QString directory = qEnvironmentVariable("TARVEX_SCREENSHOT_DIR");
   if (directory.isEmpty() || !QDir().mkpath(directory)) return;
-  m_session.Run(QStringLiteral("import"), {QStringLiteral("-window"), QString::fromLatin1(id),
-                                           QDir(directory).filePath(fileName)});
+  m_session.Run(QStringLiteral("import"),
+                {QStringLiteral("-frame"), QStringLiteral("-window"), QString::fromLatin1(id),
+                 QDir(directory).filePath(fileName)});
 }

@@ -32,8 +32,11 @@ class DesktopSession {
 
  private:
   bool StartProcess(const QString& program, const QStringList& arguments);
-  bool WaitForWindowManager();
-  bool WaitForNotificationArea();
+  // Starts program until ready() holds, a few times at most.
+  bool StartUntil(const QString& program, const QStringList& arguments,
+                  const std::function<bool()>& ready);
+  bool WindowManagerRunning() const;
+  bool NotificationAreaShown() const;
 
   QString m_display;
   QString m_lastError;
