@@ -2,14 +2,18 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 
 #include "support/testwindow.h"
 #include "telephony/cp949.h"
+#include "telephony/dlgsetport.h"
+#include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
 
 namespace {
@@ -89,6 +93,35 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
     ASSERT_NE(window->m_telControls[size_t(slot)], nullptr);
     EXPECT_EQ(window->m_telControls[size_t(slot)]->ControlId(), 1028 + slot);
   }
+}
+
+// With whatever face stands in for the dialog font, every text is whole:
+// labels and radio buttons at their preferred width, every item of a
+// drop-down list, a push button's caption inside its frame.
+TEST(MainWindow, NoDialogCutsOffAText) {
+  TestEnvironment environment;
+  auto window = StartWindow(environment);
+  CAboutDlg about(window->m_hIcon, window.get());
+  CDlgSetPort account(window.get());
+  int checked = 0;
+  for (QWidget* dialog : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&about),
+                          static_cast<QWidget*>(&account)}) {
+    for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      SCOPED_TRACE(dialog->objectName().toStdString() + " " + Text(control).toStdString());
+      if (auto* button = qobject_cast<QPushButton*>(control)) {
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()),
+                  button->contentsRect().width() - 8);
+      } else if (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control) ||
+                 qobject_cast<QComboBox*>(control)) {
+        EXPECT_LE(control->sizeHint().width(), control->width());
+      } else {
+        continue;
+      }
+      EXPECT_TRUE(dialog->rect().contains(control->geometry()));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 13 + 3 + 5);
 }
 
 TEST(MainWindow, ListsHaveTheirColumnsAndDropDownListsTheirItems) {
