@@ -233,7 +233,7 @@ TEST_F(DesktopTest, ExitQuestionGuardsEveryWayOut) {
     AnswerExitQuestion(QStringLiteral("n"));
     if (HasFatalFailure()) return;
     EXPECT_TRUE(WaitForExitQuestionToClose());
-    EXPECT_TRUE(relay->IsRunning());
+    EXPECT_FALSE(relay->WaitFinished(1000)) << "No ended the relay";
     EXPECT_EQ(windows->IsViewable(mainWindow), !way.hidden);
     EXPECT_EQ(telsim.SignedInAccounts().size(), 2);
 
