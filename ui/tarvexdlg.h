@@ -143,6 +143,8 @@ class CTarvexCentrixDlg : public QDialog {
   QMenu* TrayMenu() const { return m_trayMenu; }
   QMenu* SystemMenu() const { return m_systemMenu; }
   bool IsTimerActive(int timerId) const;
+  // The factor by which the controls grew beyond the template so that their texts fit.
+  double LayoutScale() const { return m_layoutScale; }
 
   // Members, named as the rest of the system names them.
   QIcon m_hIcon;
@@ -200,4 +202,5 @@ class CTarvexCentrixDlg : public QDialog {
   QTimer m_timerStartup;
   QTimer m_timerLogRollover;
   std::map<int, QWidget*> m_controlsById;
+  double m_layoutScale = 1.0;
 };

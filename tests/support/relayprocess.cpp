@@ -48,7 +48,8 @@ RelayProcess::~RelayProcess() {
 
 bool RelayProcess::Start() {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("QT_QPA_PLATFORM", m_options.platform);
+  if (!m_options.display.isEmpty()) environment.insert("DISPLAY", m_options.display);
   environment.insert("TARVEX_ODBC", QString::fromStdString(m_options.odbc));
   environment.insert("TARVEX_LOG_DIR", m_options.logDirectory);
   environment.insert("TARVEX_EXT_PORT", QString::number(m_options.extPort));
