@@ -18,6 +18,7 @@ class RelayProcess {
     quint16 extPort = 0;   // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    int descriptorLimit = 0;  // > 0: soft and hard limit of open descriptors
   };
 
   explicit RelayProcess(Options options);
