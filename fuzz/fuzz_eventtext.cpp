@@ -4,6 +4,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QByteArray>
+#include <QList>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>

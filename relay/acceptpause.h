@@ -13,11 +13,14 @@
 // log file, the database and the telephony links) and start again once
 // clients have freed enough, looked for when a client goes and after a short
 // wait. One line goes out when they stop and one when they start again.
+//
+// Qt goes on taking what waits in a socket's backlog (50) within the pass
+// that stopped it, so the reserve is larger than both backlogs together.
 class AcceptPause : public QObject {
   Q_OBJECT
  public:
   using LineSink = std::function<void(const QByteArray& line)>;
-  static constexpr int kReserve = 32;
+  static constexpr int kReserve = 128;
   static constexpr int kRetryMs = 500;
 
   AcceptPause(std::vector<QTcpServer*> servers, LineSink line, QObject* parent = nullptr);
