@@ -505,10 +505,17 @@ TEST_F(FaultTest, UnansweredRingsToManyLdkClientsKeepTheRelayFlatAndLoseNoNotice
   const CpuReading start = read();
   std::optional<CpuReading> firstEnd, lastStart;
   qint64 residentAfterFirst = 0;
-  int sequence = 0;
+  // Callers in scattered order, as a real centre's are: each ring's lines
+  // land somewhere inside the sorted part of the list, not at its end.
+  const auto scattered = [](int ring) { return int(quint64(ring) * 2654435761u % 100000000u); };
+  int rings = 0;
+  std::map<int, int> once;
   while (clock.elapsed() < totalMs) {
     const qint64 due = clock.elapsed() * kRingsPerSecond / 1000;
-    while (sequence < due) relay.Ring(++sequence);
+    while (rings < due) {
+      once[scattered(++rings)] = 1;
+      relay.Ring(scattered(rings));
+    }
     if (!firstEnd && clock.elapsed() >= windowMs) {
       firstEnd = read();
       residentAfterFirst = ResidentKib(pid);
@@ -524,21 +531,19 @@ TEST_F(FaultTest, UnansweredRingsToManyLdkClientsKeepTheRelayFlatAndLoseNoNotice
   const double lastCores = CoresBusy(*lastStart, end);
   RecordProperty("coresFirstWindow", QString::number(firstCores).toStdString());
   RecordProperty("coresLastWindow", QString::number(lastCores).toStdString());
-  EXPECT_LT(lastCores, 3 * firstCores + 0.1) << firstCores << " cores, then " << lastCores;
+  EXPECT_LT(lastCores, 2 * firstCores + 0.1) << firstCores << " cores, then " << lastCores;
   const qint64 residentAtEnd = ResidentKib(pid);
   EXPECT_LT(residentAtEnd - residentAfterFirst, 32 * 1024)
       << residentAfterFirst << " KiB, then " << residentAtEnd;
 
   // Each client gets its notices in order: once the last has come, all have.
-  const QByteArray last = CallerOf(sequence).toLatin1();
-  std::map<int, int> once;
-  for (int s = 1; s <= sequence; ++s) once[s] = 1;
+  const QByteArray last = CallerOf(scattered(rings)).toLatin1();
   for (int n = 0; n < kLdkClients; ++n) {
     TestClient& client = *clients[size_t(n)];
     EXPECT_TRUE(WaitUntil([&] { return client.Received().contains(last); }, kNoticeWaitMs)) << n;
     std::map<int, int> arrived;
     CountLdkLines(client.Received(), arrived);
-    EXPECT_EQ(arrived, once) << "client " << n << " of " << sequence << " rings";
+    EXPECT_EQ(arrived, once) << "client " << n << " of " << rings << " rings";
   }
 }
 
