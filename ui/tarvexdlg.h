@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+#include "relay/acceptpause.h"
 #include "relay/callnotice.h"
 #include "relay/clientsocket.h"
 #include "telephony/accountslot.h"
@@ -150,6 +151,8 @@ class CTarvexCentrixDlg : public QDialog {
   QIcon m_hIcon;
   QTcpServer m_serverSocket;
   QTcpServer m_serverSocket2;
+  AcceptPause m_acceptPause{{&m_serverSocket, &m_serverSocket2},
+                            [this](const QByteArray& line) { InsertActivityLine(line); }};
   std::array<AccountSlot, kTelControlCount> m_accounts;
   ReportListModel m_listClients;
   ReportListModel m_listAccounts;

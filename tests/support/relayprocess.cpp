@@ -1,10 +1,12 @@
 #include "support/relayprocess.h"
 
+#include <sys/resource.h>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+
 #include <csignal>
 
 #include "support/qtwait.h"
@@ -62,6 +64,13 @@ bool RelayProcess::Start() {
                                          .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
+  // Both limits, since the relay lifts its soft limit to the hard one.
+  if (const rlim_t limit = rlim_t(m_options.descriptorLimit); limit > 0) {
+    m_process.setChildProcessModifier([limit] {
+      const rlimit both{limit, limit};
+      setrlimit(RLIMIT_NOFILE, &both);
+    });
+  }
   m_process.start();
   return m_process.waitForStarted(10000);
 }

@@ -20,6 +20,7 @@ class RelayProcess {
     quint16 telPort = 1;
     QString platform = QStringLiteral("offscreen");  // Qt platform plugin
     QString display;                                 // X display for "xcb"
+    int descriptorLimit = 0;  // > 0: soft and hard limit of open descriptors
   };
 
   explicit RelayProcess(Options options);
