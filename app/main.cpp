@@ -5,6 +5,7 @@
 #include "app/runmode.h"
 #include "app/tarvexapp.h"
 #include "core/config/appconfig.h"
+#include "core/config/descriptorlimit.h"
 #include "core/config/messagepresenter.h"
 #include "ui/widgetmessagepresenter.h"
 
@@ -25,6 +26,7 @@ int RunUnder(int argc, char** argv, RunMode mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  RaiseDescriptorLimit();
   if (RunsHeadless(argc, argv, [](const char* name) { return qgetenv(name); })) {
     return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, RunMode::Headless);
   }

@@ -3,6 +3,7 @@
 set(TARVEX_CORE_SOURCES
   core/centrixcore.cpp core/centrixcore.h
   core/config/appconfig.cpp core/config/appconfig.h
+  core/config/descriptorlimit.cpp core/config/descriptorlimit.h
   core/config/instancelock.cpp core/config/instancelock.h
   core/config/messagepresenter.cpp core/config/messagepresenter.h
   core/config/settingsstore.cpp core/config/settingsstore.h
@@ -16,6 +17,7 @@ set(TARVEX_CORE_SOURCES
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h
   core/log/dailylogfile.cpp core/log/dailylogfile.h
   core/log/logline.cpp core/log/logline.h
+  core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/broadcast.cpp
   core/relay/callnotice.cpp core/relay/callnotice.h
   core/relay/clientaccept.cpp

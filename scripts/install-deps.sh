@@ -10,6 +10,7 @@ packages=(
   postgresql postgresql-client
   libgtest-dev libgmock-dev
   fonts-nanum xvfb xauth x11-apps imagemagick
+  openbox trayer xdotool x11-utils
 )
 
 missing=()

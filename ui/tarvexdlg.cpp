@@ -2,12 +2,14 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <cmath>
 
 #include "core/config/messagepresenter.h"
 #include "core/config/settingsstore.h"
@@ -19,7 +21,9 @@
 namespace {
 
 constexpr int kTemplateWidth = 382;
-constexpr int kTemplateHeight = 427;
+// The template is 427 high, but its last 78 units hold only the hidden
+// telephony controls: the window ends below the last visible row.
+constexpr int kVisibleTemplateHeight = 349;
 
 enum class Kind { Radio, ListView, MultiEdit, Static, Button, ListBox, DropList, CenteredEdit };
 
@@ -91,7 +95,6 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(CentrixCore& core, MainWindowContext contex
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(MainDialogFont());
-  setFixedSize(DialogUnits(font()).ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
   CreateControls();
   CreateTrayMenu();
 
@@ -107,7 +110,7 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(CentrixCore& core, MainWindowContext contex
 CTarvexCentrixDlg::~CTarvexCentrixDlg() = default;
 
 void CTarvexCentrixDlg::CreateControls() {
-  const DialogUnits units(font());
+  DialogUnits units(font());
   m_radioLogType = new QButtonGroup(this);
   for (const TemplateItem& item : kTemplate) {
     const QString text = QString::fromUtf8(item.text);
@@ -169,6 +172,9 @@ void CTarvexCentrixDlg::CreateControls() {
     units.Place(widget, item.id, QRect(item.x, item.y, item.width, height));
     if (item.id != 0) m_controlsById[item.id] = widget;
   }
+  units.FitContents();
+  m_layoutScale = units.Scale();
+  setFixedSize(units.ToPixels(0, 0, kTemplateWidth, kVisibleTemplateHeight).size());
 
   connect(m_radioLogType, &QButtonGroup::idClicked, this, &CTarvexCentrixDlg::OnLogTypeClicked);
   connect(m_comboServerType, &QComboBox::activated, this, &CTarvexCentrixDlg::OnServerTypeChanged);
@@ -197,11 +203,16 @@ void CTarvexCentrixDlg::CreateTrayMenu() {
   add(ID_EXIT, "프로그램 종료(&X)");
 }
 
+// Not QDialog::exec(): its loop also ends when the window is hidden, and
+// minimising hides it. This loop ends only when done() finishes the run.
 int CTarvexCentrixDlg::DoModal() {
   if (!m_core.CreateTelephonyControls()) return -1;
   OnInitDialog();
+  QEventLoop modalLoop;
+  connect(this, &QDialog::finished, &modalLoop, &QEventLoop::quit);
   show();
-  return exec();
+  modalLoop.exec();
+  return result();
 }
 
 bool CTarvexCentrixDlg::OnInitDialog() {
@@ -232,8 +243,12 @@ bool CTarvexCentrixDlg::OnInitDialog() {
 
 // The widths the core's lists give their columns.
 void CTarvexCentrixDlg::SetupListColumns() {
-  const auto setup = [](QTableView* view, const auto& columns) {
-    for (size_t i = 0; i < std::size(columns); ++i) view->setColumnWidth(int(i), columns[i].width);
+  const double scale = m_layoutScale;
+  const auto setup = [scale](QTableView* view, const auto& columns) {
+    // The lists grew with the rest of the window; so do their columns.
+    for (size_t i = 0; i < std::size(columns); ++i) {
+      view->setColumnWidth(int(i), int(std::lround(columns[i].width * scale)));
+    }
   };
   setup(m_viewClients, ClientListModel::Columns());
   setup(m_viewAccounts, m_core.Accounts().Columns());
@@ -322,7 +337,9 @@ void CTarvexCentrixDlg::OnCommand(int commandId) {
       showNormal();
       break;
     case ID_EXIT:
-      close();
+      // Straight to the exit question: a close event on a hidden dialog is
+      // accepted without asking anything.
+      OnCancel();
       break;
     default:  // 132, 1007, TEST1, TEST3: no action
       break;

@@ -99,6 +99,8 @@ class CTarvexCentrixDlg : public QDialog {
   QMenu* SystemMenu() const { return m_systemMenu; }
   const CTrayIcon& TrayIcon() const { return m_trayIcon; }
   bool IsTimerActive(int timerId) const;
+  // The factor by which the controls grew beyond the template so that their texts fit.
+  double LayoutScale() const { return m_layoutScale; }
 
   QIcon m_hIcon;
   CTrayIcon m_trayIcon;
@@ -131,4 +133,5 @@ class CTarvexCentrixDlg : public QDialog {
   QTimer m_timerHideWindow;
   QTimer m_timerStartup;
   std::map<int, QWidget*> m_controlsById;
+  double m_layoutScale = 1.0;
 };

@@ -11,7 +11,7 @@ namespace {
 // each new record.
 template <typename OnAccepted>
 void AcceptWaiting(ClientRelay* relay, QTcpServer& server, int kind, ClientSendBatch& batch,
-                   OnAccepted accepted) {
+                   AcceptPause& pause, OnAccepted accepted) {
   ClientRegistry& registry = relay->Registry();
   while (server.hasPendingConnections()) {
     QTcpSocket* connection = server.nextPendingConnection();
@@ -27,20 +27,26 @@ void AcceptWaiting(ClientRelay* relay, QTcpServer& server, int kind, ClientSendB
     QObject::connect(client, &CClientSocket::Closed, relay, &ClientRelay::OnSocketClose);
     QObject::connect(client, &CClientSocket::Overflowed, relay, &ClientRelay::OnSocketOverflow);
     accepted(registry.Add(std::move(socket), client->PeerAddress()));
+    pause.NoteAccepted(client->Handle());
   }
+  pause.HoldIfPaused(server);
 }
 
 }  // namespace
 
 void ClientRelay::OnSocketAccept() {
-  AcceptWaiting(this, m_serverSocket, kExtensionClient, m_sendBatch, [this](const MEMBER& member) {
-    if (m_nLogType == kLogDebug) emit ActivityLine("Accept - IP: " + member.szIP);
-  });
+  AcceptWaiting(this, m_serverSocket, kExtensionClient, m_sendBatch, m_acceptPause,
+                [this](const MEMBER& member) {
+                  if (m_nLogType == kLogDebug) emit ActivityLine("Accept - IP: " + member.szIP);
+                });
 }
 
 void ClientRelay::OnSocketAccept2() {
-  AcceptWaiting(this, m_serverSocket2, kLdkClient, m_sendBatch, [this](const MEMBER& member) {
-    member.pSocket->Send(GreetingText());
-    emit ActivityLine(ToCp949(QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.")));
-  });
+  AcceptWaiting(
+      this, m_serverSocket2, kLdkClient, m_sendBatch, m_acceptPause, [this](const MEMBER& member) {
+        // Out before anything else the connection sets off, not with the pass's batch.
+        member.pSocket->Send(GreetingText());
+        member.pSocket->Flush();
+        emit ActivityLine(ToCp949(QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.")));
+      });
 }

@@ -9,6 +9,7 @@ void ClientRelay::OnSocketClose(CClientSocket* client, int kind) {
   // The close may be reported from inside the client's own notification:
   // its object goes once that has returned (the registry's deleter).
   m_registry.Erase(client);
+  m_acceptPause.TryResume();  // its descriptor is free again
 }
 
 // At shutdown; the rows stay, the relay is going anyway.

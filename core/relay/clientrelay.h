@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QTcpServer>
 
+#include "core/relay/acceptpause.h"
 #include "core/relay/callnotice.h"
 #include "core/relay/clientregistry.h"
 #include "core/relay/clientsendbatch.h"
@@ -61,6 +62,8 @@ class ClientRelay : public QObject {
   qint32 m_nSendType = 0;
   QTcpServer m_serverSocket;
   QTcpServer m_serverSocket2;
+  AcceptPause m_acceptPause{{&m_serverSocket, &m_serverSocket2},
+                            [this](const QByteArray& line) { emit ActivityLine(line); }};
   QByteArray m_strHostAddress;
   ClientSendBatch m_sendBatch;  // before the registry, whose sockets send through it
   ClientRegistry m_registry;

@@ -215,10 +215,7 @@ class SimulatedSignInTest : public SignInTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server.Listen(0));
-    const quint16 port = server.Port();
-    factory = [port](int controlId) {
-      return std::make_unique<NetworkTelControl>(controlId, port);
-    };
+    factory = NetworkTelControlFactory(server.Port());
   }
 
   void StartSimulated() {

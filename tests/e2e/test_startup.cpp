@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
 #include <csignal>
 #include <map>
 
@@ -76,6 +81,34 @@ TEST_F(StartupTest, TerminationSignalsEndTheRelayCleanly) {
   }
 }
 
+// Over loopback a send lands in the peer's queue at once: once the relay has
+// written the connection line, the greeting must be waiting for the client.
+TEST_F(StartupTest, LdkClientGetsTheGreetingBeforeItsConnectionLineIsWritten) {
+  const QString connectionLine = QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.");
+  RelayProcess relay(Options());
+  ASSERT_TRUE(relay.Start());
+  ASSERT_TRUE(relay.WaitListening()) << relay.StandardError().toStdString();
+  const QByteArray greeting = GreetingText();
+  for (int client = 0; client < 5; ++client) {
+    SCOPED_TRACE(client);
+    const qsizetype linesBefore = relay.StandardError().count(connectionLine);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(relay.options().ldkPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(
+        WaitUntil([&] { return relay.StandardError().count(connectionLine) > linesBefore; }));
+    QByteArray waiting(greeting.size() + 64, '\0');
+    const ssize_t peeked =
+        ::recv(fd, waiting.data(), size_t(waiting.size()), MSG_PEEK | MSG_DONTWAIT);
+    EXPECT_EQ(waiting.left(qMax<ssize_t>(peeked, 0)), greeting);
+    ::close(fd);
+  }
+}
+
 TEST_F(StartupTest, UnreachableDatabaseEndsBeforeAnyWindow) {
   RelayProcess::Options options = Options();
   options.odbc = "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;UID=nobody;PWD=x;DATABASE=none;";
@@ -110,7 +143,6 @@ TEST_F(StartupTest, WithoutADisplayTheCoreRunsAloneWithoutAPlatformPlugin) {
     SCOPED_TRACE(c.name);
     RelayProcess::Options options = Options();
     options.arguments = c.arguments;
-    options.displayEnvironment = true;
     options.environment = c.environment;
     RelayProcess relay(options);
     ASSERT_TRUE(relay.Start());

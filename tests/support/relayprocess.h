@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-// The real Tarvex binary, headless, on temporary ports, directories and
+// The real Tarvex binary, headless unless told otherwise, on temporary ports, directories and
 // settings. Its activity lines come out on standard error.
 class RelayProcess {
  public:
@@ -20,10 +20,11 @@ class RelayProcess {
     quint16 extPort = 0;   // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    QString platform = QStringLiteral("offscreen");  // Qt platform plugin
+    QString display;                                 // X display for "xcb"
+    int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors
     QStringList arguments;
-    // Run where a display would be: nothing forces the offscreen platform,
-    // and these variables are set (empty value: removed).
-    bool displayEnvironment = false;
+    // Set after the above (an empty value removes the variable).
     std::map<QString, QString> environment;
   };
 

@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
-std::unique_ptr<CTarvexCentrixDlg> StartWindow(TestEnvironment& environment,
-                                               TelControlFactory factory,
-                                               std::function<int(CDlgSetPort&)> runSetPortDialog) {
-  auto* core = new CentrixCore(environment.Context(std::move(factory)));
+MainWindowContext WindowContext(TestEnvironment& environment) {
   MainWindowContext context;
   context.applicationName = TestEnvironment::ApplicationName();
   context.settings = &environment.Settings();
   context.presenter = &environment.presenter;
+  return context;
+}
+
+std::unique_ptr<CTarvexCentrixDlg> StartWindow(TestEnvironment& environment,
+                                               TelControlFactory factory,
+                                               std::function<int(CDlgSetPort&)> runSetPortDialog) {
+  auto* core = new CentrixCore(environment.Context(std::move(factory)));
+  MainWindowContext context = WindowContext(environment);
   context.runSetPortDialog = std::move(runSetPortDialog);
   auto window = std::make_unique<CTarvexCentrixDlg>(*core, std::move(context));
   core->setParent(window.get());

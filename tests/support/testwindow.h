@@ -7,6 +7,10 @@
 #include "ui/dlgsetport.h"
 #include "ui/tarvexdlg.h"
 
+// What a window under test takes besides its core: the environment's name,
+// store and presenter.
+MainWindowContext WindowContext(TestEnvironment& environment);
+
 // A window over a core of its own, both started as the program starts them
 // (controls created, OnInitDialog run). The core is the window's child and
 // ends with it, as the program ends both.

@@ -198,40 +198,20 @@ TEST_F(SignInTest, DialogOtherResultsAndClicksOutsideRowsChangeNothing) {
   EXPECT_EQ(Stored(QStringLiteral("UID1")), "kim");
 }
 
-// The same sign-ins against the simulated telephony server through the network control.
-class SimulatedSignInTest : public SignInTest {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(server.Listen(0));
-    const quint16 port = server.Port();
-    factory = [port](int controlId) {
-      return std::make_unique<NetworkTelControl>(controlId, port);
-    };
-  }
-
-  void StartSimulated() {
-    window = env.StartWindow(factory);
-    ASSERT_TRUE(window);
-  }
-
-  bool WaitForStatus(int slot, const char* status) {
-    return WaitUntil([&] { return window->Core().Accounts().GetItemText(slot, 5) == K(status); });
-  }
-
-  // The raw text must stand right above its failure line.
-  bool RawTextAboveLine(const QString& raw, const QByteArray& line) const {
-    const std::vector<QByteArray> lines = ActivityLines(window->Core());
-    const auto at = std::find(lines.begin(), lines.end(), line);
-    return at != lines.end() && at != lines.begin() && *(at - 1) == ToCp949(raw);
-  }
-
+// The dialog against the simulated telephony server through the network control.
+TEST_F(SignInTest, DialogSignInSurvivesRestartAndSignOutLeavesServer) {
   TelephonyServer server;
-  TelControlFactory factory;
-};
-
-TEST_F(SimulatedSignInTest, DialogSignInSurvivesRestartAndSignOutLeavesServer) {
+  ASSERT_TRUE(server.Listen(0));
   server.AddAccount({"agent", "pw", "07012345309", 1, {}});
-  StartSimulated();
+  const auto startSimulated = [&] {
+    window = env.StartWindow(NetworkTelControlFactory(server.Port()));
+    return window != nullptr;
+  };
+  const auto signedIn = [&] {
+    return WaitUntil(
+        [&] { return window->Core().Accounts().GetItemText(7, 5) == K("로그인 성공"); });
+  };
+  ASSERT_TRUE(startSimulated());
   env.runSetPortDialog = RunDialogWith([](CDlgSetPort& dialog) {
     dialog.EditId()->setText(QStringLiteral("agent"));
     dialog.EditPassword()->setText(QStringLiteral("pw"));
@@ -239,7 +219,7 @@ TEST_F(SimulatedSignInTest, DialogSignInSurvivesRestartAndSignOutLeavesServer) {
     Button(dialog, 1)->click();
   });
   window->OnDblClkAccounts(7);
-  ASSERT_TRUE(WaitForStatus(7, "로그인 성공"));
+  ASSERT_TRUE(signedIn());
   EXPECT_EQ(
       AccountRow(window->Core(), 7),
       (std::vector<QByteArray>{"8", "agent", "pw", "309", FixedTimeText(), K("로그인 성공")}));
@@ -247,8 +227,8 @@ TEST_F(SimulatedSignInTest, DialogSignInSurvivesRestartAndSignOutLeavesServer) {
   window.reset();  // the end signs the account out
   ASSERT_TRUE(WaitUntil([&] { return !server.IsSignedIn("agent"); }));
   env.RestartSettings();
-  StartSimulated();
-  ASSERT_TRUE(WaitForStatus(7, "로그인 성공"));
+  ASSERT_TRUE(startSimulated());
+  ASSERT_TRUE(signedIn());
   EXPECT_TRUE(server.IsSignedIn("agent"));
 
   env.runSetPortDialog = RunDialogWith([](CDlgSetPort& dialog) {
