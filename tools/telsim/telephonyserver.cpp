@@ -62,6 +62,27 @@ QStringList TelephonyServer::SignedInAccounts() const {
 
 int TelephonyServer::ConnectionCount() const { return static_cast<int>(m_links.size()); }
 
+void TelephonyServer::SetOutage(const QString& reason) {
+  if (reason == m_outageReason) {
+    return;
+  }
+  m_outageReason = reason;
+  for (auto link = m_links.begin(); link != m_links.end(); ++link) {
+    if (!link->accepted) {
+      continue;
+    }
+    const QString accountId = link->accountId;
+    const QString reply = LoginReply(accountId, m_accounts.value(accountId).password);
+    const bool wasSignedIn = std::exchange(link->signedIn, reason.isEmpty());
+    SendLoginResult(link.key(), reply);
+    if (!wasSignedIn && link->signedIn) {
+      emit AccountSignedIn(accountId);
+    } else if (wasSignedIn && !link->signedIn) {
+      emit AccountSignedOut(accountId);
+    }
+  }
+}
+
 int TelephonyServer::SendRing(const QString& accountId, const QString& caller,
                               const QString& inExten, bool isDial) {
   return SendRaw(accountId, kTelRing.toByteArray(),
@@ -172,14 +193,13 @@ void TelephonyServer::SignIn(QTcpSocket* socket, const QString& kind, const QStr
     return;
   }
   const QString reply = LoginReply(accountId, password);
-  const bool accepted = LoginSucceeded(reply.toUtf8());
   Link& link = m_links[socket];
   link.accountId = accountId;
-  link.signedIn = accepted;
-  socket->write(
-      EncodeTelLine({kTelEvent.toByteArray(), kTelLoginResult.toByteArray(), reply.toUtf8()}));
+  link.accepted = LoginSucceeded(AcceptedReply(accountId, password).toUtf8());
+  link.signedIn = LoginSucceeded(reply.toUtf8());
+  SendLoginResult(socket, reply);
   emit SignInHandled(kind, accountId, password, reply);
-  if (accepted) {
+  if (link.signedIn) {
     emit AccountSignedIn(accountId);
   }
 }
@@ -190,6 +210,7 @@ void TelephonyServer::SignOut(QTcpSocket* socket) {
     return;
   }
   const bool wasSignedIn = std::exchange(link->signedIn, false);
+  link->accepted = false;
   const QString accountId = std::exchange(link->accountId, QString());
   if (wasSignedIn) {
     emit AccountSignedOut(accountId);
@@ -197,6 +218,14 @@ void TelephonyServer::SignOut(QTcpSocket* socket) {
 }
 
 QString TelephonyServer::LoginReply(const QString& accountId, const QString& password) const {
+  const QString reply = AcceptedReply(accountId, password);
+  if (InOutage() && LoginSucceeded(reply.toUtf8())) {
+    return LoginOutageText(accountId, m_outageReason);
+  }
+  return reply;
+}
+
+QString TelephonyServer::AcceptedReply(const QString& accountId, const QString& password) const {
   const auto account = m_accounts.constFind(accountId);
   if (account == m_accounts.cend()) {
     return LoginNotFoundText(accountId);
@@ -213,11 +242,17 @@ QString TelephonyServer::LoginReply(const QString& accountId, const QString& pas
 QList<QTcpSocket*> TelephonyServer::LinksOf(const QString& accountId) const {
   QList<QTcpSocket*> sockets;
   for (auto link = m_links.cbegin(); link != m_links.cend(); ++link) {
-    if (!link->accountId.isEmpty() && link->accountId == accountId) {
+    if (!link->accountId.isEmpty() && link->accountId == accountId &&
+        (link->signedIn || !m_bEventsOnlyToSignedIn)) {
       sockets.append(link.key());
     }
   }
   return sockets;
+}
+
+void TelephonyServer::SendLoginResult(QTcpSocket* socket, const QString& reply) {
+  socket->write(
+      EncodeTelLine({kTelEvent.toByteArray(), kTelLoginResult.toByteArray(), reply.toUtf8()}));
 }
 
 int TelephonyServer::SendToAccount(const QString& accountId, const QByteArray& bytes) {
