@@ -20,11 +20,11 @@ AmiBridge::AmiBridge(const BridgeSettings& settings, QObject* parent)
   connect(&m_ami, &AmiConnection::Warning, this, &AmiBridge::LogLine);
   connect(&m_ami, &AmiConnection::EventReceived, this,
           [this](const AmiMessage& event) { Deliver(m_tracker.OnEvent(event)); });
-  connect(&m_server, &TelephonyServer::SignInHandled, this,
-          [this](const QString& kind, const QString& accountId, const QString&,
-                 const QString& reply) {
-            emit LogLine(QStringLiteral("%1 %2: %3").arg(kind, accountId, reply));
-          });
+  connect(
+      &m_server, &TelephonyServer::SignInHandled, this,
+      [this](const QString& kind, const QString& accountId, const QString&, const QString& reply) {
+        emit LogLine(QStringLiteral("%1 %2: %3").arg(kind, accountId, reply));
+      });
   connect(&m_server, &TelephonyServer::AccountSignedOut, this, [this](const QString& accountId) {
     emit LogLine(QStringLiteral("signed out: %1").arg(accountId));
   });

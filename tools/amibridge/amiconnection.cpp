@@ -118,9 +118,9 @@ void AmiConnection::SendLogin(const QByteArray& challenge) {
     login.Append("Secret", m_endpoint.secret);
   } else {
     login.Append("AuthType", "MD5");
-    login.Append("Key", QCryptographicHash::hash(challenge + m_endpoint.secret,
-                                                 QCryptographicHash::Md5)
-                            .toHex());
+    login.Append(
+        "Key",
+        QCryptographicHash::hash(challenge + m_endpoint.secret, QCryptographicHash::Md5).toHex());
   }
   Write(login);
 }

@@ -17,9 +17,7 @@ QList<AmiMessage> AmiParser::Feed(QByteArrayView bytes) {
   return done;
 }
 
-void AmiParser::Reset() {
-  *this = AmiParser(m_nMaxBlockBytes);
-}
+void AmiParser::Reset() { *this = AmiParser(m_nMaxBlockBytes); }
 
 int AmiParser::TakeDroppedBlocks() { return std::exchange(m_nDroppedBlocks, 0); }
 
@@ -27,7 +25,8 @@ void AmiParser::AddToLine(QByteArrayView piece) {
   if (piece.isEmpty()) {
     return;
   }
-  if (!m_bDiscarding && m_nBlockBytes + m_line.size() + piece.size() > m_nMaxBlockBytes) {
+  // One byte more for the CR of a CRLF.
+  if (!m_bDiscarding && m_line.size() + piece.size() > m_nMaxBlockBytes + 1) {
     StartDiscarding();
   }
   if (m_bDiscarding) {
@@ -74,14 +73,20 @@ void AmiParser::EndLine(QList<AmiMessage>& done) {
     m_nBlockBytes = 0;
     return;
   }
-  m_nBlockBytes += line.size() + 2;
+  m_nBlockBytes += line.size();
+  if (m_nBlockBytes > m_nMaxBlockBytes) {
+    StartDiscarding();
+    m_nDiscardLineBytes = 0;
+    return;
+  }
   const qsizetype colon = line.indexOf(':');
-  if (colon <= 0) {
+  const QByteArray key = colon < 0 ? QByteArray() : line.first(colon).trimmed();
+  if (key.isEmpty()) {
     return;
   }
   QByteArray value = line.sliced(colon + 1);
   if (value.startsWith(' ')) {
     value.remove(0, 1);
   }
-  m_block.Append(line.first(colon).trimmed(), value);
+  m_block.Append(key, value);
 }

@@ -6,8 +6,8 @@
 
 #include "tools/amibridge/amimessage.h"
 
-// A block bigger than this is dropped whole, however long it runs, so that a
-// broken peer cannot make the bridge buffer without end.
+// A block whose header lines (without line ends) add up to more than this is dropped whole, however
+// long it runs, so that a broken peer cannot make the bridge buffer without end.
 constexpr qsizetype kAmiMaxBlockBytes = 64 * 1024;
 
 // Cuts the byte stream of an AMI connection into messages. The first line of
@@ -16,7 +16,8 @@ constexpr qsizetype kAmiMaxBlockBytes = 64 * 1024;
 // CRLF or LF; values may hold any other byte. A line without ":" is skipped.
 class AmiParser {
  public:
-  explicit AmiParser(qsizetype maxBlockBytes = kAmiMaxBlockBytes) : m_nMaxBlockBytes(maxBlockBytes) {}
+  explicit AmiParser(qsizetype maxBlockBytes = kAmiMaxBlockBytes)
+      : m_nMaxBlockBytes(maxBlockBytes) {}
 
   // The messages completed by bytes.
   QList<AmiMessage> Feed(QByteArrayView bytes);

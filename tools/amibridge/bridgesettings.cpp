@@ -82,8 +82,10 @@ std::optional<BridgeSettings> LoadBridgeSettings(const QString& path, QString* e
   bridge.timing = {*ping, *reply, *firstRetry, *maxRetry};
 
   settings.beginGroup(QStringLiteral("server"));
-  const QString listen = settings.value(QStringLiteral("listen"), QStringLiteral("127.0.0.1")).toString();
-  const std::optional<quint16> listenPort = Port(settings, QStringLiteral("port"), bridge.listenPort);
+  const QString listen =
+      settings.value(QStringLiteral("listen"), QStringLiteral("127.0.0.1")).toString();
+  const std::optional<quint16> listenPort =
+      Port(settings, QStringLiteral("port"), bridge.listenPort);
   settings.endGroup();
   if (!bridge.listenAddress.setAddress(listen) || !listenPort) {
     *error = QStringLiteral("[server] has a malformed listen address or port");

@@ -1,5 +1,7 @@
 #include "tools/amibridge/calltracker.h"
 
+#include <algorithm>
+
 namespace {
 
 // Events of calls whose end never came must not pile up for ever.
@@ -41,12 +43,18 @@ QList<AgentEvent> CallTracker::OnDialBegin(const AmiMessage& event) {
 
   // The agent's phone dials out. The PBX may have rung it first (a call
   // placed from the desktop), then its leg is already known.
+  const QByteArray linkedId = event.Value("Linkedid");
   if (caller != nullptr && !callerId.isEmpty()) {
     auto leg = m_legs.find(callerId);
+    // The inner half of a channel that rings the agent, dialling the agent's
+    // phone, is that same ring, not a call the agent places.
+    if (leg == m_legs.end() && HasLeg(caller->accountId, linkedId)) {
+      return events;
+    }
     if (leg == m_legs.end()) {
       leg = m_legs.insert(callerId, {});
       leg->call.accountId = caller->accountId;
-      leg->call.callId = event.Value("Linkedid");
+      leg->call.callId = linkedId;
       leg->call.outgoing = true;
       leg->call.peerChannel = event.Value("Channel");
     }
@@ -58,13 +66,11 @@ QList<AgentEvent> CallTracker::OnDialBegin(const AmiMessage& event) {
   if (dest == nullptr || destId.isEmpty() || m_legs.contains(destId)) {
     return events;
   }
-  const QByteArray callId = event.Value(callerId.isEmpty() ? "DestLinkedid" : "Linkedid");
+  const QByteArray callId = callerId.isEmpty() ? event.Value("DestLinkedid") : linkedId;
   // One ring per agent and call, even when the agent's phone is reached
   // through a chain of channels (a Local channel that dials the phone).
-  for (const Leg& leg : std::as_const(m_legs)) {
-    if (leg.call.accountId == dest->accountId && leg.call.callId == callId) {
-      return events;
-    }
+  if (HasLeg(dest->accountId, callId)) {
+    return events;
   }
   Leg leg;
   leg.call.accountId = dest->accountId;
@@ -130,6 +136,12 @@ QList<AgentEvent> CallTracker::OnHangup(const AmiMessage& event) {
   const AgentEvent ended = leg->call;
   m_legs.erase(leg);
   return {ended};
+}
+
+bool CallTracker::HasLeg(const QString& accountId, const QByteArray& callId) const {
+  return std::any_of(m_legs.cbegin(), m_legs.cend(), [&](const Leg& leg) {
+    return leg.call.accountId == accountId && leg.call.callId == callId;
+  });
 }
 
 QByteArray CallTracker::DialledNumber(const QByteArray& callId, const QByteArray& exten) {

@@ -32,6 +32,7 @@ class CallTracker {
   QList<AgentEvent> OnDialEnd(const AmiMessage& event);
   QList<AgentEvent> OnBridgeEnter(const AmiMessage& event);
   QList<AgentEvent> OnHangup(const AmiMessage& event);
+  bool HasLeg(const QString& accountId, const QByteArray& callId) const;
   // The number first dialled in the call, taken from the channel that dials now when new.
   QByteArray DialledNumber(const QByteArray& callId, const QByteArray& exten);
   static AgentEvent Answered(Leg& leg);

@@ -16,14 +16,13 @@ QString Value(const QByteArray& bytes) {
   return QString::fromUtf8(bytes).replace(QLatin1Char('|'), QLatin1Char(' '));
 }
 
-// The call id stands before the fields the relay reads: letters, digits and "." only.
+// The call id stands before the fields the relay reads, which it finds
+// anywhere: digits and "." only, so that no letters can spell a key.
 QString CallId(const QByteArray& bytes) {
   QString id;
   for (const char c : bytes) {
-    if (QChar::isLetterOrNumber(static_cast<uchar>(c)) && static_cast<uchar>(c) < 0x80) {
+    if ((c >= '0' && c <= '9') || c == '.') {
       id.append(QLatin1Char(c));
-    } else if (c == '.') {
-      id.append(QLatin1Char('.'));
     }
   }
   return id;
@@ -68,10 +67,10 @@ std::pair<QString, QString> AgentEventText(const AgentEvent& event, const QStrin
     case AgentEvent::Kind::Answer: {
       if (event.outgoing) {
         // The relay knows a call its account placed by its own extension in the channel.
-        return {QString::fromLatin1(kTelHangUp),
-                HangUpText(callId, Value(event.caller), Value(event.inExten),
-                           QString(number).remove(QLatin1Char('-')),
-                           ChannelSerial(event.peerChannel))};
+        return {
+            QString::fromLatin1(kTelHangUp),
+            HangUpText(callId, Value(event.caller), Value(event.inExten),
+                       QString(number).remove(QLatin1Char('-')), ChannelSerial(event.peerChannel))};
       }
       const auto [peer, serial] = RelayChannel(event.peerChannel, number);
       return {QString::fromLatin1(kTelHangUp),

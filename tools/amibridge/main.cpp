@@ -22,13 +22,14 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("tarvex-amibridge"));
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Relays the calls of a PBX (Asterisk Manager Interface) to the Tarvex relay's\n"
-                     "telephony controls. See docs/pbx-bridge.md."));
+  parser.setApplicationDescription(QStringLiteral(
+      "Relays the calls of a PBX (Asterisk Manager Interface) to the Tarvex relay's\n"
+      "telephony controls. See docs/pbx-bridge.md."));
   parser.addHelpOption();
   const QCommandLineOption configOption(
-      QStringLiteral("config"), QStringLiteral("Settings file (default /etc/tarvex/amibridge.conf)."),
-      QStringLiteral("FILE"), QStringLiteral("/etc/tarvex/amibridge.conf"));
+      QStringLiteral("config"),
+      QStringLiteral("Settings file (default /etc/tarvex/amibridge.conf)."), QStringLiteral("FILE"),
+      QStringLiteral("/etc/tarvex/amibridge.conf"));
   parser.addOption(configOption);
   parser.process(app);
 
