@@ -33,6 +33,11 @@ AmiConnection::AmiConnection(AmiEndpoint endpoint, AmiTiming timing, QObject* pa
   });
 }
 
+AmiConnection::~AmiConnection() {
+  // The socket, destroyed after the timers, reports its close: nobody must hear it.
+  m_socket.disconnect(this);
+}
+
 void AmiConnection::Start() {
   if (m_state == State::Stopped) {
     Connect();

@@ -34,6 +34,7 @@ class AmiConnection : public QObject {
   Q_OBJECT
  public:
   AmiConnection(AmiEndpoint endpoint, AmiTiming timing, QObject* parent = nullptr);
+  ~AmiConnection() override;
 
   void Start();
   void Stop();
