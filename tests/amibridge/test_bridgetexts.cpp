@@ -110,6 +110,7 @@ TEST(AgentDirectory, FindsTheAccountOfAChannel) {
              {QStringLiteral("PJSIP/301"), QStringLiteral(" SIP/301 ")});
   agents.Add(QStringLiteral("a2"), QStringLiteral("302"), {QStringLiteral("Local/3?2@agents")});
   agents.Add(QStringLiteral("all"), QStringLiteral("399"), {QStringLiteral("PJSIP/3*")});
+  agents.Add(QStringLiteral("local"), QStringLiteral("400"), {QStringLiteral("Local/4*@*agents")});
   const QList<std::pair<QByteArray, QString>> cases = {
       {"PJSIP/301-0000002a", "a1"},
       {"SIP/301-0000002a", "a1"},
@@ -119,6 +120,10 @@ TEST(AgentDirectory, FindsTheAccountOfAChannel) {
       {"Local/312@agents-0000001f;1", "a2"},
       {"Local/302@agentsx-0000001f;1", ""},
       {"PJSIP/401-00000001", ""},
+      // A star gives back what it took when the rest does not match.
+      {"Local/401@x@agents-00000001;1", "local"},
+      {"Local/401@agents-00000001;1", "local"},
+      {"Local/401@agentsx-00000001;1", ""},
       {"PJSIP/301", "a1"},
       {"", ""},
   };

@@ -2,13 +2,32 @@
 
 namespace {
 
-// * stands for any run of characters, "/" included, and ? for one character.
-QRegularExpression EndpointPattern(const QString& endpoint) {
-  QString expression = QRegularExpression::escape(endpoint.trimmed());
-  expression.replace(QStringLiteral("\\*"), QStringLiteral(".*"))
-      .replace(QStringLiteral("\\?"), QStringLiteral("."));
-  return QRegularExpression(QRegularExpression::anchoredPattern(expression),
-                            QRegularExpression::CaseInsensitiveOption);
+// * stands for any run of characters, "/" included, and ? for one
+// character; letters match whatever their case.
+bool MatchesPattern(QStringView text, QStringView pattern) {
+  qsizetype t = 0;
+  qsizetype p = 0;
+  qsizetype starAt = -1;
+  qsizetype resumeAt = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == u'?' || pattern[p].toCaseFolded() == text[t].toCaseFolded())) {
+      ++t;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      starAt = p++;
+      resumeAt = t;
+    } else if (starAt >= 0) {
+      p = starAt + 1;
+      t = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') {
+    ++p;
+  }
+  return p == pattern.size();
 }
 
 }  // namespace
@@ -17,7 +36,7 @@ void AgentDirectory::Add(const QString& accountId, const QString& number,
                          const QStringList& endpoints) {
   m_agents.append({accountId, number});
   for (const QString& endpoint : endpoints) {
-    m_entries.append({EndpointPattern(endpoint), m_agents.size() - 1});
+    m_entries.append({endpoint.trimmed(), m_agents.size() - 1});
   }
 }
 
@@ -27,7 +46,7 @@ const AgentDirectory::Agent* AgentDirectory::AgentOf(const QByteArray& channel) 
     return nullptr;
   }
   for (const Entry& entry : m_entries) {
-    if (entry.pattern.match(endpoint).hasMatch()) {
+    if (MatchesPattern(endpoint, entry.pattern)) {
       return &m_agents[entry.agent];
     }
   }

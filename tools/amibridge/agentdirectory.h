@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -25,7 +24,7 @@ class AgentDirectory {
 
  private:
   struct Entry {
-    QRegularExpression pattern;
+    QString pattern;
     qsizetype agent = 0;
   };
   QList<Agent> m_agents;
