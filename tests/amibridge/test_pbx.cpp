@@ -7,11 +7,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <csignal>
 #include <memory>
 
 #include "asteriskpbx.h"
+#include "bridgeprocess.h"
 #include "relay/callnotice.h"
 #include "relay/clientprotocol.h"
 #include "support/postgrescluster.h"
@@ -25,12 +25,6 @@ namespace {
 constexpr int kCenterId = 7;
 const QByteArray kDid = "07077771234";
 const QByteArray kQueueDid = "07077775555";
-
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 // What one client, the relay's activity and the database got since a mark.
 struct Mark {
@@ -69,10 +63,6 @@ class PbxTest : public testing::Test {
       relay->WaitFinished();
     }
     relay.reset();
-    if (bridge) {
-      bridge->terminate();
-      bridge->waitForFinished(10000);
-    }
     bridge.reset();
     delete pbx;
     pbx = nullptr;
@@ -91,44 +81,15 @@ class PbxTest : public testing::Test {
   }
 
   static void StartBridge() {
-    bridgePort = FreePort();
-    QFile config(configDir.filePath(QStringLiteral("amibridge.conf")));
-    config.open(QIODevice::WriteOnly);
-    QByteArray text =
-        QStringLiteral(
-            "[ami]\nhost=127.0.0.1\nport=%1\nuser=%2\nsecret=%3\n"
-            "first_retry_seconds=1\nmax_retry_seconds=2\n"
-            "[server]\nlisten=127.0.0.1\nport=%4\n")
-            .arg(pbx->ManagerPort())
-            .arg(QLatin1String(AsteriskPbx::kBridgeUser), QLatin1String(AsteriskPbx::kBridgeSecret))
-            .arg(bridgePort)
-            .toUtf8();
-    for (int n = 1; n <= 3; ++n) {
-      text += QStringLiteral(
-                  "[account.agent%1]\npassword=secret%1\nnumber=0701234530%1\n"
-                  "endpoints=Local/30%1@agents\n")
-                  .arg(n)
-                  .toUtf8();
-    }
-    config.write(text);
-    config.close();
-    bridge = std::make_unique<QProcess>();
-    bridge->setProgram(QStringLiteral(TARVEX_BINARY_DIR "/tools/amibridge/tarvex-amibridge"));
-    bridge->setArguments({QStringLiteral("--config"), config.fileName()});
-    QObject::connect(bridge.get(), &QProcess::readyReadStandardError,
-                     [] { bridgeOutput += bridge->readAllStandardError(); });
-    bridge->start();
-    if (!bridge->waitForStarted(10000) ||
-        !WaitUntil([] { return bridgeOutput.contains("PBX link up"); }, 30000)) {
-      setupError =
-          QStringLiteral("the bridge did not reach the PBX: ") + QString::fromUtf8(bridgeOutput);
-    }
+    bridge = std::make_unique<BridgeProcess>(pbx->ManagerPort(), AsteriskPbx::kBridgeUser,
+                                             AsteriskPbx::kBridgeSecret);
+    bridge->Start(&setupError);
   }
 
   static void StartRelay() {
     RelayProcess::Options options;
     options.odbc = cluster->ConnectionString();
-    options.telPort = bridgePort;
+    options.telPort = bridge->Port();
     relay = std::make_unique<RelayProcess>(options);
     const QString home = relay->options().configHome;
     QDir().mkpath(home + QStringLiteral("/MERVO"));
@@ -195,15 +156,17 @@ class PbxTest : public testing::Test {
     Mark mark;
     for (const auto& client : clients) mark.clientBytes.append(client->Received().size());
     mark.relayOutput = relay->StandardError().size();
-    mark.bridgeOutput = bridgeOutput.size();
+    mark.bridgeOutput = bridge->Output().size();
     mark.rows = cluster->Calls().value_or(QList<CallRow>{}).size();
     return mark;
   }
 
-  static QByteArray BridgeSince(const Mark& mark) { return bridgeOutput.mid(mark.bridgeOutput); }
+  static QByteArray BridgeSince(const Mark& mark) {
+    return bridge->Output().mid(mark.bridgeOutput);
+  }
 
   static bool WaitForBridge(const Mark& mark, const QByteArray& text, int count = 1) {
-    return WaitUntil([&] { return BridgeSince(mark).count(text) >= count; }, 40000);
+    return bridge->WaitForOutput(mark.bridgeOutput, text, count);
   }
 
   // The call summaries the relay showed since mark, times masked.
@@ -255,10 +218,7 @@ class PbxTest : public testing::Test {
   static inline QString setupError;
   static inline PostgresCluster* cluster = nullptr;
   static inline AsteriskPbx* pbx = nullptr;
-  static inline QTemporaryDir configDir;
-  static inline quint16 bridgePort = 0;
-  static inline std::unique_ptr<QProcess> bridge;
-  static inline QByteArray bridgeOutput;
+  static inline std::unique_ptr<BridgeProcess> bridge;
   static inline std::unique_ptr<RelayProcess> relay;
   // Extension clients for 301, 302 and 303, then the LDK505 client.
   static inline std::vector<std::unique_ptr<TestClient>> clients;
@@ -413,7 +373,7 @@ TEST_F(PbxTest, ThePbxGoneAndBackSignsTheAccountsInAgain) {
         << relay->StandardError().mid(mark.relayOutput);
   }
   EXPECT_TRUE(relay->IsRunning());
-  EXPECT_EQ(bridge->state(), QProcess::Running);
+  EXPECT_TRUE(bridge->IsRunning());
   // And calls come through again.
   const QByteArray caller = "01066667777";
   const Mark after = Now();
