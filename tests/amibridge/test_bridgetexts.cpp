@@ -178,6 +178,17 @@ TEST_F(BridgeSettingsTest, ReadsTheAmiLinkAndTheAccounts) {
   EXPECT_EQ(settings->accounts[1].endpoints, QStringList{QStringLiteral("Local/302@agents")});
 }
 
+TEST_F(BridgeSettingsTest, TheSampleShippedWithThePackageLoads) {
+  const auto settings =
+      LoadBridgeSettings(QStringLiteral(TARVEX_SOURCE_DIR "/packaging/amibridge.conf"), &error);
+  ASSERT_TRUE(settings) << error;
+  EXPECT_EQ(settings->ami.user, "tarvex");
+  EXPECT_EQ(settings->listenPort, 7050);
+  ASSERT_EQ(settings->accounts.size(), 2);
+  EXPECT_EQ(settings->accounts[0].endpoints,
+            (QStringList{QStringLiteral("PJSIP/301"), QStringLiteral("SIP/301")}));
+}
+
 TEST_F(BridgeSettingsTest, RefusesWhatWouldMisleadTheRelay) {
   const QByteArray account = "[account.a]\npassword=p\nnumber=301\nendpoints=PJSIP/301\n";
   const QList<std::pair<const char*, QByteArray>> cases = {
