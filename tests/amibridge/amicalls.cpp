@@ -32,21 +32,6 @@ AmiChannel AgentLeg(const QByteArray& ext, const QByteArray& serial, const QByte
   return {"Local/" + ext + "@agents-" + serial + ";1", uid, linkedId, shown, "<unknown>", shown};
 }
 
-AgentEvent Expect(Kind kind, const QString& account, const QByteArray& callId,
-                  const QByteArray& caller, const QByteArray& name, const QByteArray& inExten,
-                  const QByteArray& peer = {}, bool outgoing = false) {
-  AgentEvent event;
-  event.kind = kind;
-  event.accountId = account;
-  event.callId = callId;
-  event.caller = caller;
-  event.callerName = name;
-  event.inExten = inExten;
-  event.peerChannel = peer;
-  event.outgoing = outgoing;
-  return event;
-}
-
 const QString kAgent1 = QStringLiteral("agent1");
 const QString kAgent2 = QStringLiteral("agent2");
 const QString kAgent3 = QStringLiteral("agent3");
@@ -61,7 +46,8 @@ AmiCall Answered(const QString& name, const QByteArray& number, const QByteArray
                 BridgeEnter(caller), Hangup(caller), Hangup(agent)},
                {}};
   for (Kind kind : {Kind::Ring, Kind::Answer, Kind::End}) {
-    call.expected.append(Expect(kind, kAgent1, callId, number, callerName, kDid, caller.name));
+    call.expected.append(
+        MakeAgentEvent(kind, kAgent1, callId, number, callerName, kDid, caller.name));
   }
   return call;
 }
@@ -69,11 +55,13 @@ AmiCall Answered(const QString& name, const QByteArray& number, const QByteArray
 AmiCall Unanswered() {
   const AmiChannel caller = Caller("00000006", "1701.1", "01022223333", "<unknown>", kDid);
   const AmiChannel agent = AgentLeg("301", "00000007", "1701.3", "1701.1", kDid);
-  return {QStringLiteral("inbound unanswered"),
-          {DialBegin(&caller, agent), DialEnd(&caller, agent, "NOANSWER"), Hangup(agent),
-           Hangup(caller)},
-          {Expect(Kind::Ring, kAgent1, "1701.1", "01022223333", "<unknown>", kDid, caller.name),
-           Expect(Kind::End, kAgent1, "1701.1", "01022223333", "<unknown>", kDid, caller.name)}};
+  return {
+      QStringLiteral("inbound unanswered"),
+      {DialBegin(&caller, agent), DialEnd(&caller, agent, "NOANSWER"), Hangup(agent),
+       Hangup(caller)},
+      {MakeAgentEvent(Kind::Ring, kAgent1, "1701.1", "01022223333", "<unknown>", kDid, caller.name),
+       MakeAgentEvent(Kind::End, kAgent1, "1701.1", "01022223333", "<unknown>", kDid,
+                      caller.name)}};
 }
 
 AmiCall DroppedMidRing() {
@@ -82,8 +70,8 @@ AmiCall DroppedMidRing() {
   return {
       QStringLiteral("caller hangs up while it rings"),
       {DialBegin(&caller, agent), Hangup(caller), DialEnd(&caller, agent, "CANCEL"), Hangup(agent)},
-      {Expect(Kind::Ring, kAgent2, "1702.1", "01044445555", "Kim", kDid, caller.name),
-       Expect(Kind::End, kAgent2, "1702.1", "01044445555", "Kim", kDid, caller.name)}};
+      {MakeAgentEvent(Kind::Ring, kAgent2, "1702.1", "01044445555", "Kim", kDid, caller.name),
+       MakeAgentEvent(Kind::End, kAgent2, "1702.1", "01044445555", "Kim", kDid, caller.name)}};
 }
 
 AmiCall Queue() {
@@ -101,7 +89,8 @@ AmiCall Queue() {
                 Hangup(caller), Hangup(a2)},
                {}};
   const auto expect = [&](Kind kind, const QString& account) {
-    return Expect(kind, account, "1703.1", "01055556666", "Queue Caller", queueDid, caller.name);
+    return MakeAgentEvent(kind, account, "1703.1", "01055556666", "Queue Caller", queueDid,
+                          caller.name);
   };
   call.expected = {expect(Kind::Ring, kAgent1), expect(Kind::Ring, kAgent2),
                    expect(Kind::Ring, kAgent3), expect(Kind::Answer, kAgent2),
@@ -122,7 +111,8 @@ AmiCall Transfer() {
   events += {DialBegin(&caller, a2), Hangup(a1),     DialEnd(&caller, a2, "ANSWER"),
              BridgeEnter(a2),        Hangup(caller), Hangup(a2)};
   const auto expect = [&](Kind kind, const QString& account) {
-    return Expect(kind, account, "1704.1", "01077778888", "Transfer Caller", kDid, caller.name);
+    return MakeAgentEvent(kind, account, "1704.1", "01077778888", "Transfer Caller", kDid,
+                          caller.name);
   };
   return {QStringLiteral("blind transfer from one agent to another"),
           events,
@@ -148,15 +138,31 @@ AmiCall Outgoing() {
              BridgeEnter(agent),
              Hangup(callee),
              Hangup(agent)};
-  return {
-      QStringLiteral("call the agent places"),
-      events,
-      {Expect(Kind::Ring, kAgent1, "1705.1", {}, {}, {}, agent.name, true),
-       Expect(Kind::Answer, kAgent1, "1705.1", "0212345678", {}, "0212345678", agent.name, true),
-       Expect(Kind::End, kAgent1, "1705.1", "0212345678", {}, "0212345678", agent.name, true)}};
+  return {QStringLiteral("call the agent places"),
+          events,
+          {MakeAgentEvent(Kind::Ring, kAgent1, "1705.1", {}, {}, {}, agent.name, true),
+           MakeAgentEvent(Kind::Answer, kAgent1, "1705.1", "0212345678", {}, "0212345678",
+                          agent.name, true),
+           MakeAgentEvent(Kind::End, kAgent1, "1705.1", "0212345678", {}, "0212345678", agent.name,
+                          true)}};
 }
 
 }  // namespace
+
+AgentEvent MakeAgentEvent(AgentEvent::Kind kind, const QString& account, const QByteArray& callId,
+                          const QByteArray& caller, const QByteArray& name,
+                          const QByteArray& inExten, const QByteArray& peer, bool outgoing) {
+  AgentEvent event;
+  event.kind = kind;
+  event.accountId = account;
+  event.callId = callId;
+  event.caller = caller;
+  event.callerName = name;
+  event.inExten = inExten;
+  event.peerChannel = peer;
+  event.outgoing = outgoing;
+  return event;
+}
 
 AmiMessage DialBegin(const AmiChannel* caller, const AmiChannel& dest) {
   AmiMessage event = Event("DialBegin");

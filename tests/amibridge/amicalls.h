@@ -26,6 +26,11 @@ AmiMessage DialEnd(const AmiChannel* caller, const AmiChannel& dest, const QByte
 AmiMessage BridgeEnter(const AmiChannel& channel);
 AmiMessage Hangup(const AmiChannel& channel);
 
+AgentEvent MakeAgentEvent(AgentEvent::Kind kind, const QString& account, const QByteArray& callId,
+                          const QByteArray& caller, const QByteArray& name,
+                          const QByteArray& inExten, const QByteArray& peer = {},
+                          bool outgoing = false);
+
 // One scenario: what the PBX sends, and what the agents' accounts must hear.
 struct AmiCall {
   QString name;

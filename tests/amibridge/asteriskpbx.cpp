@@ -2,20 +2,14 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
 
 #include "support/qtwait.h"
+#include "support/relayprocess.h"
 
 namespace {
 
 constexpr const char* kDriverUser = "driver";
 constexpr const char* kDriverSecret = "driver-secret";
-
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
 
 bool WriteFile(const QString& path, const QByteArray& text) {
   QFile file(path);
@@ -108,7 +102,7 @@ bool AsteriskPbx::WriteConfiguration(QString* error) {
           "astrundir => %1/run\nastlogdir => %1/log\nastsbindir => %2/sbin\n[options]\n")
           .arg(m_dir.path(), m_prefix)
           .toUtf8();
-  m_nPort = FreePort();
+  m_nPort = AnyFreePort();
   const QByteArray manager = QStringLiteral(
                                  "[general]\nenabled = yes\nport = %1\nbindaddr = 127.0.0.1\n\n"
                                  "[%2]\nsecret = %3\nread = call,agent\nwrite =\n\n"

@@ -1,22 +1,12 @@
 #include "bridgeprocess.h"
 
 #include <QFile>
-#include <QTcpServer>
 
 #include "support/qtwait.h"
-
-namespace {
-
-quint16 FreePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
-}  // namespace
+#include "support/relayprocess.h"
 
 BridgeProcess::BridgeProcess(quint16 amiPort, const QByteArray& user, const QByteArray& secret)
-    : m_nPort(FreePort()) {
+    : m_nPort(AnyFreePort()) {
   QByteArray text = QStringLiteral(
                         "[ami]\nhost=127.0.0.1\nport=%1\nuser=%2\nsecret=%3\n"
                         "first_retry_seconds=1\nmax_retry_seconds=2\n"

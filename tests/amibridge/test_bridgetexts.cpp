@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "amicalls.h"
 #include "support/qtprint.h"
 #include "telephony/eventtext.h"
 #include "tools/amibridge/agentdirectory.h"
@@ -17,16 +18,8 @@ using Kind = AgentEvent::Kind;
 
 AgentEvent Event(Kind kind, const QByteArray& caller, const QByteArray& inExten,
                  const QByteArray& peer = {}, bool outgoing = false, const QByteArray& name = {}) {
-  AgentEvent event;
-  event.kind = kind;
-  event.accountId = QStringLiteral("agent1");
-  event.callId = "1700000000.8";
-  event.caller = caller;
-  event.callerName = name;
-  event.inExten = inExten;
-  event.peerChannel = peer;
-  event.outgoing = outgoing;
-  return event;
+  return MakeAgentEvent(kind, QStringLiteral("agent1"), "1700000000.8", caller, name, inExten, peer,
+                        outgoing);
 }
 
 TEST(EventTexts, SayWhatTheRelayReads) {
