@@ -67,17 +67,19 @@ void TelephonyServer::SetOutage(const QString& reason) {
     return;
   }
   m_outageReason = reason;
-  for (auto link = m_links.begin(); link != m_links.end(); ++link) {
-    if (!link->accepted) {
+  // A handler of the signals below may close connections: walk a copy.
+  const QList<QTcpSocket*> sockets = m_links.keys();
+  for (QTcpSocket* socket : sockets) {
+    const auto link = m_links.find(socket);
+    if (link == m_links.end() || !link->accepted) {
       continue;
     }
     const QString accountId = link->accountId;
-    const QString reply = LoginReply(accountId, m_accounts.value(accountId).password);
     const bool wasSignedIn = std::exchange(link->signedIn, reason.isEmpty());
-    SendLoginResult(link.key(), reply);
-    if (!wasSignedIn && link->signedIn) {
+    SendLoginResult(socket, LoginReply(accountId, m_accounts.value(accountId).password));
+    if (!wasSignedIn && reason.isEmpty()) {
       emit AccountSignedIn(accountId);
-    } else if (wasSignedIn && !link->signedIn) {
+    } else if (wasSignedIn && !reason.isEmpty()) {
       emit AccountSignedOut(accountId);
     }
   }
