@@ -69,6 +69,9 @@ void AmiConnection::Connect() {
 }
 
 void AmiConnection::OnConnected() {
+  // A PBX that vanishes without a word is found by the pings, a dead route
+  // meanwhile by the system.
+  m_socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
   m_state = State::Challenging;
   Write(AmiAction({{"Action", "Challenge"}, {"ActionID", kChallengeId}, {"AuthType", "MD5"}}));
 }
