@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -292,6 +293,14 @@ TEST_F(PbxTest, BlindTransferKeepsTheNumberFirstDialled) {
   ASSERT_TRUE(WaitForBridge(mark, "HangUp agent1")) << BridgeSince(mark).toStdString();
   const QByteArray agentLeg = pbx->LatestChannel("Local/301@agents-", ";1");
   ASSERT_FALSE(agentLeg.isEmpty());
+  // The answer is reported before the PBX joins the two; only then is there a call to transfer.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return std::any_of(pbx->Events().cbegin(), pbx->Events().cend(), [&](const auto& event) {
+          return event.EventName() == "BridgeEnter" && event.Value("Channel") == agentLeg;
+        });
+      },
+      20000));
   EXPECT_TRUE(pbx->Send(AmiAction({{"Action", "BlindTransfer"},
                                    {"Channel", agentLeg},
                                    {"Context", "transfer"},
