@@ -117,7 +117,7 @@ TEST(AmiParser, FirstLineIsTheGreetingAgainAfterReset) {
   EXPECT_TRUE(parser.Feed("Asterisk Call Manager/9.0.0\r\nA: 1\r\n").isEmpty());
   EXPECT_EQ(parser.Greeting(), "Asterisk Call Manager/9.0.0");
   parser.Reset();
-  EXPECT_FALSE(parser.HasGreeting());
+  EXPECT_TRUE(parser.Greeting().isEmpty());
   // The half block before the reset is gone; "A: 2" is now the greeting.
   const QList<AmiMessage> messages = parser.Feed("A: 2\r\nB: 3\r\n\r\n");
   ASSERT_EQ(messages.size(), 1);

@@ -48,7 +48,7 @@ bool AmiBridge::Start(QString* error) {
 }
 
 void AmiBridge::OnPbxUp() {
-  emit LogLine(QStringLiteral("PBX link up"));
+  emit LogLine(QStringLiteral("PBX link up (%1)").arg(QString::fromUtf8(m_ami.Greeting())));
   m_server.SetOutage({});
 }
 

@@ -25,7 +25,6 @@ class AmiBridge : public QObject {
   bool Start(QString* error);
   quint16 Port() const { return m_server.Port(); }
   bool IsPbxUp() const { return m_ami.IsUp(); }
-  const TelephonyServer& Server() const { return m_server; }
 
  signals:
   // One UTF-8 line of what the bridge does, for the service journal.

@@ -39,6 +39,8 @@ class AmiConnection : public QObject {
   void Start();
   void Stop();
   bool IsUp() const { return m_state == State::Up; }
+  // The PBX's first line on the current link ("Asterisk Call Manager/9.0.0").
+  const QByteArray& Greeting() const { return m_parser.Greeting(); }
   // Sends an action while signed in; false otherwise.
   bool Send(const AmiMessage& action);
 

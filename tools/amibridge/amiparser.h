@@ -26,7 +26,6 @@ class AmiParser {
 
   // Empty until the greeting line has come.
   const QByteArray& Greeting() const { return m_greeting; }
-  bool HasGreeting() const { return !m_bAwaitingGreeting; }
   // How many blocks were dropped for their size since the last call.
   int TakeDroppedBlocks();
 
