@@ -83,7 +83,7 @@ bool CallDatabase::CallInWrite(int centerId, const QByteArray& caller,
   // server that dropped an idle connection would otherwise cost the next call.
   for (int run = 0; run < 2; ++run) {
     const SQLRETURN r = ExecuteCall(callText);
-    if (SQL_SUCCEEDED(r)) return true;
+    if (CallWasWritten(r)) return true;
     DisconnectDB();
     if (!ConnectDB() || (r != SQL_ERROR && r != SQL_INVALID_HANDLE)) return false;
   }
@@ -100,3 +100,5 @@ SQLRETURN CallDatabase::ExecuteCall(std::string callText) {
   if (hstmt != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, hstmt);
   return r;
 }
+
+bool CallWasWritten(SQLRETURN result) { return SQL_SUCCEEDED(result) || result == SQL_NO_DATA; }

@@ -43,6 +43,10 @@ class CallDatabase {
   SQLHDBC m_hdbc = SQL_NULL_HDBC;
 };
 
+// Whether a run of the procedure call with this result has run: a procedure
+// that reports no row count (SET NOCOUNT ON) ends with SQL_NO_DATA.
+bool CallWasWritten(SQLRETURN result);
+
 // "{Call cid_CallInWrite(%d,'%s','%s','%s')}". Single quotes in values are doubled
 // and a value ends at its first NUL byte, so no value can alter the call.
 std::string BuildCallText(int centerId, const QByteArray& caller, const QByteArray& inboundTail,

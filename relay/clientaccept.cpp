@@ -28,7 +28,9 @@ void AcceptWaiting(CTarvexCentrixDlg* window, QTcpServer& server, int kind, Clie
     MEMBER& record = *member;
     table[client->Handle()] = std::move(member);
     accepted(record);
+    window->m_acceptPause.NoteAccepted(client->Handle());
   }
+  window->m_acceptPause.HoldIfPaused(server);
 }
 
 }  // namespace
@@ -41,7 +43,9 @@ void CTarvexCentrixDlg::OnSocketAccept() {
 
 void CTarvexCentrixDlg::OnSocketAccept2() {
   AcceptWaiting(this, m_serverSocket2, kLdkClient, m_clients2, [this](const MEMBER& member) {
+    // Out before anything else the connection sets off, not with the pass's batch.
     member.pSocket->Send(GreetingText());
+    member.pSocket->Flush();
     InsertActivityLine(ToCp949(QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.")));
   });
 }

@@ -18,6 +18,7 @@ void CTarvexCentrixDlg::OnSocketClose(CClientSocket* client, int kind) {
   // its object goes once that has returned.
   it->second->pSocket.release()->deleteLater();
   table.erase(it);
+  m_acceptPause.TryResume();  // its descriptor is free again
 }
 
 // At shutdown; the rows stay, the window is going anyway.

@@ -16,11 +16,10 @@ constexpr qsizetype kMaxLocalCallerLength = 8;
 constexpr qsizetype kInboundTailLength = 4;
 constexpr qsizetype kPeerExtensionLength = 3;
 
-// "%s <kind>: %s => %s[%d]"; like the C format, each text ends at a NUL.
+// "%s <kind>: %s => %s[%d]"; event values already end at their NUL.
 QByteArray SummaryLine(const QByteArray& time, const char* kind, const QByteArray& caller,
                        const QByteArray& inbound, qint32 extension) {
-  const auto text = [](const QByteArray& value) { return QByteArray(value.constData()); };
-  return text(time) + ' ' + kind + ": " + text(caller) + " => " + text(inbound) + '[' +
+  return time + ' ' + kind + ": " + caller + " => " + inbound + '[' +
          QByteArray::number(extension) + ']';
 }
 

@@ -30,8 +30,7 @@ CDlgSetPort::CDlgSetPort(QWidget* parent) : QDialog(parent) {
                  Qt::WindowCloseButtonHint);
   setModal(true);
   setFont(SetPortDialogFont());
-  const DialogUnits units(font());
-  setFixedSize(units.ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
+  DialogUnits units(font());
 
   const char* const labels[] = {"ID", "PWD", "IP"};
   for (int i = 0; i < 3; ++i) {
@@ -53,6 +52,8 @@ CDlgSetPort::CDlgSetPort(QWidget* parent) : QDialog(parent) {
   units.Place(signOut, kSetPortSignOut, QRect(208, 33, 56, 23));
   connect(signIn, &QPushButton::clicked, this, &CDlgSetPort::OnOK);
   connect(signOut, &QPushButton::clicked, this, &CDlgSetPort::reject);
+  units.FitContents();
+  setFixedSize(units.ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
 }
 
 int CDlgSetPort::DoModal() {

@@ -19,7 +19,12 @@ QByteArray GetEventField(const QByteArray& text, const QByteArray& key, int gap,
   const qint64 count = qint64(e) - start;
   const qint64 first = qMax<qint64>(start, 0);
   if (count <= 0 || first >= text.size()) return {};
-  return text.mid(first, qMin<qint64>(count, text.size() - first));
+  QByteArray value = text.mid(first, qMin<qint64>(count, text.size() - first));
+  // Every use of a value (length checks, comparisons, lines, records, notices)
+  // must see the same text, and the C string ends at its NUL.
+  const qsizetype nul = value.indexOf('\0');
+  if (nul >= 0) value.truncate(nul);
+  return value;
 }
 
 qint32 SaturateToInt32(qint64 value) {

@@ -4,7 +4,8 @@
 
 // Value of the first occurrence of key in a CP949 event text: the bytes after
 // key and gap up to the first terminator at or after the key, clipped to the
-// text; empty when the key or the terminator is missing.
+// text, and ending at its first NUL; empty when the key or the terminator is
+// missing.
 QByteArray GetEventField(const QByteArray& text, const QByteArray& key, int gap, char terminator);
 
 // Leading decimal number as atoi reads it (white space, sign, digits), 0

@@ -54,6 +54,8 @@ void NetworkTelControl::Logout() {
     QTcpSocket* socket = std::exchange(m_pSocket, nullptr);
     socket->disconnect(this);
     socket->write(EncodeTelLine({kTelLogout.toByteArray()}));
+    // Handed to the system now: at shutdown no event loop runs to send it later.
+    socket->flush();
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     socket->disconnectFromHost();
   }

@@ -6,7 +6,8 @@
 #include <functional>
 
 // The activity list: CP949 lines, shown converted; a sorted list box that
-// also takes insertions at the top.
+// also takes insertions at the top. A line that takes it past 1000 lines cuts
+// it back to its top 501.
 class ActivityListModel : public QAbstractListModel {
   Q_OBJECT
  public:

@@ -2,12 +2,14 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <cmath>
 #include <cstdio>
 
 #include "app/messagepresenter.h"
@@ -21,7 +23,9 @@
 namespace {
 
 constexpr int kTemplateWidth = 382;
-constexpr int kTemplateHeight = 427;
+// The template is 427 high, but its last 78 units hold only the hidden
+// telephony controls: the window ends below the last visible row.
+constexpr int kVisibleTemplateHeight = 349;
 constexpr int kHourMs = 3600000;
 
 enum class Kind { Radio, ListView, MultiEdit, Static, Button, ListBox, DropList, CenteredEdit };
@@ -102,7 +106,6 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(MainWindowContext context, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(MainDialogFont());
-  setFixedSize(DialogUnits(font()).ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
   if (IsHeadless()) {
     // Nobody sees an offscreen window; painting it cost more than a notice's relay.
     setUpdatesEnabled(false);
@@ -125,7 +128,7 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(MainWindowContext context, QWidget* parent)
 CTarvexCentrixDlg::~CTarvexCentrixDlg() { OnDestroy(); }
 
 void CTarvexCentrixDlg::CreateControls() {
-  const DialogUnits units(font());
+  DialogUnits units(font());
   m_radioLogType = new QButtonGroup(this);
   for (const TemplateItem& item : kTemplate) {
     const QString text = QString::fromUtf8(item.text);
@@ -187,6 +190,9 @@ void CTarvexCentrixDlg::CreateControls() {
     units.Place(widget, item.id, QRect(item.x, item.y, item.width, height));
     if (item.id != 0) m_controlsById[item.id] = widget;
   }
+  units.FitContents();
+  m_layoutScale = units.Scale();
+  setFixedSize(units.ToPixels(0, 0, kTemplateWidth, kVisibleTemplateHeight).size());
 
   connect(m_radioLogType, &QButtonGroup::idClicked, this, &CTarvexCentrixDlg::OnLogTypeClicked);
   connect(m_comboServerType, &QComboBox::activated, this, &CTarvexCentrixDlg::OnServerTypeChanged);
@@ -231,11 +237,16 @@ void CTarvexCentrixDlg::CreateTrayMenu() {
   add(ID_EXIT, "프로그램 종료(&X)");
 }
 
+// Not QDialog::exec(): its loop also ends when the window is hidden, and
+// minimising hides it. This loop ends only when done() finishes the run.
 int CTarvexCentrixDlg::DoModal() {
   if (!CreateTelephonyControls()) return -1;
   OnInitDialog();
+  QEventLoop modalLoop;
+  connect(this, &QDialog::finished, &modalLoop, &QEventLoop::quit);
   show();
-  return exec();
+  modalLoop.exec();
+  return result();
 }
 
 bool CTarvexCentrixDlg::OnInitDialog() {
@@ -276,9 +287,13 @@ bool CTarvexCentrixDlg::OnInitDialog() {
 }
 
 void CTarvexCentrixDlg::SetupListColumns() {
-  const auto setup = [](ReportListModel& model, QTableView* view, const auto& columns) {
+  const double scale = m_layoutScale;
+  const auto setup = [scale](ReportListModel& model, QTableView* view, const auto& columns) {
     for (const ColumnItem& column : columns) model.InsertColumn(Cp949(column.header), column.width);
-    for (size_t i = 0; i < std::size(columns); ++i) view->setColumnWidth(int(i), columns[i].width);
+    // The lists grew with the rest of the window; so do their columns.
+    for (size_t i = 0; i < std::size(columns); ++i) {
+      view->setColumnWidth(int(i), int(std::lround(columns[i].width * scale)));
+    }
   };
   setup(m_listClients, m_viewClients, kClientColumns);
   setup(m_listAccounts, m_viewAccounts, kAccountColumns);
@@ -345,7 +360,9 @@ void CTarvexCentrixDlg::OnCommand(int commandId) {
       showNormal();
       break;
     case ID_EXIT:
-      close();
+      // Straight to the exit question: a close event on a hidden dialog is
+      // accepted without asking anything.
+      OnCancel();
       break;
     default:  // 132, 1007, TEST1, TEST3: no action
       break;

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+#include "relay/acceptpause.h"
 #include "relay/callnotice.h"
 #include "relay/clientsocket.h"
 #include "telephony/accountslot.h"
@@ -143,11 +144,15 @@ class CTarvexCentrixDlg : public QDialog {
   QMenu* TrayMenu() const { return m_trayMenu; }
   QMenu* SystemMenu() const { return m_systemMenu; }
   bool IsTimerActive(int timerId) const;
+  // The factor by which the controls grew beyond the template so that their texts fit.
+  double LayoutScale() const { return m_layoutScale; }
 
   // Members, named as the rest of the system names them.
   QIcon m_hIcon;
   QTcpServer m_serverSocket;
   QTcpServer m_serverSocket2;
+  AcceptPause m_acceptPause{{&m_serverSocket, &m_serverSocket2},
+                            [this](const QByteArray& line) { InsertActivityLine(line); }};
   std::array<AccountSlot, kTelControlCount> m_accounts;
   ReportListModel m_listClients;
   ReportListModel m_listAccounts;
@@ -200,4 +205,5 @@ class CTarvexCentrixDlg : public QDialog {
   QTimer m_timerStartup;
   QTimer m_timerLogRollover;
   std::map<int, QWidget*> m_controlsById;
+  double m_layoutScale = 1.0;
 };

@@ -20,8 +20,8 @@ IF OBJECT_ID(N'dbo.cid_CallInWrite', N'P') IS NOT NULL
   DROP PROCEDURE dbo.cid_CallInWrite;
 GO
 
--- Row counts stay on (no SET NOCOUNT ON): the relay counts a call that returns
--- SQL_NO_DATA as a failed write, so the call should report the inserted row.
+-- SET NOCOUNT ON is harmless: the relay counts a call that returns SQL_NO_DATA
+-- as written.
 CREATE PROCEDURE dbo.cid_CallInWrite
   @center_id   int,
   @caller      varchar(255),

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
+
 #include <csignal>
 
+#include "relay/clientprotocol.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
@@ -69,6 +75,34 @@ TEST_F(StartupTest, TerminationSignalsEndTheRelayCleanly) {
     EXPECT_EQ(relay.ExitStatus(), QProcess::NormalExit);
     EXPECT_EQ(relay.ExitCode(), 0);
     EXPECT_FALSE(PortAcceptsConnections(relay.options().ldkPort));
+  }
+}
+
+// Over loopback a send lands in the peer's queue at once: once the relay has
+// written the connection line, the greeting must be waiting for the client.
+TEST_F(StartupTest, LdkClientGetsTheGreetingBeforeItsConnectionLineIsWritten) {
+  const QString connectionLine = QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.");
+  RelayProcess relay(Options());
+  ASSERT_TRUE(relay.Start());
+  ASSERT_TRUE(relay.WaitListening()) << relay.StandardError().toStdString();
+  const QByteArray greeting = GreetingText();
+  for (int client = 0; client < 5; ++client) {
+    SCOPED_TRACE(client);
+    const qsizetype linesBefore = relay.StandardError().count(connectionLine);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(relay.options().ldkPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(
+        WaitUntil([&] { return relay.StandardError().count(connectionLine) > linesBefore; }));
+    QByteArray waiting(greeting.size() + 64, '\0');
+    const ssize_t peeked =
+        ::recv(fd, waiting.data(), size_t(waiting.size()), MSG_PEEK | MSG_DONTWAIT);
+    EXPECT_EQ(waiting.left(qMax<ssize_t>(peeked, 0)), greeting);
+    ::close(fd);
   }
 }
 

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <string>
 
-// The real Tarvex binary, headless, on temporary ports, directories and
+// The real Tarvex binary, headless unless told otherwise, on temporary ports, directories and
 // settings. Its activity lines come out on standard error.
 class RelayProcess {
  public:
@@ -18,6 +18,9 @@ class RelayProcess {
     quint16 extPort = 0;   // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    QString platform = QStringLiteral("offscreen");  // Qt platform plugin
+    QString display;                                 // X display for "xcb"
+    int descriptorLimit = 0;  // > 0: soft and hard limit of open descriptors
   };
 
   explicit RelayProcess(Options options);

@@ -2,13 +2,18 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QTimer>
 
 #include "support/testwindow.h"
 #include "telephony/cp949.h"
+#include "telephony/dlgsetport.h"
+#include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
 
 namespace {
@@ -58,8 +63,11 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
   };
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  const DialogUnits units(window->font());
-  EXPECT_EQ(window->size(), units.ToPixels(0, 0, 382, 427).size());
+  // Grown evenly where the font needs it; the window ends below the last
+  // visible row, above the hidden telephony controls.
+  const DialogUnits units(window->font(), window->LayoutScale());
+  EXPECT_GE(window->LayoutScale(), 1.0);
+  EXPECT_EQ(window->size(), units.ToPixels(0, 0, 382, 349).size());
   for (const ExpectedControl& control : expected) {
     SCOPED_TRACE(control.id);
     QWidget* widget = window->GetDlgItem(control.id);
@@ -85,6 +93,35 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
     ASSERT_NE(window->m_telControls[size_t(slot)], nullptr);
     EXPECT_EQ(window->m_telControls[size_t(slot)]->ControlId(), 1028 + slot);
   }
+}
+
+// With whatever face stands in for the dialog font, every text is whole:
+// labels and radio buttons at their preferred width, every item of a
+// drop-down list, a push button's caption inside its frame.
+TEST(MainWindow, NoDialogCutsOffAText) {
+  TestEnvironment environment;
+  auto window = StartWindow(environment);
+  CAboutDlg about(window->m_hIcon, window.get());
+  CDlgSetPort account(window.get());
+  int checked = 0;
+  for (QWidget* dialog : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&about),
+                          static_cast<QWidget*>(&account)}) {
+    for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      SCOPED_TRACE(dialog->objectName().toStdString() + " " + Text(control).toStdString());
+      if (auto* button = qobject_cast<QPushButton*>(control)) {
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()),
+                  button->contentsRect().width() - 8);
+      } else if (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control) ||
+                 qobject_cast<QComboBox*>(control)) {
+        EXPECT_LE(control->sizeHint().width(), control->width());
+      } else {
+        continue;
+      }
+      EXPECT_TRUE(dialog->rect().contains(control->geometry()));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 13 + 3 + 5);
 }
 
 TEST(MainWindow, ListsHaveTheirColumnsAndDropDownListsTheirItems) {
@@ -136,6 +173,11 @@ TEST(MainWindow, ExitQuestionGuardsEveryWayOut) {
        }},
       {"close box", [](CTarvexCentrixDlg& window) { window.close(); }},
       {"menu exit", [](CTarvexCentrixDlg& window) { window.OnCommand(ID_EXIT); }},
+      {"menu exit, window hidden",
+       [](CTarvexCentrixDlg& window) {
+         window.hide();
+         window.OnCommand(ID_EXIT);
+       }},
   };
   for (const auto& [name, leave] : paths) {
     for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
@@ -196,6 +238,30 @@ TEST(MainWindow, MinimisingHidesAndTheOpenCommandShowsAgain) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(window->isMinimized());
   EXPECT_EQ(window->size(), size);
+}
+
+// The run's own loop: hiding the window, by minimising or by the hide timer,
+// leaves it running; only the end of the run ends it.
+TEST(MainWindow, RunOutlastsHidingTheWindow) {
+  TestEnvironment environment;
+  CTarvexCentrixDlg window(environment.Context());
+  std::vector<bool> visibleAfterEachStep;
+  const std::vector<std::function<void()>> steps = {
+      [&] { window.setWindowState(Qt::WindowMinimized); },
+      [&] { window.OnCommand(ID_OPEN_SERVER); },
+      [&] { window.OnTimer(IDT_HIDE_WINDOW); },
+      [&] { window.OnTrayNotify(QSystemTrayIcon::DoubleClick); },
+      [&] { window.EndWithoutAsking(); },
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    QTimer::singleShot(int(20 * (i + 1)), &window, [&, i] {
+      steps[i]();
+      visibleAfterEachStep.push_back(window.isVisible());
+    });
+  }
+  window.DoModal();
+  EXPECT_EQ(visibleAfterEachStep, std::vector<bool>({false, true, false, true, false}));
+  EXPECT_TRUE(environment.presenter.shown.empty());
 }
 
 TEST(MainWindow, IconClicksShowTheMenuOrTheWindow) {

@@ -184,6 +184,8 @@ void TelephonyServer::HandleLine(QTcpSocket* socket, const QByteArray& line) {
     SignIn(socket, QString::fromUtf8(command), QString::fromUtf8(fields->at(1)),
            QString::fromUtf8(fields->at(2)));
   } else if (command == kTelLogout) {
+    const auto link = m_links.constFind(socket);
+    if (link != m_links.cend() && link->signedIn) emit SignOutRequested(link->accountId);
     SignOut(socket);
   }
 }

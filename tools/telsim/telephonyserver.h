@@ -71,6 +71,8 @@ class TelephonyServer : public QObject {
   // A connection signed in with STATUS 1 or more, or left that state.
   void AccountSignedIn(const QString& accountId);
   void AccountSignedOut(const QString& accountId);
+  // A sign-out request, as against a connection that just went away.
+  void SignOutRequested(const QString& accountId);
   void ConnectionCountChanged(int count);
   void EventSent(const QString& accountId, const QString& eventName, const QString& text,
                  int connections);
