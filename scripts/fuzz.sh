@@ -16,7 +16,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelW
 cmake --build "$build_dir" -j "$(nproc)"
 
 # Longer inputs where one input holds several reads or lines.
-declare -A max_len=([fuzz_registration]=20000 [fuzz_telcontrol]=8192)
+declare -A max_len=([fuzz_registration]=20000 [fuzz_telcontrol]=8192 [fuzz_amiparser]=16384)
 # The core keeps state from one input to the next (activity lines, sockets
 # deleted later), so a leak check after every input would cost nearly all the
 # time; the sanitizer run of the tests and the fault tests watch its memory.

@@ -11,15 +11,11 @@
 
 #include "support/qtwait.h"
 
-namespace {
-
 quint16 AnyFreePort() {
   QTcpServer probe;
   probe.listen(QHostAddress::LocalHost, 0);
   return probe.serverPort();
 }
-
-}  // namespace
 
 bool PortAcceptsConnections(quint16 port) {
   QTcpSocket socket;

@@ -55,5 +55,7 @@ class RelayProcess {
   QByteArray m_stderr;
 };
 
+// A loopback port free at the moment of asking.
+quint16 AnyFreePort();
 // True when a TCP connection to the loopback port succeeds.
 bool PortAcceptsConnections(quint16 port);
