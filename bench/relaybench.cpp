@@ -10,10 +10,10 @@
 #include <optional>
 #include <vector>
 
-#include "app/descriptorlimit.h"
 #include "bench/benchsession.h"
 #include "bench/loadphase.h"
 #include "bench/procstats.h"
+#include "core/config/descriptorlimit.h"
 
 namespace {
 

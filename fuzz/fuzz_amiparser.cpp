@@ -7,8 +7,8 @@
 #include <QList>
 #include <string>
 
+#include "core/text/eventtext.h"
 #include "support/fuzzcheck.h"
-#include "telephony/eventtext.h"
 #include "tools/amibridge/agentdirectory.h"
 #include "tools/amibridge/amiparser.h"
 #include "tools/amibridge/calltracker.h"

@@ -10,9 +10,9 @@
 #include <limits>
 #include <string>
 
+#include "core/text/cp949.h"
+#include "core/text/eventtext.h"
 #include "support/fuzzcheck.h"
-#include "telephony/cp949.h"
-#include "telephony/eventtext.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "amicalls.h"
+#include "core/telephony/networktelcontrol.h"
 #include "scriptedamipeer.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/televentrecorder.h"
-#include "telephony/networktelcontrol.h"
 #include "tools/amibridge/amibridge.h"
 #include "tools/amibridge/eventtexts.h"
 

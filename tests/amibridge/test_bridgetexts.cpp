@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 
 #include "amicalls.h"
+#include "core/text/eventtext.h"
 #include "support/qtprint.h"
-#include "telephony/eventtext.h"
 #include "tools/amibridge/agentdirectory.h"
 #include "tools/amibridge/bridgesettings.h"
 #include "tools/amibridge/eventtexts.h"

@@ -9,14 +9,14 @@
 
 #include "amicalls.h"
 #include "bridgeprocess.h"
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
 #include "scriptedamipeer.h"
 #include "support/postgrescluster.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
+#include "support/testcore.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <QTcpServer>
 #include <memory>
 
-#include "db/calldatabase.h"
+#include "core/db/calldatabase.h"
+#include "core/text/cp949.h"
 #include "support/postgrescluster.h"
-#include "telephony/cp949.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <functional>
 #include <memory>
 
+#include "core/relay/clientprotocol.h"
 #include "desktop/desktopsession.h"
-#include "relay/clientprotocol.h"
 #include "support/postgrescluster.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
+#include "support/testcore.h"
 #include "tools/telsim/telephonyserver.h"
 
 namespace {

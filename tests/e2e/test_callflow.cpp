@@ -11,17 +11,17 @@
 #include <optional>
 #include <vector>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
+#include "core/log/logline.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/text/cp949.h"
 #include "support/postgrescluster.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
-#include "telephony/cp949.h"
+#include "support/testcore.h"
 #include "tools/telsim/servertexts.h"
 #include "tools/telsim/telephonyserver.h"
-#include "ui/logline.h"
 
 namespace {
 

@@ -5,11 +5,15 @@
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -20,13 +24,15 @@
 #include <unistd.h>
 
 #include "bench/procstats.h"
-#include "relay/clientprotocol.h"
-#include "support/handlerwindow.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/relay/clientregistry.h"
+#include "core/text/cp949.h"
+#include "support/handlercore.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
-#include "telephony/cp949.h"
+#include "support/testcore.h"
 #include "tools/telsim/telephonyserver.h"
 
 // The real relay under faults around it: the database going down and coming
@@ -350,13 +356,16 @@ void ClientFaultRound(RelayUnderFault& relay, int& sequence, std::mt19937& rando
     const QString dropped = QStringLiteral("클라이언트가 수신하지 않아 연결을 끊었습니다.");
     const int droppedBefore = relay.StderrCount(dropped);
     TestClient stuck(relay.ExtPort(), 4096);
-    for (int n = 0; n < 400; ++n) {
+    // As many as one client may own.
+    for (int n = 0; n < ClientRegistry::kMaxRowsPerClient; ++n) {
       const qsizetype acks = stuck.Received().size();
       // Texts of its own: one equal to another client's would take that client's row over.
       ASSERT_TRUE(stuck.Send("301," + QByteArray::number(1000 + n)));
       ASSERT_TRUE(stuck.WaitForBytes(acks + RegisterAck().size()));
     }
-    for (int call = 0; call < 400 && relay.StderrCount(dropped) == droppedBefore; ++call) {
+    // With its rows bounded, a ring sends it a few KiB: enough calls to fill
+    // what the system buffers for it, however large it grows that.
+    for (int call = 0; call < 3000 && relay.StderrCount(dropped) == droppedBefore; ++call) {
       relay.Call(++sequence);
       // Calls go out in bursts; the relay gets a moment between them.
       if (call % 20 == 19) {
@@ -458,6 +467,110 @@ TEST_F(FaultTest, TelephonyServerDroppingTheRelayLeavesTheOtherAccountAndTheClie
   handlertest::NoticeClient registered;
   EXPECT_TRUE(registered.Register(relay.ExtPort(), "302"));
   EXPECT_TRUE(relay.EveryCallArrived());
+}
+
+// A client that sends hundreds of megabytes of distinct numbers as fast as
+// it can: the relay reads it at its own pace, files no more than its bound
+// of rows, stays small, and keeps relaying every call to everyone else.
+TEST_F(FaultTest, ClientSendingHundredsOfMegabytesOfNumbersNeitherGrowsTheRelayNorStallsIt) {
+  RelayUnderFault& relay = *fixture;
+  const qint64 pid = relay.relay->ProcessId();
+  int sequence = 0;
+  relay.Call(++sequence);
+  ASSERT_TRUE(relay.EveryCallArrived());
+  const qint64 startKib = ResidentKib(pid);
+  ASSERT_GT(startKib, 0);
+
+  constexpr qint64 kFloodBytes = 400LL * 1024 * 1024;
+  std::atomic<bool> flooding = true;
+  std::atomic<qint64> sent = 0;
+  const quint16 port = relay.ExtPort();
+  // It reads what comes back on a thread of its own: with the send type
+  // "always" every ring reaches its rows too, and a client that never read
+  // would be let go before the end of its flood.
+  auto flood = std::make_shared<TestClient>(port);
+  std::thread drainer([flood] {
+    while (!flood->ReceiveBlocking(64 * 1024).isEmpty()) {
+    }
+  });
+  std::thread flooder([&, flood] {
+    qint64 number = 1000000;
+    while (sent < kFloodBytes) {
+      QByteArray chunk;
+      chunk.reserve(1 << 20);
+      while (chunk.size() < (1 << 20)) chunk += QByteArray::number(number++) + '\n';
+      // Blocking: as fast as the relay lets the system take it.
+      if (!flood->SendBlocking(chunk)) break;
+      sent += chunk.size();
+    }
+    flood->ShutdownWrite();
+    flooding = false;
+  });
+
+  // A client of its own on a thread of its own notes when each ring arrives,
+  // so that the test's event loop does not count in what it measures.
+  using Clock = std::chrono::steady_clock;
+  std::mutex arrivalsMutex;
+  std::map<int, Clock::time_point> arrivals;
+  std::atomic<bool> timedRegistered = false;
+  auto timed = std::make_shared<TestClient>(port);
+  std::thread timer([&, timed] {
+    if (!timed->SendBlocking("301")) return;
+    QByteArray received;
+    while (true) {
+      const QByteArray more = timed->ReceiveBlocking(64 * 1024);
+      if (more.isEmpty()) return;
+      received += more;
+      if (received.size() >= RegisterAck().size()) timedRegistered = true;
+      const qsizetype records = (received.size() - RegisterAck().size()) / kCallNoticeSize;
+      for (qsizetype n = 0; n < records; ++n) {
+        const CallNotice notice = DecodeCallNotice(
+            QByteArrayView(received).sliced(RegisterAck().size() + n * kCallNoticeSize));
+        if (notice.state != kCallStateRinging) continue;
+        const std::lock_guard lock(arrivalsMutex);
+        arrivals.emplace(SequenceOf(CallerIdText(notice)), Clock::now());
+      }
+      received.remove(RegisterAck().size(), records * kCallNoticeSize);
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return timedRegistered.load(); }));
+
+  qint64 peakKib = startKib;
+  std::map<int, Clock::time_point> calledAt;
+  while (flooding) {
+    calledAt[++sequence] = Clock::now();
+    relay.Call(sequence);
+    WaitUntil([] { return false; }, 20);
+    peakKib = std::max(peakKib, ResidentKib(pid));
+  }
+  flooder.join();
+  drainer.join();
+  EXPECT_GE(sent.load(), kFloodBytes);
+  EXPECT_TRUE(relay.EveryCallArrived());
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::lock_guard lock(arrivalsMutex);
+    return arrivals.count(sequence) > 0;
+  }));
+  timed->ShutdownWrite();
+  timer.join();
+  EXPECT_LT(peakKib - startKib, 64 * 1024)
+      << startKib << " KiB at the start, " << peakKib << " KiB at the peak";
+  std::vector<qint64> latenciesMs;
+  for (const auto& [called, at] : calledAt) {
+    const auto arrived = arrivals.find(called);
+    if (arrived == arrivals.end()) continue;
+    latenciesMs.push_back(
+        std::chrono::duration_cast<std::chrono::milliseconds>(arrived->second - at).count());
+  }
+  EXPECT_EQ(latenciesMs.size(), calledAt.size());
+  std::sort(latenciesMs.begin(), latenciesMs.end());
+  ASSERT_FALSE(latenciesMs.empty());
+  const qint64 p99 = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
+  RecordProperty("calls", int(latenciesMs.size()));
+  RecordProperty("p99Ms", int(p99));
+  RecordProperty("peakGrowthKib", int(peakKib - startKib));
+  std::printf("flood: %zu calls, p99 %lld ms, peak growth %lld KiB\n", latenciesMs.size(),
+              static_cast<long long>(p99), static_cast<long long>(peakKib - startKib));
 }
 
 // How long the unanswered-ring test rings: TARVEX_UNANSWERED_SECONDS, else

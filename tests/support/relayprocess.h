@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <map>
 #include <string>
 
 // The real Tarvex binary, headless unless told otherwise, on temporary ports, directories and
@@ -20,7 +22,10 @@ class RelayProcess {
     quint16 telPort = 1;
     QString platform = QStringLiteral("offscreen");  // Qt platform plugin
     QString display;                                 // X display for "xcb"
-    int descriptorLimit = 0;  // > 0: soft and hard limit of open descriptors
+    int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors
+    QStringList arguments;
+    // Set after the above (an empty value removes the variable).
+    std::map<QString, QString> environment;
   };
 
   explicit RelayProcess(Options options);

@@ -1,4 +1,4 @@
-#include "ui/activitylistmodel.h"
+#include "core/log/activitylistmodel.h"
 
 #include <gtest/gtest.h>
 

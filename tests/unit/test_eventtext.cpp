@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "telephony/cp949.h"
-#include "telephony/eventtext.h"
+#include "core/text/cp949.h"
+#include "core/text/eventtext.h"
 
 namespace {
 

@@ -9,12 +9,14 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
+#include <cmath>
 
+#include "core/text/cp949.h"
+#include "support/faketelcontrol.h"
 #include "support/testwindow.h"
-#include "telephony/cp949.h"
-#include "telephony/dlgsetport.h"
 #include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
+#include "ui/dlgsetport.h"
 
 namespace {
 
@@ -30,7 +32,8 @@ QStringList ComboItems(QComboBox* combo) {
   return items;
 }
 
-QStringList Headers(const ReportListModel& model) {
+template <typename Model>
+QStringList Headers(const Model& model) {
   QStringList headers;
   for (const auto& column : model.Columns()) {
     headers << FromCp949(column.header) + ":" + QString::number(column.width);
@@ -86,12 +89,12 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
   QStringList expectedLabels = {"로그설정", "서버타입", "전송타입", "최근정보", "회사코드"};
   expectedLabels.sort();
   EXPECT_EQ(labels, expectedLabels);
-  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(window->m_strHostAddress));
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(window->Core().HostAddress()));
 
   // The 60 hidden telephony controls, one per slot, ids 1028 to 1087.
   for (int slot = 0; slot < kTelControlCount; ++slot) {
-    ASSERT_NE(window->m_telControls[size_t(slot)], nullptr);
-    EXPECT_EQ(window->m_telControls[size_t(slot)]->ControlId(), 1028 + slot);
+    ASSERT_NE(window->Core().TelControl(slot), nullptr);
+    EXPECT_EQ(window->Core().TelControl(slot)->ControlId(), 1028 + slot);
   }
 }
 
@@ -127,15 +130,48 @@ TEST(MainWindow, NoDialogCutsOffAText) {
 TEST(MainWindow, ListsHaveTheirColumnsAndDropDownListsTheirItems) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  EXPECT_EQ(Headers(window->m_listClients), QStringList({"내선:70", "IP:90", "ID:60", "전화:100"}));
-  EXPECT_EQ(Headers(window->m_listAccounts), QStringList({"NO:30", "ID:90", "PWD:90", "내선번호:60",
-                                                          "수신시간:100", "작업내용:150"}));
+  EXPECT_EQ(Headers(window->Core().Relay().Clients()),
+            QStringList({"내선:70", "IP:90", "ID:60", "전화:100"}));
+  EXPECT_EQ(
+      Headers(window->Core().Accounts()),
+      QStringList({"NO:30", "ID:90", "PWD:90", "내선번호:60", "수신시간:100", "작업내용:150"}));
   EXPECT_EQ(ComboItems(window->m_comboServerType),
             QStringList({"Centrix", "DCS", "IMS", "IMS_DCS"}));
   EXPECT_EQ(ComboItems(window->m_comboSendType),
             QStringList({"벨울릴때", "전화받을때", "항상(DB기록)"}));
-  ASSERT_EQ(window->m_listAccounts.GetItemCount(), 60);
-  EXPECT_EQ(window->m_listAccounts.GetItemText(59, 0), "60");
+  ASSERT_EQ(window->Core().Accounts().GetItemCount(), 60);
+  EXPECT_EQ(window->Core().Accounts().GetItemText(59, 0), "60");
+}
+
+// The window shows the core's lists and follows its news: the latest ring
+// in the box below the lists, the host address as caption.
+TEST(MainWindow, ShowsTheCoresListsAndFollowsItsSignals) {
+  WindowEnvironment environment;
+  FakeTelControls controls;
+  auto window = environment.StartWindow(controls.Factory());
+  ASSERT_TRUE(window);
+  CentrixCore& core = window->Core();
+  auto* clients = static_cast<QTableView*>(window->GetDlgItem(IDC_LIST_CLIENTS));
+  auto* accounts = static_cast<QTableView*>(window->GetDlgItem(IDC_LIST_ACCOUNTS));
+  auto* activity = static_cast<QListView*>(window->GetDlgItem(IDC_LIST_LOG));
+  EXPECT_EQ(clients->model(), &core.Relay().Clients());
+  EXPECT_EQ(accounts->model(), &core.Accounts());
+  EXPECT_EQ(activity->model(), &core.Activity());
+  for (int column = 0; column < 4; ++column) {
+    EXPECT_EQ(
+        clients->columnWidth(column),
+        std::lround(ClientListModel::Columns()[size_t(column)].width * window->LayoutScale()));
+  }
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(core.HostAddress()));
+
+  controls[0].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:ok 301,"));
+  const QString dialled = QStringLiteral("ISDIAL:1|CALLERID:0212345678|INEXTEN:07012345678|");
+  controls[0].RaiseRing(dialled);
+  EXPECT_TRUE(window->m_editRecent->toPlainText().isEmpty());
+  controls[0].RaiseRing(QStringLiteral("ISDIAL:0|CALLERID:0212345678|INEXTEN:07012345678|"));
+  const QByteArray summary = "09:08:07 Ring: 0212345678 => 07012345678[301]";
+  EXPECT_EQ(window->m_editRecent->toPlainText(), FromCp949(summary));
+  EXPECT_EQ(activity->model()->index(0, 0).data().toString(), FromCp949(summary));
 }
 
 TEST(MainWindow, MenusHoldTheirCommandsInOrder) {
@@ -192,11 +228,11 @@ TEST(MainWindow, ExitQuestionGuardsEveryWayOut) {
       ASSERT_EQ(environment.presenter.shown.size(), 1u);
       const auto& question = environment.presenter.shown.front();
       EXPECT_EQ(FromCp949(question.text), QStringLiteral("프로그램을 종료 하시겠습니까"));
-      EXPECT_EQ(question.caption, environment.Context().applicationName);
+      EXPECT_EQ(question.caption, TestEnvironment::ApplicationName());
       EXPECT_EQ(question.buttons, MessageButtons::YesNo);
       EXPECT_EQ(question.icon, MessageIcon::Question);
       EXPECT_EQ(finished, answer == MessageAnswer::Yes ? 1 : 0);
-      EXPECT_TRUE(window->m_serverSocket2.isListening());
+      EXPECT_TRUE(window->Core().Relay().Server(kLdkClient).isListening());
     }
   }
 }
@@ -244,7 +280,8 @@ TEST(MainWindow, MinimisingHidesAndTheOpenCommandShowsAgain) {
 // leaves it running; only the end of the run ends it.
 TEST(MainWindow, RunOutlastsHidingTheWindow) {
   TestEnvironment environment;
-  CTarvexCentrixDlg window(environment.Context());
+  CentrixCore core(environment.Context());
+  CTarvexCentrixDlg window(core, WindowContext(environment));
   std::vector<bool> visibleAfterEachStep;
   const std::vector<std::function<void()>> steps = {
       [&] { window.setWindowState(Qt::WindowMinimized); },
@@ -283,8 +320,8 @@ TEST(MainWindow, IconClicksShowTheMenuOrTheWindow) {
 TEST(MainWindow, StartsHeadlessWithLogFileAndTimersButNoIcon) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  EXPECT_FALSE(window->m_trayIcon.IsShown());
-  EXPECT_TRUE(window->m_logFile.IsOpen());
+  EXPECT_FALSE(window->TrayIcon().IsShown());
+  EXPECT_TRUE(window->Core().LogFile().IsOpen());
   EXPECT_TRUE(window->IsTimerActive(IDT_STARTUP));
   EXPECT_TRUE(window->IsTimerActive(IDT_LOG_ROLLOVER));
   EXPECT_FALSE(window->IsTimerActive(IDT_HIDE_WINDOW));
@@ -297,7 +334,8 @@ TEST(Settings, EmptyStoreGivesTheDefaults) {
   EXPECT_EQ(window->m_comboServerType->currentIndex(), 0);
   EXPECT_EQ(window->m_comboSendType->currentIndex(), 0);
   EXPECT_EQ(static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->text(), "0");
-  for (const AccountSlot& slot : window->m_accounts) {
+  for (int n = 0; n < kTelControlCount; ++n) {
+    const AccountSlot& slot = window->Core().Account(n);
     EXPECT_TRUE(slot.m_strUID.isEmpty() && slot.m_strPWD.isEmpty() && slot.m_strServerIP.isEmpty());
   }
 }
@@ -319,10 +357,10 @@ TEST(Settings, ChangesMadeInTheWindowAreTheNextRunsStartValues) {
   }
   environment.RestartSettings();
   auto window = StartWindow(environment);
-  EXPECT_EQ(window->m_nLogType, 2);
-  EXPECT_EQ(window->m_nServerType, 1);
-  EXPECT_EQ(window->m_nSendType, 2);
-  EXPECT_EQ(window->m_nCenterId, 77);
+  EXPECT_EQ(window->Core().LogType(), 2);
+  EXPECT_EQ(window->Core().ServerType(), 1);
+  EXPECT_EQ(window->Core().SendType(), 2);
+  EXPECT_EQ(window->Core().CenterId(), 77);
   EXPECT_TRUE(static_cast<QAbstractButton*>(window->GetDlgItem(IDC_RADIO_LOG2))->isChecked());
   EXPECT_EQ(window->m_comboSendType->currentIndex(), 2);
   EXPECT_EQ(static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->text(), "77");
@@ -334,7 +372,7 @@ TEST(Settings, ACentreCodeThatIsNoIntegerKeepsTheOldValue) {
   auto window = StartWindow(environment);
   static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->setText("abc");
   window->OnSetCenterId();
-  EXPECT_EQ(window->m_nCenterId, 5);
+  EXPECT_EQ(window->Core().CenterId(), 5);
   EXPECT_EQ(environment.Settings().GetProfileInt("CENTERID", 0), 5);
   ASSERT_EQ(environment.presenter.shown.size(), 1u);
   EXPECT_EQ(environment.presenter.shown[0].text, QByteArray("Enter an integer."));
@@ -347,11 +385,11 @@ TEST(Settings, StoredTypesOutsideTheItemsShowNoSelectionUntilTheNextExchange) {
   auto window = StartWindow(environment);
   EXPECT_EQ(window->m_comboServerType->currentIndex(), -1);
   EXPECT_EQ(window->m_comboSendType->currentIndex(), -1);
-  EXPECT_EQ(window->m_nServerType, 7);
-  EXPECT_EQ(window->m_nSendType, -3);
+  EXPECT_EQ(window->Core().ServerType(), 7);
+  EXPECT_EQ(window->Core().SendType(), -3);
   window->OnSetCenterId();
-  EXPECT_EQ(window->m_nServerType, -1);
-  EXPECT_EQ(window->m_nSendType, -1);
+  EXPECT_EQ(window->Core().ServerType(), -1);
+  EXPECT_EQ(window->Core().SendType(), -1);
 }
 
 TEST(Settings, NamesMatchWithoutRegardToCase) {

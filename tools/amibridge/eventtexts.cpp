@@ -1,7 +1,7 @@
 #include "tools/amibridge/eventtexts.h"
 
-#include "telephony/eventtext.h"
-#include "telephony/telprotocol.h"
+#include "core/telephony/telprotocol.h"
+#include "core/text/eventtext.h"
 #include "tools/amibridge/agentdirectory.h"
 #include "tools/telsim/servertexts.h"
 

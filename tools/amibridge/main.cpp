@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "app/terminationsignals.h"
+#include "core/config/terminationsignals.h"
 #include "tools/amibridge/amibridge.h"
 #include "tools/amibridge/bridgesettings.h"
 

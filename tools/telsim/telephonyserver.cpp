@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "telephony/eventtext.h"
+#include "core/text/eventtext.h"
 #include "tools/telsim/servertexts.h"
 
 TelephonyServer::TelephonyServer(QObject* parent)

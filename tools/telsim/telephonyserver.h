@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTcpServer>
 
-#include "telephony/telprotocol.h"
+#include "core/telephony/telprotocol.h"
 #include "tools/telsim/telaccount.h"
 
 class QTcpSocket;
