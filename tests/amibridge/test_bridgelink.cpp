@@ -204,7 +204,8 @@ TEST_F(BridgeLinkTest, GarbageAndOversizedBlocksLeaveTheLinkUp) {
   StartBridge();
   SignInAgents();
   const int logins = peer.LoginAttempts();
-  QByteArray garbage = QByteArray("\0\xff\xfe no colon here\r\n: empty key\r\n\r\n\r\n", 40);
+  static const char kBinaryStart[] = "\0\xff\xfe no colon here\r\n: empty key\r\n\r\n\r\n";
+  QByteArray garbage(kBinaryStart, sizeof kBinaryStart - 1);
   garbage += "Event: DialBegin\r\nDestChannel: Local/301@agents-1;1\r\n\r\n";  // no ids
   garbage += "Event: Hangup\r\nUniqueid: \r\n\r\n";
   garbage += "Event: DialBegin\r\nBig: " + QByteArray(200 * 1024, 'x') + "\r\n\r\n";

@@ -482,6 +482,12 @@ TEST_F(FaultTest, ClientSendingHundredsOfMegabytesOfNumbersNeitherGrowsTheRelayN
   ASSERT_GT(startKib, 0);
 
   constexpr qint64 kFloodBytes = 400LL * 1024 * 1024;
+#ifdef TARVEX_SANITIZED
+  // The sanitizer keeps freed memory in quarantine: only runaway growth shows.
+  constexpr qint64 kFloodGrowthBoundKib = 256 * 1024;
+#else
+  constexpr qint64 kFloodGrowthBoundKib = 64 * 1024;
+#endif
   std::atomic<bool> flooding = true;
   std::atomic<qint64> sent = 0;
   const quint16 port = relay.ExtPort();
@@ -553,7 +559,7 @@ TEST_F(FaultTest, ClientSendingHundredsOfMegabytesOfNumbersNeitherGrowsTheRelayN
   }));
   timed->ShutdownWrite();
   timer.join();
-  EXPECT_LT(peakKib - startKib, 64 * 1024)
+  EXPECT_LT(peakKib - startKib, kFloodGrowthBoundKib)
       << startKib << " KiB at the start, " << peakKib << " KiB at the peak";
   std::vector<qint64> latenciesMs;
   for (const auto& [called, at] : calledAt) {
