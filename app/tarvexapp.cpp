@@ -27,6 +27,7 @@ bool CTarvexCentrixApp::InitInstance() {
   m_instanceLock = std::make_unique<InstanceLock>(m_config.instanceName);
   if (m_instanceLock->AlreadyExists()) {
     ShowMessage("DALK 서비스가 이미 실행중입니다.", MessageIcon::None);
+    m_exitCode = ExitCode::AlreadyRunning;
     return false;
   }
 
@@ -34,11 +35,13 @@ bool CTarvexCentrixApp::InitInstance() {
   if (!m_database->ConnectDB()) {
     m_database->DisconnectDB();
     ShowMessage("서버에 접속할수 없습니다.", MessageIcon::Exclamation);
+    m_exitCode = ExitCode::DatabaseUnreachable;
     return true;
   }
 
   if (!InitNetwork()) {
     ShowMessage("Windows 소켓을 초기화하지 못했습니다.", MessageIcon::None);
+    m_exitCode = ExitCode::NetworkUnavailable;
     return false;
   }
 
@@ -61,7 +64,8 @@ bool CTarvexCentrixApp::InitInstance() {
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
                      &CTarvexCentrixDlg::EndWithoutAsking);
-    dialog.DoModal();
+    // The window ends with -1 when it could not create its telephony controls.
+    if (dialog.DoModal() == -1) m_exitCode = ExitCode::TelephonyControlsNotCreated;
   }
   m_database->SetDiagnosticSink({});
   return false;
@@ -69,7 +73,7 @@ bool CTarvexCentrixApp::InitInstance() {
 
 int CTarvexCentrixApp::ExitInstance() {
   if (m_database) m_database->DisconnectDB();
-  return 0;
+  return ToInt(m_exitCode);
 }
 
 // The sockets layer is ready when the system hands out a stream socket.

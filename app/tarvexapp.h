@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/appconfig.h"
+#include "app/exitcode.h"
 #include "app/instancelock.h"
 #include "app/messagepresenter.h"
 
@@ -15,7 +16,7 @@ class CTarvexCentrixApp {
   explicit CTarvexCentrixApp(AppConfig config);
   ~CTarvexCentrixApp();
 
-  // Runs the whole program from start-up to exit; returns the exit code.
+  // Runs the whole program from start-up to exit; returns the process exit code.
   int Run();
 
  private:
@@ -27,4 +28,5 @@ class CTarvexCentrixApp {
   AppConfig m_config;
   std::unique_ptr<InstanceLock> m_instanceLock;
   std::unique_ptr<CallDatabase> m_database;
+  ExitCode m_exitCode = ExitCode::Orderly;
 };

@@ -37,6 +37,8 @@ RelayProcess::RelayProcess(Options options) : m_options(std::move(options)) {
   if (m_options.instance.isEmpty()) m_options.instance = "tarvex-test-" + m_dir.path();
   QObject::connect(&m_process, &QProcess::readyReadStandardError,
                    [this] { m_stderr += m_process.readAllStandardError(); });
+  QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                   [this] { m_stdout += m_process.readAllStandardOutput(); });
 }
 
 RelayProcess::~RelayProcess() {
@@ -59,8 +61,10 @@ bool RelayProcess::Start() {
   // psqlODBC keeps a few bytes per connection that LeakSanitizer would report.
   environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=%1/tests/support/lsan.supp")
                                          .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
+  for (const QString& name : m_options.unsetVariables) environment.remove(name);
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
+  m_process.setArguments(m_options.arguments);
   m_process.start();
   return m_process.waitForStarted(10000);
 }
@@ -88,6 +92,11 @@ void RelayProcess::Signal(int signalNumber) {
 }
 
 void RelayProcess::Kill() { m_process.kill(); }
+
+QString RelayProcess::StandardOutput() {
+  m_stdout += m_process.readAllStandardOutput();
+  return QString::fromUtf8(m_stdout);
+}
 
 QString RelayProcess::StandardError() {
   m_stderr += m_process.readAllStandardError();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <string>
 
@@ -18,6 +19,8 @@ class RelayProcess {
     quint16 extPort = 0;   // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    QStringList arguments;
+    QStringList unsetVariables;  // removed from the environment, QT_QPA_PLATFORM too
   };
 
   explicit RelayProcess(Options options);
@@ -36,6 +39,7 @@ class RelayProcess {
   void Kill();
 
   QString StandardError();
+  QString StandardOutput();
   int ExitCode() const { return m_process.exitCode(); }
   QProcess::ExitStatus ExitStatus() const { return m_process.exitStatus(); }
   const Options& options() const { return m_options; }
@@ -45,6 +49,7 @@ class RelayProcess {
   Options m_options;
   QProcess m_process;
   QByteArray m_stderr;
+  QByteArray m_stdout;
 };
 
 // True when a TCP connection to the loopback port succeeds.
