@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/exitcode.h"
-#include "support/postgrescluster.h"
+#include "support/clustertest.h"
 #include "support/qtprint.h"
 #include "support/relayprocess.h"
 
@@ -15,21 +15,7 @@ namespace {
 const std::string kUnreachableDatabase =
     "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;UID=nobody;PWD=x;DATABASE=none;";
 
-class ExitCodeTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    cluster = new PostgresCluster;
-    ASSERT_TRUE(cluster->Start()) << cluster->LastError();
-  }
-  static void TearDownTestSuite() {
-    delete cluster;
-    cluster = nullptr;
-  }
-
-  static PostgresCluster* cluster;
-};
-
-PostgresCluster* ExitCodeTest::cluster = nullptr;
+using ExitCodeTest = ClusterTest;
 
 TEST_F(ExitCodeTest, EachWayOfEndingHasItsOwnStatus) {
   const QString instance = QStringLiteral("tarvex-exit-code-test");

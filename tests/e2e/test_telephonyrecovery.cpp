@@ -9,7 +9,7 @@
 
 #include "relay/callnotice.h"
 #include "relay/clientprotocol.h"
-#include "support/postgrescluster.h"
+#include "support/clustertest.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
@@ -22,17 +22,8 @@ const QString kSignedIn = QStringLiteral("[0]agent1 - 로그인성공");
 const QString kLinkLost = QStringLiteral("[0] agent1 - 로그인 실패(기타)");
 const QString kPasswordRefused = QStringLiteral("[0] agent2 - 로그인 실패(PasswdErr)");
 
-class TelephonyRecoveryTest : public testing::Test {
+class TelephonyRecoveryTest : public ClusterTest {
  protected:
-  static void SetUpTestSuite() {
-    cluster = new PostgresCluster;
-    ASSERT_TRUE(cluster->Start()) << cluster->LastError();
-  }
-  static void TearDownTestSuite() {
-    delete cluster;
-    cluster = nullptr;
-  }
-
   void SetUp() override {
     ASSERT_TRUE(telsim.Listen(0)) << telsim.ErrorString();
     for (const char* id : {"agent1", "agent2"}) {
@@ -73,13 +64,10 @@ class TelephonyRecoveryTest : public testing::Test {
 
   qsizetype Count(const QString& line) { return relay->StandardError().count(line); }
 
-  static PostgresCluster* cluster;
   TelephonyServer telsim;
   std::unique_ptr<RelayProcess> relay;
   QHash<QString, int> signIns;
 };
-
-PostgresCluster* TelephonyRecoveryTest::cluster = nullptr;
 
 TEST_F(TelephonyRecoveryTest, AccountsReturnAfterTheServerRestartsAndCallsFlowAgain) {
   StartRelay();
