@@ -45,10 +45,16 @@ bool CTarvexCentrixApp::InitInstance() {
     return false;
   }
 
-  SettingsStore settings(m_config.settingsOrganization, m_config.applicationName);
+  const std::unique_ptr<SettingsStore> settings = m_config.OpenSettings();
+  if (!settings->IsReadable()) {
+    ShowMessage(("설정 파일을 읽을 수 없습니다: " + settings->Location().toStdString()).c_str(),
+                MessageIcon::Exclamation);
+    m_exitCode = ExitCode::SettingsUnreadable;
+    return false;
+  }
   MainWindowContext context;
   context.applicationName = m_config.applicationName;
-  context.settings = &settings;
+  context.settings = settings.get();
   context.presenter = m_config.presenter;
   context.database = m_database.get();
   context.telControlFactory = m_config.telControlFactory;

@@ -18,90 +18,68 @@ const std::string kUnreachableDatabase =
 using ExitCodeTest = ClusterTest;
 
 TEST_F(ExitCodeTest, EachWayOfEndingHasItsOwnStatus) {
-  const QString instance = QStringLiteral("tarvex-exit-code-test");
-  const QStringList noDisplay{"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+  const QString missing = QStringLiteral("/nonexistent/tarvex.conf");
+  enum Where { Alone, BesideAnotherCopy };
   struct Case {
-    const char* what;
     QStringList arguments;
-    QStringList unsetVariables;
     std::string odbc;  // empty: the test cluster
-    bool anotherCopyRuns;
+    Where where;
     ExitCode exitCode;
     QString output;  // on standard output or standard error
   };
+  // clang-format off
   const Case cases[] = {
-      {"help without a display",
-       {"--help"},
-       noDisplay,
-       {},
-       false,
-       ExitCode::Orderly,
+      {{"--help"},                       {},                   Alone, ExitCode::Orderly,
        "Usage: Tarvex [options]"},
-      {"version without a display",
-       {"--version"},
-       noDisplay,
-       {},
-       false,
-       ExitCode::Orderly,
+      {{"--version"},                    {},                   Alone, ExitCode::Orderly,
        "Tarvex 1."},
-      {"unknown option",
-       {"--bogus"},
-       {},
-       {},
-       false,
-       ExitCode::BadCommandLine,
+      {{"--bogus"},                      {},                   Alone, ExitCode::BadCommandLine,
        "Tarvex: Unknown option 'bogus'."},
-      {"option without its value",
-       {"--config"},
-       {},
-       {},
-       false,
-       ExitCode::BadCommandLine,
+      {{"--config"},                     {},                   Alone, ExitCode::BadCommandLine,
        "Missing value after '--config'"},
-      {"stray argument",
-       {"start"},
-       {},
-       {},
-       false,
-       ExitCode::BadCommandLine,
+      {{"start"},                        {},                   Alone, ExitCode::BadCommandLine,
        "unexpected argument 'start'"},
-      {"another copy runs",
-       {},
-       {},
-       {},
-       true,
-       ExitCode::AlreadyRunning,
-       "DALK 서비스가 이미 실행중입니다."},
-      {"database unreachable",
-       {},
-       {},
-       kUnreachableDatabase,
-       false,
-       ExitCode::DatabaseUnreachable,
-       "서버에 접속할수 없습니다."},
+      {{},                               {},                   BesideAnotherCopy,
+       ExitCode::AlreadyRunning,         "DALK 서비스가 이미 실행중입니다."},
+      {{},                               kUnreachableDatabase, Alone,
+       ExitCode::DatabaseUnreachable,    "서버에 접속할수 없습니다."},
+      {{"--config", missing},            {},                   Alone,
+       ExitCode::SettingsUnreadable,     missing},
+      {{"--check"},                      {},                   Alone, ExitCode::Orderly,
+       "Call database: connected"},
+      {{"--check"},                      {},                   BesideAnotherCopy, ExitCode::Orderly,
+       "Call database: connected"},
+      {{"--check"},                      kUnreachableDatabase, Alone,
+       ExitCode::DatabaseUnreachable,    "Call database: cannot connect"},
+      {{"--check", "--config", missing}, {},                   Alone,
+       ExitCode::SettingsUnreadable,     missing + ": cannot be read"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     std::unique_ptr<RelayProcess> first;
     RelayProcess::Options options;
     options.odbc = c.odbc.empty() ? cluster->ConnectionString() : c.odbc;
-    options.instance = instance;
+    options.instance = QStringLiteral("tarvex-exit-code-test");
     options.arguments = c.arguments;
-    options.unsetVariables = c.unsetVariables;
-    if (c.anotherCopyRuns) {
-      first = std::make_unique<RelayProcess>(options);
-      ASSERT_TRUE(first->Start()) << c.what;
-      ASSERT_TRUE(first->WaitListening()) << c.what << first->StandardError();
+    const QString what = c.arguments.join(' ') + QStringLiteral(" -> ") + c.output;
+    if (c.where == BesideAnotherCopy) {
+      RelayProcess::Options running = options;
+      running.arguments.clear();
+      first = std::make_unique<RelayProcess>(running);
+      ASSERT_TRUE(first->Start());
+      ASSERT_TRUE(first->WaitListening()) << first->StandardError();
     }
     RelayProcess relay(options);
-    ASSERT_TRUE(relay.Start()) << c.what;
-    ASSERT_TRUE(relay.WaitFinished(60000)) << c.what;
-    EXPECT_EQ(relay.ExitStatus(), QProcess::NormalExit) << c.what;
-    EXPECT_EQ(relay.ExitCode(), ToInt(c.exitCode)) << c.what << relay.StandardError();
+    ASSERT_TRUE(relay.Start()) << what;
+    ASSERT_TRUE(relay.WaitFinished(60000)) << what;
+    EXPECT_EQ(relay.ExitStatus(), QProcess::NormalExit) << what;
+    EXPECT_EQ(relay.ExitCode(), ToInt(c.exitCode)) << what << "\n" << relay.StandardError();
     EXPECT_TRUE((relay.StandardOutput() + relay.StandardError()).contains(c.output))
-        << c.what << ": " << relay.StandardOutput() << relay.StandardError();
+        << what << "\n"
+        << relay.StandardOutput() << relay.StandardError();
     // None of them got as far as the ports or the log.
-    EXPECT_FALSE(PortAcceptsConnections(relay.options().ldkPort)) << c.what;
-    EXPECT_FALSE(QFileInfo::exists(relay.options().logDirectory)) << c.what;
+    EXPECT_FALSE(PortAcceptsConnections(relay.options().ldkPort)) << what;
+    EXPECT_FALSE(QFileInfo::exists(relay.options().logDirectory)) << what;
   }
 }
 

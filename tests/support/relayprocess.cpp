@@ -61,7 +61,6 @@ bool RelayProcess::Start() {
   // psqlODBC keeps a few bytes per connection that LeakSanitizer would report.
   environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=%1/tests/support/lsan.supp")
                                          .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
-  for (const QString& name : m_options.unsetVariables) environment.remove(name);
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
   m_process.setArguments(m_options.arguments);

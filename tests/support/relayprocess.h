@@ -20,7 +20,6 @@ class RelayProcess {
     quint16 ldkPort = 0;
     quint16 telPort = 1;
     QStringList arguments;
-    QStringList unsetVariables;  // removed from the environment, QT_QPA_PLATFORM too
   };
 
   explicit RelayProcess(Options options);
