@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from build/ (or $BUILD_DIR) and checks it:
 # lintian without errors; then, as root, installs it with dpkg -i, runs the
-# installed relay (--version, and --check against a throw-away database),
+# installed relay (--version, and --check as user tarvex against a throw-away
+# database and against none),
 # verifies the installed systemd unit, prints its security exposure, and
 # purges the package again. Expects scripts/build.sh to have run.
 set -euo pipefail
@@ -43,6 +44,21 @@ getent passwd tarvex >/dev/null || { echo "postinst made no user tarvex" >&2; ex
 
 echo "== /usr/bin/Tarvex --version"
 /usr/bin/Tarvex --version
+
+# As the service runs it: user tarvex, the installed settings, a real database.
+echo "== /usr/bin/Tarvex --check"
+pg_dir=$(mktemp -d /tmp/tarvex-package-pg.XXXXXX)
+purge() {
+  scripts/pg-cluster.sh remove "$pg_dir" >/dev/null 2>&1 || true
+  dpkg --purge tarvex >/dev/null 2>&1 || true
+}
+odbc=$(scripts/pg-cluster.sh start "$pg_dir")
+runuser -u tarvex -- env TARVEX_ODBC="$odbc" /usr/bin/Tarvex --check --config /etc/tarvex/tarvex.conf
+check_rc=0
+runuser -u tarvex -- env TARVEX_ODBC="DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;" \
+  /usr/bin/Tarvex --check --config /etc/tarvex/tarvex.conf >/dev/null 2>&1 || check_rc=$?
+[ "$check_rc" -eq 4 ] || { echo "--check without a database ended with $check_rc, not 4" >&2; exit 1; }
+scripts/pg-cluster.sh remove "$pg_dir" >/dev/null
 
 echo "== systemd-analyze verify"
 systemd-analyze verify /lib/systemd/system/tarvex.service

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite through
-# ctest (build/). Then the same suite once more, built with AddressSanitizer
+# ctest (build/), then builds and checks the Debian package (scripts/package.sh).
+# Then the same suite once more, built with AddressSanitizer
 # and UndefinedBehaviorSanitizer (build-asan/), and a short run of every fuzz
 # target (scripts/fuzz.sh, TARVEX_FUZZ_SECONDS each, default 20).
 # --quick stops after the first pass. Other arguments go to cmake.
@@ -17,6 +18,8 @@ done
 scripts/install-deps.sh
 scripts/build.sh "${cmake_args[@]}"
 (cd "${BUILD_DIR:-build}" && ctest --output-on-failure)
+echo "== the Debian package"
+scripts/package.sh
 [ "$quick" -eq 1 ] && exit 0
 
 echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
