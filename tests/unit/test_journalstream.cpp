@@ -64,7 +64,8 @@ TEST(JournalStreamTest, KnowsTheJournalByDeviceAndInode) {
     } else {
       qunsetenv("JOURNAL_STREAM");
     }
-    EXPECT_EQ(IsJournalStream(stream.handle()), c.journal) << c.variable.value_or("(unset)").constData();
+    EXPECT_EQ(IsJournalStream(stream.handle()), c.journal)
+        << c.variable.value_or("(unset)").constData();
   }
   EXPECT_FALSE(IsJournalStream(-1));
   if (saved) {
