@@ -1,15 +1,18 @@
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <cstdio>
 
-#include "app/appconfig.h"
 #include "app/commandline.h"
 #include "app/exitcode.h"
-#include "app/messagepresenter.h"
-#include "app/settingsstore.h"
+#include "app/runmode.h"
 #include "app/startupcheck.h"
 #include "app/tarvexapp.h"
-#include "ui/headless.h"
+#include "core/config/appconfig.h"
+#include "core/config/descriptorlimit.h"
+#include "core/config/messagepresenter.h"
+#include "core/config/settingsstore.h"
+#include "ui/widgetmessagepresenter.h"
 
 namespace {
 
@@ -20,10 +23,19 @@ QString ExecutableName(const char* argv0) {
   return QFileInfo(self.exists() ? self.symLinkTarget() : QString::fromLocal8Bit(argv0)).baseName();
 }
 
+// The application object of kind Application, then the program under it.
+template <typename Application, typename Presenter>
+int RunUnder(int argc, char** argv, AppConfig config, RunMode mode) {
+  Application application(argc, argv);
+  Presenter presenter;
+  config.presenter = &presenter;
+  return CTarvexCentrixApp(std::move(config), mode).Run();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Help, version, mistakes and the check need neither a display nor a window.
+  // Help, version, mistakes and the check need neither a display nor the relay.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
   const ParsedCommandLine commandLine = ParseCommandLine(arguments);
@@ -39,13 +51,14 @@ int main(int argc, char** argv) {
     std::fputs(check.report.toUtf8().constData(), stdout);
     return ToInt(check.exitCode);
   }
-  if (commandLine.options.noWindow) qputenv("QT_QPA_PLATFORM", "offscreen");
 
-  QApplication application(argc, argv);
-  WidgetMessagePresenter widgetPresenter;
-  HeadlessMessagePresenter headlessPresenter;
-  config.presenter =
-      IsHeadless() ? static_cast<MessagePresenter*>(&headlessPresenter) : &widgetPresenter;
+  RaiseDescriptorLimit();
+  // --no-window is among what RunsHeadless reads.
+  if (RunsHeadless(argc, argv, [](const char* name) { return qgetenv(name); })) {
+    return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, std::move(config),
+                                                                RunMode::Headless);
+  }
   QApplication::setQuitOnLastWindowClosed(false);
-  return CTarvexCentrixApp(std::move(config)).Run();
+  return RunUnder<QApplication, WidgetMessagePresenter>(argc, argv, std::move(config),
+                                                        RunMode::Window);
 }

@@ -1,9 +1,9 @@
 #include "app/startupcheck.h"
 
-#include "app/settingsstore.h"
-#include "db/calldatabase.h"
-#include "telephony/cp949.h"
-#include "telephony/telbaseopenapi.h"
+#include "core/config/settingsstore.h"
+#include "core/db/calldatabase.h"
+#include "core/text/cp949.h"
+#include "core/telephony/telbaseopenapi.h"
 
 namespace {
 

@@ -3,13 +3,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/settingsstore.h"
-#include "app/terminationsignals.h"
-#include "db/calldatabase.h"
-#include "telephony/cp949.h"
+#include <QCoreApplication>
+
+#include "app/servicereporter.h"
+#include "app/startproblems.h"
+#include "core/centrixcore.h"
+#include "core/config/settingsstore.h"
+#include "core/config/systemdnotifier.h"
+#include "core/config/terminationsignals.h"
+#include "core/db/calldatabase.h"
+#include "core/log/journalstream.h"
+#include "core/log/logline.h"
+#include "core/text/cp949.h"
 #include "ui/tarvexdlg.h"
 
-CTarvexCentrixApp::CTarvexCentrixApp(AppConfig config) : m_config(std::move(config)) {}
+CTarvexCentrixApp::CTarvexCentrixApp(AppConfig config, RunMode mode)
+    : m_config(std::move(config)), m_mode(mode) {}
 
 CTarvexCentrixApp::~CTarvexCentrixApp() = default;
 
@@ -19,7 +28,7 @@ int CTarvexCentrixApp::Run() {
 }
 
 void CTarvexCentrixApp::ShowMessage(const char* utf8Text, MessageIcon icon) {
-  m_config.presenter->Show(nullptr, m_config.applicationName, ToCp949(QString::fromUtf8(utf8Text)),
+  m_config.presenter->Show(m_config.applicationName, ToCp949(QString::fromUtf8(utf8Text)),
                            MessageButtons::Ok, icon);
 }
 
@@ -52,29 +61,64 @@ bool CTarvexCentrixApp::InitInstance() {
     m_exitCode = ExitCode::SettingsUnreadable;
     return false;
   }
-  MainWindowContext context;
-  context.applicationName = m_config.applicationName;
+  CoreContext context;
   context.settings = settings.get();
-  context.presenter = m_config.presenter;
   context.database = m_database.get();
   context.telControlFactory = m_config.telControlFactory;
   context.logDirectory = m_config.logDirectory;
   context.extPort = m_config.extPort;
   context.ldkPort = m_config.ldkPort;
   context.clock = m_config.clock;
-
   {
-    CTarvexCentrixDlg dialog(std::move(context));
+    CentrixCore core(std::move(context));
     m_database->SetDiagnosticSink(
-        [&dialog](const QByteArray& line) { dialog.InsertActivityLine(line); });
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
-                     &CTarvexCentrixDlg::EndWithoutAsking);
-    // The window ends with -1 when it could not create its telephony controls.
-    if (dialog.DoModal() == -1) m_exitCode = ExitCode::TelephonyControlsNotCreated;
+        [&core](const QByteArray& line) { core.InsertActivityLine(line); });
+    if (m_mode == RunMode::Headless) {
+      RunHeadless(core);
+    } else {
+      RunWindow(core, *settings);
+    }
   }
   m_database->SetDiagnosticSink({});
   return false;
+}
+
+void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
+  MainWindowContext context;
+  context.applicationName = m_config.applicationName;
+  context.settings = &settings;
+  context.presenter = m_config.presenter;
+  CTarvexCentrixDlg dialog(core, std::move(context));
+  TerminationSignals terminationSignals;
+  QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
+                   &CTarvexCentrixDlg::EndWithoutAsking);
+  // The window ends with -1 when it could not create its telephony controls.
+  if (dialog.DoModal() == -1) m_exitCode = ExitCode::TelephonyControlsNotCreated;
+}
+
+void CTarvexCentrixApp::RunHeadless(CentrixCore& core) {
+  core.Activity().SetMirror([](const QByteArray& line) {
+    WriteJournalLine(JournalPriority::Info, JournalLine(line));
+  });
+  SystemdNotifier notifier;
+  TerminationSignals terminationSignals;
+  QObject::connect(&terminationSignals, &TerminationSignals::Terminate,
+                   QCoreApplication::instance(), &QCoreApplication::quit);
+  if (!core.Start()) {
+    WriteJournalLine(JournalPriority::Error, "The telephony controls could not be created.");
+    m_exitCode = ExitCode::TelephonyControlsNotCreated;
+    return;
+  }
+  for (const QByteArray& problem : StartProblems(core)) {
+    WriteJournalLine(JournalPriority::Error, problem);
+  }
+  // Both ports are tried and every sign-in has been sent.
+  notifier.NotifyReady();
+  ServiceReporter reporter(core, notifier);
+  reporter.Start();
+  QCoreApplication::exec();
+  // Signing out and closing the clients follow as the core goes.
+  notifier.NotifyStopping();
 }
 
 int CTarvexCentrixApp::ExitInstance() {

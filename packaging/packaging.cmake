@@ -22,22 +22,26 @@ endforeach()
 add_custom_target(tarvex_packaging_texts ALL DEPENDS ${TARVEX_COMPRESSED_TEXTS})
 
 install(TARGETS Tarvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(tool telsim extclient ldkclient)
+foreach(tool telsim extclient ldkclient tarvex-amibridge)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
 
-install(FILES ${TARVEX_PACKAGING_DIR}/tarvex.service DESTINATION /lib/systemd/system)
+install(FILES ${TARVEX_PACKAGING_DIR}/tarvex.service ${TARVEX_PACKAGING_DIR}/tarvex-amibridge.service
+        DESTINATION /lib/systemd/system)
 install(FILES ${TARVEX_GENERATED_DIR}/tarvex-tmpfiles.conf
         DESTINATION lib/tmpfiles.d RENAME tarvex.conf)
 install(FILES ${TARVEX_PACKAGING_DIR}/tarvex.conf DESTINATION /etc/tarvex
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
 install(FILES ${TARVEX_PACKAGING_DIR}/tarvex.env DESTINATION /etc/tarvex
         PERMISSIONS OWNER_READ OWNER_WRITE)
+# The bridge's settings hold the manager interface's secret.
+install(FILES ${TARVEX_PACKAGING_DIR}/amibridge.conf DESTINATION /etc/tarvex
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
 
 install(FILES ${TARVEX_GENERATED_DIR}/Tarvex.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/db/sql/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvex/sql
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/core/db/sql/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvex/sql
         FILES_MATCHING PATTERN "*.sql")
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${TARVEX_PACKAGING_DIR}/copyright
               ${TARVEX_GENERATED_DIR}/changelog.gz
@@ -61,8 +65,10 @@ server and relays a notice of every incoming call to the agents' desktop
 programs (extension clients on port 8688, LDK505 clients on port 5100). It
 keeps daily call logs and records incoming calls in a database over ODBC.
 
-The package holds the relay with its systemd service, the telephony server
-simulator telsim and the sample clients extclient and ldkclient.")
+The package holds the relay with its systemd service, the bridge
+tarvex-amibridge that feeds the relay a PBX's calls over the Asterisk Manager
+Interface (with a service of its own), the telephony server simulator telsim
+and the sample clients extclient and ldkclient.")
 # The libraries the binaries link, as dpkg-shlibdeps finds them, and what the scripts use.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, unixodbc")

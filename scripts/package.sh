@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 
-cmake --build "$build_dir" --target Tarvex telsim extclient ldkclient tarvex_packaging_texts
+cmake --build "$build_dir" --target Tarvex telsim extclient ldkclient tarvex-amibridge \
+  tarvex_packaging_texts
 rm -f "$build_dir"/tarvex_*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 deb=$(ls "$build_dir"/tarvex_*.deb)
@@ -39,8 +40,12 @@ dpkg -i "$deb" >/dev/null
 getent passwd tarvex >/dev/null || { echo "postinst made no user tarvex" >&2; exit 1; }
 [ "$(stat -c '%a %U %G' /etc/tarvex/tarvex.env)" = "600 root root" ] ||
   { echo "/etc/tarvex/tarvex.env is not 0600 root:root" >&2; exit 1; }
-[ "$(stat -c '%a %U %G' /etc/tarvex/tarvex.conf)" = "640 root tarvex" ] ||
-  { echo "/etc/tarvex/tarvex.conf is not 0640 root:tarvex" >&2; exit 1; }
+for secret in tarvex.conf amibridge.conf; do
+  [ "$(stat -c '%a %U %G' /etc/tarvex/$secret)" = "640 root tarvex" ] ||
+    { echo "/etc/tarvex/$secret is not 0640 root:tarvex" >&2; exit 1; }
+done
+[ -x /usr/bin/tarvex-amibridge ] && [ -f /usr/share/doc/tarvex/pbx-bridge.md ] ||
+  { echo "the PBX bridge or its document is missing" >&2; exit 1; }
 
 echo "== /usr/bin/Tarvex --version"
 /usr/bin/Tarvex --version
@@ -61,14 +66,17 @@ runuser -u tarvex -- env TARVEX_ODBC="DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;
 scripts/pg-cluster.sh remove "$pg_dir" >/dev/null
 
 echo "== systemd-analyze verify"
-systemd-analyze verify /lib/systemd/system/tarvex.service
+systemd-analyze verify /lib/systemd/system/tarvex.service /lib/systemd/system/tarvex-amibridge.service
 echo "== systemd-analyze security"
-systemd-analyze security --offline=true /lib/systemd/system/tarvex.service | tail -n 1
+for unit in tarvex.service tarvex-amibridge.service; do
+  echo "$unit: $(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)"
+done
 
 echo "== dpkg --purge"
 trap - EXIT
 dpkg --purge tarvex >/dev/null
-for leftover in /usr/bin/Tarvex /etc/tarvex /lib/systemd/system/tarvex.service /var/lib/tarvex; do
+for leftover in /usr/bin/Tarvex /usr/bin/tarvex-amibridge /etc/tarvex \
+  /lib/systemd/system/tarvex.service /var/lib/tarvex; do
   [ ! -e "$leftover" ] || { echo "purge left $leftover" >&2; exit 1; }
 done
 ! getent passwd tarvex >/dev/null || { echo "purge left the user tarvex" >&2; exit 1; }

@@ -7,13 +7,13 @@
 #include <csignal>
 #include <memory>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
 #include "support/clustertest.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
+#include "support/testcore.h"
 #include "tools/telsim/telephonyserver.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "app/settingsstore.h"
+#include "core/config/settingsstore.h"
 #include "support/qtprint.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <limits>
 #include <vector>
 
-#include "telephony/signinbackoff.h"
+#include "core/telephony/signinbackoff.h"
 
 namespace {
 
