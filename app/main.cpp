@@ -12,6 +12,7 @@
 #include "core/config/descriptorlimit.h"
 #include "core/config/messagepresenter.h"
 #include "core/config/settingsstore.h"
+#include "core/log/journalstream.h"
 #include "ui/widgetmessagepresenter.h"
 
 namespace {
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
   RaiseDescriptorLimit();
   // --no-window is among what RunsHeadless reads.
   if (RunsHeadless(argc, argv, [](const char* name) { return qgetenv(name); })) {
+    RouteQtMessagesToJournal();
     return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, std::move(config),
                                                                 RunMode::Headless);
   }

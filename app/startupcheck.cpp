@@ -2,8 +2,8 @@
 
 #include "core/config/settingsstore.h"
 #include "core/db/calldatabase.h"
-#include "core/text/cp949.h"
 #include "core/telephony/telbaseopenapi.h"
+#include "core/text/cp949.h"
 
 namespace {
 

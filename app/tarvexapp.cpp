@@ -97,9 +97,8 @@ void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
 }
 
 void CTarvexCentrixApp::RunHeadless(CentrixCore& core) {
-  core.Activity().SetMirror([](const QByteArray& line) {
-    WriteJournalLine(JournalPriority::Info, JournalLine(line));
-  });
+  core.Activity().SetMirror(
+      [](const QByteArray& line) { WriteJournalLine(JournalPriority::Info, JournalLine(line)); });
   SystemdNotifier notifier;
   TerminationSignals terminationSignals;
   QObject::connect(&terminationSignals, &TerminationSignals::Terminate,

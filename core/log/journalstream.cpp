@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <QtGlobal>
 #include <cstdio>
 
@@ -39,4 +40,28 @@ void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text) {
   const QByteArray text = JournalText(priority, utf8Text, toJournal);
   std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
   std::fflush(stderr);
+}
+
+namespace {
+
+JournalPriority PriorityOf(QtMsgType type) {
+  switch (type) {
+    case QtCriticalMsg:
+    case QtFatalMsg:
+      return JournalPriority::Error;
+    case QtWarningMsg:
+      return JournalPriority::Warning;
+    default:
+      return JournalPriority::Info;
+  }
+}
+
+void WriteQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  WriteJournalLine(PriorityOf(type), message.toUtf8());
+}
+
+}  // namespace
+
+void RouteQtMessagesToJournal() {
+  if (IsJournalStream(STDERR_FILENO)) qInstallMessageHandler(WriteQtMessage);
 }

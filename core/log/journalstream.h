@@ -17,3 +17,7 @@ QByteArray JournalText(JournalPriority priority, QByteArrayView utf8Text, bool w
 // Writes text to standard error at once, with priority prefixes when
 // standard error is the journal; elsewhere (a terminal, a file) plain.
 void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text);
+
+// Qt's own messages (warnings of its classes) with their priorities too,
+// when standard error is the journal; otherwise Qt's default output stays.
+void RouteQtMessagesToJournal();

@@ -24,6 +24,9 @@ class RelayProcess {
     QString display;                                 // X display for "xcb"
     int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors
     QStringList arguments;
+    // Standard error to a file that JOURNAL_STREAM names, as systemd connects
+    // a service's standard error to the journal.
+    bool journal = false;
     // Set after the above (an empty value removes the variable).
     std::map<QString, QString> environment;
   };

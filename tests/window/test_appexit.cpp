@@ -52,8 +52,7 @@ TEST_F(AppExitTest, TelephonyControlsThatCannotBeCreatedEndTheRunWithTheirOwnSta
     config.ldkPort = FreeTcpPort();
     config.telControlFactory = c.factory;
     config.presenter = &presenter;
-    EXPECT_EQ(CTarvexCentrixApp(std::move(config), c.mode).Run(), ToInt(c.exitCode))
-        << int(c.mode);
+    EXPECT_EQ(CTarvexCentrixApp(std::move(config), c.mode).Run(), ToInt(c.exitCode)) << int(c.mode);
     EXPECT_TRUE(presenter.shown.empty()) << int(c.mode);
   }
 }
