@@ -77,6 +77,11 @@ TEST_F(ServiceTest, TellsReadyStatusWatchdogAndStopping) {
   ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 1 of 2; clients connected: 1"))
       << socket.Messages().join('\n').toStdString();
 
+  // The status follows an account that loses its link.
+  telsim.Close();
+  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 0 of 2; clients connected: 1"))
+      << socket.Messages().join('\n').toStdString();
+
   // Keep-alives keep coming at about half the allowed time, not in a rush.
   const qsizetype seen = socket.MessagesStartingWith("WATCHDOG=1").size();
   QElapsedTimer span;
