@@ -54,8 +54,7 @@ int main(int argc, char** argv) {
   }
 
   RaiseDescriptorLimit();
-  // --no-window is among what RunsHeadless reads.
-  if (RunsHeadless(argc, argv, [](const char* name) { return qgetenv(name); })) {
+  if (RunsHeadless(commandLine.options.noWindow, [](const char* name) { return qgetenv(name); })) {
     RouteQtMessagesToJournal();
     return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, std::move(config),
                                                                 RunMode::Headless);
