@@ -1,24 +1,34 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <cstdio>
 
+#include "app/commandline.h"
+#include "app/exitcode.h"
 #include "app/runmode.h"
+#include "app/startupcheck.h"
 #include "app/tarvexapp.h"
 #include "core/config/appconfig.h"
 #include "core/config/descriptorlimit.h"
 #include "core/config/messagepresenter.h"
+#include "core/config/settingsstore.h"
+#include "core/log/journalstream.h"
 #include "ui/widgetmessagepresenter.h"
 
 namespace {
 
+// The name the executable runs under: message box caption and settings path.
+// Read before any application object exists, as the file the system started.
+QString ExecutableName(const char* argv0) {
+  const QFileInfo self(QStringLiteral("/proc/self/exe"));
+  return QFileInfo(self.exists() ? self.symLinkTarget() : QString::fromLocal8Bit(argv0)).baseName();
+}
+
 // The application object of kind Application, then the program under it.
 template <typename Application, typename Presenter>
-int RunUnder(int argc, char** argv, RunMode mode) {
+int RunUnder(int argc, char** argv, AppConfig config, RunMode mode) {
   Application application(argc, argv);
-  // The name the executable runs under: message box caption and settings path.
-  const QString applicationName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
   Presenter presenter;
-  AppConfig config = AppConfig::FromEnvironment(applicationName);
   config.presenter = &presenter;
   return CTarvexCentrixApp(std::move(config), mode).Run();
 }
@@ -26,10 +36,30 @@ int RunUnder(int argc, char** argv, RunMode mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Help, version, mistakes and the check need neither a display nor the relay.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  const ParsedCommandLine commandLine = ParseCommandLine(arguments);
+  if (commandLine.outcome != ParsedCommandLine::Outcome::Run) {
+    const bool failed = commandLine.outcome == ParsedCommandLine::Outcome::Error;
+    std::fputs(commandLine.text.toUtf8().constData(), failed ? stderr : stdout);
+    return ToInt(failed ? ExitCode::BadCommandLine : ExitCode::Orderly);
+  }
+  AppConfig config = AppConfig::FromEnvironment(ExecutableName(argv[0]));
+  config.settingsFile = commandLine.options.configFile;
+  if (commandLine.options.check) {
+    const StartupCheck check = RunStartupCheck(*config.OpenSettings(), config.odbcConnection);
+    std::fputs(check.report.toUtf8().constData(), stdout);
+    return ToInt(check.exitCode);
+  }
+
   RaiseDescriptorLimit();
-  if (RunsHeadless(argc, argv, [](const char* name) { return qgetenv(name); })) {
-    return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, RunMode::Headless);
+  if (RunsHeadless(commandLine.options.noWindow, [](const char* name) { return qgetenv(name); })) {
+    RouteQtMessagesToJournal();
+    return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, std::move(config),
+                                                                RunMode::Headless);
   }
   QApplication::setQuitOnLastWindowClosed(false);
-  return RunUnder<QApplication, WidgetMessagePresenter>(argc, argv, RunMode::Window);
+  return RunUnder<QApplication, WidgetMessagePresenter>(argc, argv, std::move(config),
+                                                        RunMode::Window);
 }

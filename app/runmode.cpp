@@ -1,11 +1,9 @@
 #include "app/runmode.h"
 
-#include <cstring>
+#include <QList>
 
-bool RunsHeadless(int argc, const char* const* argv, const EnvironmentLookup& environment) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--no-window") == 0) return true;
-  }
+bool RunsHeadless(bool noWindowAsked, const EnvironmentLookup& environment) {
+  if (noWindowAsked) return true;
   // A platform may carry options after a colon ("offscreen:fontengine=...").
   const QByteArray platform = environment("QT_QPA_PLATFORM").split(':').first();
   if (platform == "offscreen" || platform == "minimal") return true;

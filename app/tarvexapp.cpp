@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <cstdio>
 
+#include "app/servicereporter.h"
+#include "app/startproblems.h"
 #include "core/centrixcore.h"
 #include "core/config/settingsstore.h"
+#include "core/config/systemdnotifier.h"
 #include "core/config/terminationsignals.h"
 #include "core/db/calldatabase.h"
+#include "core/log/journalstream.h"
 #include "core/log/logline.h"
 #include "core/text/cp949.h"
 #include "ui/tarvexdlg.h"
@@ -33,6 +36,7 @@ bool CTarvexCentrixApp::InitInstance() {
   m_instanceLock = std::make_unique<InstanceLock>(m_config.instanceName);
   if (m_instanceLock->AlreadyExists()) {
     ShowMessage("DALK 서비스가 이미 실행중입니다.", MessageIcon::None);
+    m_exitCode = ExitCode::AlreadyRunning;
     return false;
   }
 
@@ -40,17 +44,25 @@ bool CTarvexCentrixApp::InitInstance() {
   if (!m_database->ConnectDB()) {
     m_database->DisconnectDB();
     ShowMessage("서버에 접속할수 없습니다.", MessageIcon::Exclamation);
+    m_exitCode = ExitCode::DatabaseUnreachable;
     return true;
   }
 
   if (!InitNetwork()) {
     ShowMessage("Windows 소켓을 초기화하지 못했습니다.", MessageIcon::None);
+    m_exitCode = ExitCode::NetworkUnavailable;
     return false;
   }
 
-  SettingsStore settings(m_config.settingsOrganization, m_config.applicationName);
+  const std::unique_ptr<SettingsStore> settings = m_config.OpenSettings();
+  if (!settings->IsReadable()) {
+    ShowMessage(("설정 파일을 읽을 수 없습니다: " + settings->Location().toStdString()).c_str(),
+                MessageIcon::Exclamation);
+    m_exitCode = ExitCode::SettingsUnreadable;
+    return false;
+  }
   CoreContext context;
-  context.settings = &settings;
+  context.settings = settings.get();
   context.database = m_database.get();
   context.telControlFactory = m_config.telControlFactory;
   context.logDirectory = m_config.logDirectory;
@@ -64,7 +76,7 @@ bool CTarvexCentrixApp::InitInstance() {
     if (m_mode == RunMode::Headless) {
       RunHeadless(core);
     } else {
-      RunWindow(core, settings);
+      RunWindow(core, *settings);
     }
   }
   m_database->SetDiagnosticSink({});
@@ -80,23 +92,37 @@ void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
   TerminationSignals terminationSignals;
   QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
                    &CTarvexCentrixDlg::EndWithoutAsking);
-  dialog.DoModal();
+  // The window ends with -1 when it could not create its telephony controls.
+  if (dialog.DoModal() == -1) m_exitCode = ExitCode::TelephonyControlsNotCreated;
 }
 
 void CTarvexCentrixApp::RunHeadless(CentrixCore& core) {
-  core.Activity().SetMirror([](const QByteArray& line) {
-    std::fprintf(stderr, "%s\n", JournalLine(line).constData());
-    std::fflush(stderr);
-  });
+  core.Activity().SetMirror(
+      [](const QByteArray& line) { WriteJournalLine(JournalPriority::Info, JournalLine(line)); });
+  SystemdNotifier notifier;
   TerminationSignals terminationSignals;
   QObject::connect(&terminationSignals, &TerminationSignals::Terminate,
                    QCoreApplication::instance(), &QCoreApplication::quit);
-  if (core.Start()) QCoreApplication::exec();
+  if (!core.Start()) {
+    WriteJournalLine(JournalPriority::Error, "The telephony controls could not be created.");
+    m_exitCode = ExitCode::TelephonyControlsNotCreated;
+    return;
+  }
+  for (const QByteArray& problem : StartProblems(core)) {
+    WriteJournalLine(JournalPriority::Error, problem);
+  }
+  // Both ports are tried and every sign-in has been sent.
+  notifier.NotifyReady();
+  ServiceReporter reporter(core, notifier);
+  reporter.Start();
+  QCoreApplication::exec();
+  // Signing out and closing the clients follow as the core goes.
+  notifier.NotifyStopping();
 }
 
 int CTarvexCentrixApp::ExitInstance() {
   if (m_database) m_database->DisconnectDB();
-  return 0;
+  return ToInt(m_exitCode);
 }
 
 // The sockets layer is ready when the system hands out a stream socket.

@@ -1,13 +1,16 @@
 # The relay core's files, for the product's core library and the fuzz
-# configuration's instrumented copy of it. Qt Core, Qt Network and ODBC only.
+# configuration's instrumented copy of it. Qt Core, Qt Network, ODBC and
+# libsystemd (service notifications) only.
 set(TARVEX_CORE_SOURCES
   core/centrixcore.cpp core/centrixcore.h
   core/config/appconfig.cpp core/config/appconfig.h
   core/config/descriptorlimit.cpp core/config/descriptorlimit.h
   core/config/instancelock.cpp core/config/instancelock.h
   core/config/messagepresenter.cpp core/config/messagepresenter.h
+  core/config/servicestatus.cpp core/config/servicestatus.h
   core/config/settingsstore.cpp core/config/settingsstore.h
   core/config/settingtypes.h
+  core/config/systemdnotifier.cpp core/config/systemdnotifier.h
   core/config/terminationsignals.cpp core/config/terminationsignals.h
   core/db/calldatabase.cpp core/db/calldatabase.h
   core/db/callinwrite.cpp
@@ -16,6 +19,7 @@ set(TARVEX_CORE_SOURCES
   core/log/activity.cpp
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h
   core/log/dailylogfile.cpp core/log/dailylogfile.h
+  core/log/journalstream.cpp core/log/journalstream.h
   core/log/logline.cpp core/log/logline.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/broadcast.cpp
@@ -38,6 +42,7 @@ set(TARVEX_CORE_SOURCES
   core/telephony/callevents.cpp
   core/telephony/networktelcontrol.cpp core/telephony/networktelcontrol.h
   core/telephony/reportlistmodel.cpp core/telephony/reportlistmodel.h
+  core/telephony/signinbackoff.cpp core/telephony/signinbackoff.h
   core/telephony/storedaddress.cpp core/telephony/storedaddress.h
   core/telephony/tasbaseopenapictrl1.h
   core/telephony/telbaseopenapi.h
@@ -45,4 +50,4 @@ set(TARVEX_CORE_SOURCES
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
-set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network PkgConfig::ODBC)
+set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network PkgConfig::ODBC PkgConfig::SYSTEMD)

@@ -45,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool abortAtEnd = input.ConsumeBool();
   const int pieces = input.ConsumeIntegralInRange<int>(1, 4);
 
-  NetworkTelControl control(kFirstTelControlId, server->serverPort(), kWaitMs * 10);
+  // No retry within one input: it would leave a connection behind for the next.
+  NetworkTelControl control(kFirstTelControlId, server->serverPort(), kWaitMs * 10,
+                            {kWaitMs * 10, kWaitMs * 10});
   QList<Event> events;
   bool loggedOut = false;
   QObject::connect(&control, &CTelBaseOpenApi::LoginResult, [&](int, const QString& text) {

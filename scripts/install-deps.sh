@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-  unixodbc unixodbc-dev odbc-postgresql
+  unixodbc unixodbc-dev odbc-postgresql libsystemd-dev
+  lintian systemd
   postgresql postgresql-client
   libgtest-dev libgmock-dev
   fonts-nanum xvfb xauth x11-apps imagemagick

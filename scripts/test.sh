@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite through
-# ctest (build/). Then the same suite once more, built with AddressSanitizer
+# ctest (build/), then builds and checks the Debian package (scripts/package.sh).
+# Then the same suite once more, built with AddressSanitizer
 # and UndefinedBehaviorSanitizer (build-asan/), and a short run of every fuzz
 # target (scripts/fuzz.sh, TARVEX_FUZZ_SECONDS each, default 20).
 # --quick stops after the first pass. Other arguments go to cmake.
@@ -21,6 +22,8 @@ scripts/build.sh "${cmake_args[@]}"
 # The PBX bridge's suite runs a real Asterisk, built once into a cache folder.
 scripts/asterisk.sh >/dev/null || [ $? -eq 3 ]
 (cd "${BUILD_DIR:-build}" && ctest --output-on-failure)
+echo "== the Debian package"
+scripts/package.sh
 [ "$quick" -eq 1 ] && exit 0
 
 echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"

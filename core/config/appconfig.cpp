@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include "core/config/settingsstore.h"
 #include "core/db/calldatabase.h"
 #include "core/telephony/networktelcontrol.h"
 
@@ -38,4 +39,10 @@ AppConfig AppConfig::FromEnvironment(const QString& applicationName) {
   }
   config.telControlFactory = NetworkTelControlFactory(config.telPort);
   return config;
+}
+
+std::unique_ptr<SettingsStore> AppConfig::OpenSettings() const {
+  return settingsFile.isEmpty()
+             ? std::make_unique<SettingsStore>(settingsOrganization, applicationName)
+             : std::make_unique<SettingsStore>(settingsFile);
 }

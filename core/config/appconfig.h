@@ -3,18 +3,21 @@
 #include <QDateTime>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/telephony/telbaseopenapi.h"
 #include "core/telephony/telprotocol.h"
 
 class MessagePresenter;
+class SettingsStore;
 
 // What differs between production and a test run; production takes the
 // fixed values, overridable through TARVEX_* environment variables.
 struct AppConfig {
   QString applicationName;  // executable base name: caption and settings path
   QString settingsOrganization = QStringLiteral("MERVO");
+  QString settingsFile;  // an INI file instead of the per-user store, when not empty
   QString instanceName = QStringLiteral("Global\\DALK");
   std::string odbcConnection;
   QString logDirectory;
@@ -27,4 +30,6 @@ struct AppConfig {
 
   // Fixed values with the environment's overrides; the stand-in control factory.
   static AppConfig FromEnvironment(const QString& applicationName);
+
+  std::unique_ptr<SettingsStore> OpenSettings() const;
 };

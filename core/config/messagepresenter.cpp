@@ -1,13 +1,13 @@
 #include "core/config/messagepresenter.h"
 
-#include <cstdio>
-
+#include "core/log/journalstream.h"
 #include "core/text/cp949.h"
 
+// Headless, a message box with only OK tells of a failure; a question is a warning.
 MessageAnswer HeadlessMessagePresenter::Show(const QString& caption, const QByteArray& text,
                                              MessageButtons buttons, MessageIcon) {
-  std::fprintf(stderr, "%s: %s\n", caption.toUtf8().constData(),
-               FromCp949(text).toUtf8().constData());
-  std::fflush(stderr);
-  return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+  const bool question = buttons == MessageButtons::YesNo;
+  WriteJournalLine(question ? JournalPriority::Warning : JournalPriority::Error,
+                   (caption + QStringLiteral(": ") + FromCp949(text)).toUtf8());
+  return question ? MessageAnswer::No : MessageAnswer::Ok;
 }

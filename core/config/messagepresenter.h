@@ -16,7 +16,8 @@ class MessagePresenter {
                              MessageIcon icon) = 0;
 };
 
-// Without a display: the text goes to standard error; a question is answered
+// Without a display: the text goes to standard error (an error, or a warning
+// for a question, when that is the journal); a question is answered
 // No, so nothing headless ends the relay by accident.
 class HeadlessMessagePresenter : public MessagePresenter {
  public:

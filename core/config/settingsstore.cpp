@@ -1,5 +1,6 @@
 #include "core/config/settingsstore.h"
 
+#include <QFileInfo>
 #include <limits>
 
 #include "core/text/cp949.h"
@@ -9,8 +10,20 @@ const char kSection[] = "SETTING";
 }
 
 SettingsStore::SettingsStore(const QString& organization, const QString& application)
-    : m_settings(QSettings::NativeFormat, QSettings::UserScope, organization, application) {
+    : m_settings(QSettings::NativeFormat, QSettings::UserScope, organization, application),
+      m_bFileRequired(false) {
   m_settings.beginGroup(kSection);
+}
+
+SettingsStore::SettingsStore(const QString& iniFile)
+    : m_settings(iniFile, QSettings::IniFormat), m_bFileRequired(true) {
+  m_settings.beginGroup(kSection);
+}
+
+bool SettingsStore::IsReadable() const {
+  if (m_settings.status() != QSettings::NoError) return false;
+  const QFileInfo file(m_settings.fileName());
+  return !m_bFileRequired || (file.isFile() && file.isReadable());
 }
 
 // The key as it stands in the store, whatever its letter case, or the

@@ -4,11 +4,21 @@
 #include <QSettings>
 #include <QString>
 
-// The per-user settings, section "SETTING". Names are matched without regard
-// to case; strings are CP949 inside and stored as text.
+// The per-user settings, section "SETTING", or the same section of an INI
+// file an administrator keeps (a service has no user profile to speak of).
+// Names are matched without regard to case; strings are CP949 inside and
+// stored as text.
 class SettingsStore {
  public:
   SettingsStore(const QString& organization, const QString& application);
+  explicit SettingsStore(const QString& iniFile);
+
+  // False when the store cannot be read: a settings file that is missing,
+  // not readable or malformed. The per-user store may be missing: its
+  // values then take their defaults.
+  bool IsReadable() const;
+  // Where the values are kept, for reports.
+  QString Location() const { return m_settings.fileName(); }
 
   // The stored number, or def when missing or not a 32-bit number.
   qint32 GetProfileInt(const QString& name, qint32 def);
@@ -21,4 +31,5 @@ class SettingsStore {
   void Write(const QString& name, const QVariant& value);
 
   QSettings m_settings;
+  bool m_bFileRequired;
 };

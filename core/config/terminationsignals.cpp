@@ -7,6 +7,7 @@
 
 namespace {
 
+constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int g_signalPipe[2] = {-1, -1};
 
 void OnSignal(int) {
@@ -28,13 +29,11 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
+  for (const int ending : kEndingSignals) ::sigaction(ending, &action, nullptr);
 }
 
 TerminationSignals::~TerminationSignals() {
-  ::signal(SIGTERM, SIG_DFL);
-  ::signal(SIGINT, SIG_DFL);
+  for (const int ending : kEndingSignals) ::signal(ending, SIG_DFL);
   m_notifier.reset();
   for (int& fd : g_signalPipe) {
     if (fd >= 0) ::close(fd);

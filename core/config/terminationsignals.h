@@ -4,8 +4,9 @@
 #include <QSocketNotifier>
 #include <memory>
 
-// Turns SIGTERM and SIGINT into a Qt signal on the event loop, so that the
-// program ends the way a confirmed exit does.
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the event loop, so
+// that the program ends the way a confirmed exit does. A hang-up would
+// otherwise end the relay on the spot, without signing out.
 class TerminationSignals : public QObject {
   Q_OBJECT
  public:

@@ -3,8 +3,8 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cstdio>
 
+#include "core/log/journalstream.h"
 #include "core/text/cp949.h"
 
 namespace {
@@ -59,7 +59,7 @@ void CallDatabase::ReportConnectDiagnostics() {
     const QByteArray line = "ConnectDB - SQLSTATE:" + QByteArray(reinterpret_cast<char*>(state)) +
                             ", NativeError:" + QByteArray::number(nativeError) + ", " + label +
                             ":" + QByteArray(reinterpret_cast<char*>(message));
-    std::fprintf(stderr, "%s\n", FromCp949(line).toUtf8().constData());
+    WriteJournalLine(JournalPriority::Error, FromCp949(line).toUtf8());
     if (m_diagnostics) m_diagnostics(line);
   }
 }

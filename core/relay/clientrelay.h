@@ -27,6 +27,7 @@ class ClientRelay : public QObject {
   const QTcpServer& Server(int kind) const {
     return kind == kLdkClient ? m_serverSocket2 : m_serverSocket;
   }
+  quint16 Port(int kind) const { return kind == kLdkClient ? m_nLdkPort : m_nExtPort; }
 
   // clientaccept.cpp
   void OnSocketAccept();

@@ -37,11 +37,13 @@ std::optional<QHostAddress> ParseDottedIPv4(const QByteArray& text) {
 }  // namespace
 
 NetworkTelControl::NetworkTelControl(int controlId, quint16 port, int signInTimeoutMs,
-                                     QObject* parent)
-    : CTelBaseOpenApi(controlId, parent), m_nPort(port) {
+                                     SignInRetrySchedule retry, QObject* parent)
+    : CTelBaseOpenApi(controlId, parent), m_nPort(port), m_backoff(std::move(retry)) {
   m_signInTimer.setSingleShot(true);
   m_signInTimer.setInterval(signInTimeoutMs);
   connect(&m_signInTimer, &QTimer::timeout, this, &NetworkTelControl::OnSignInTimeout);
+  m_retryTimer.setSingleShot(true);
+  connect(&m_retryTimer, &QTimer::timeout, this, &NetworkTelControl::Connect);
 }
 
 bool NetworkTelControl::IsLoggedIn() {
@@ -49,6 +51,8 @@ bool NetworkTelControl::IsLoggedIn() {
 }
 
 void NetworkTelControl::Logout() {
+  m_wantedSignIn.reset();
+  m_retryTimer.stop();
   if (m_pSocket && m_pSocket->state() == QAbstractSocket::ConnectedState) {
     // Let the sign-out line go out before the close; the socket cleans up after itself.
     QTcpSocket* socket = std::exchange(m_pSocket, nullptr);
@@ -78,9 +82,16 @@ bool NetworkTelControl::SignIn(QByteArrayView kind, const QByteArray& id, const 
   if (!host) {
     return false;
   }
+  m_wantedSignIn = SignInRequest{
+      EncodeTelLine({kind.toByteArray(), FromCp949(id).toUtf8(), FromCp949(pwd).toUtf8()}), *host};
+  m_backoff.Reset();
+  Connect();
+  return true;
+}
+
+void NetworkTelControl::Connect() {
   DropConnection();
-  m_signInLine =
-      EncodeTelLine({kind.toByteArray(), FromCp949(id).toUtf8(), FromCp949(pwd).toUtf8()});
+  m_retryTimer.stop();
   m_pSocket = new QTcpSocket(this);
   connect(m_pSocket, &QTcpSocket::connected, this, &NetworkTelControl::OnConnected);
   connect(m_pSocket, &QTcpSocket::readyRead, this, &NetworkTelControl::OnReadyRead);
@@ -90,11 +101,10 @@ bool NetworkTelControl::SignIn(QByteArrayView kind, const QByteArray& id, const 
           [this] { OnConnectionLost(QStringLiteral("Connection closed")); });
   m_bAwaitingResult = true;
   m_signInTimer.start();
-  m_pSocket->connectToHost(*host, m_nPort);
-  return true;
+  m_pSocket->connectToHost(m_wantedSignIn->host, m_nPort);
 }
 
-void NetworkTelControl::OnConnected() { m_pSocket->write(m_signInLine); }
+void NetworkTelControl::OnConnected() { m_pSocket->write(m_wantedSignIn->line); }
 
 void NetworkTelControl::OnReadyRead() {
   QTcpSocket* socket = m_pSocket;
@@ -138,10 +148,7 @@ bool NetworkTelControl::DispatchLine(const QByteArray& line) {
   const QTcpSocket* socket = m_pSocket;
   QPointer<NetworkTelControl> alive(this);
   if (name == kTelLoginResult) {
-    m_signInTimer.stop();
-    m_bAwaitingResult = false;
-    m_bSignedIn = LoginSucceeded(text.toUtf8());
-    emit LoginResult(ControlId(), text);
+    OnLoginResult(text);
   } else if (name == kTelRing) {
     emit Ring(ControlId(), text);
   } else if (name == kTelHangUp) {
@@ -150,6 +157,29 @@ bool NetworkTelControl::DispatchLine(const QByteArray& line) {
     emit CallEnd(ControlId(), text);
   }
   return alive && m_pSocket == socket;
+}
+
+void NetworkTelControl::OnLoginResult(const QString& text) {
+  m_signInTimer.stop();
+  m_bAwaitingResult = false;
+  const qint32 status = LoginStatus(text.toUtf8());
+  m_bSignedIn = status >= 1;
+  if (m_bSignedIn) {
+    m_retryTimer.stop();
+    m_backoff.Reset();
+  } else if (status == -1 || status == -2) {
+    // The server knows no such ID or password: asking again changes nothing.
+    m_wantedSignIn.reset();
+  } else {
+    ScheduleRetry();
+  }
+  emit LoginResult(ControlId(), text);
+}
+
+void NetworkTelControl::ScheduleRetry() {
+  if (m_wantedSignIn && !m_retryTimer.isActive()) {
+    m_retryTimer.start(m_backoff.NextDelayMs());
+  }
 }
 
 void NetworkTelControl::DropConnection() {
@@ -172,6 +202,7 @@ void NetworkTelControl::PostSignInFailure(const QString& reason) {
   QString message = reason;
   message.replace(QLatin1Char(','), QLatin1Char(' ')).replace(QLatin1Char('|'), QLatin1Char(' '));
   const QString text = QStringLiteral("RESULT:LOGIN|STATUS:0|MSG:%1|").arg(message);
+  ScheduleRetry();
   // Queued, so that the outcome never reaches the caller before Login has returned.
   QMetaObject::invokeMethod(
       this,

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
 #include <QTimer>
+#include <optional>
 
+#include "core/telephony/signinbackoff.h"
 #include "core/telephony/telbaseopenapi.h"
 #include "core/telephony/telprotocol.h"
 
@@ -15,11 +18,16 @@ constexpr int kTelSignInTimeoutMs = 10000;
 // Stand-in for the vendor telephony control: reaches the telephony server
 // over TCP at the account's server address and the given port, and speaks
 // the line protocol of telprotocol.h. One connection per sign-in.
+//
+// Like the vendor control it keeps its account signed in: after a lost link,
+// a connection that cannot be made or a sign-in without answer it signs in
+// again after the waits of retry, until Logout or a refusal of the ID or
+// password. Every attempt's outcome is a LoginResult.
 class NetworkTelControl : public CTelBaseOpenApi {
   Q_OBJECT
  public:
   NetworkTelControl(int controlId, quint16 port, int signInTimeoutMs = kTelSignInTimeoutMs,
-                    QObject* parent = nullptr);
+                    SignInRetrySchedule retry = {}, QObject* parent = nullptr);
 
   bool IsLoggedIn() override;
   void Logout() override;
@@ -28,8 +36,16 @@ class NetworkTelControl : public CTelBaseOpenApi {
   bool Login(const QByteArray& id, const QByteArray& pwd, const QByteArray& serverAddress) override;
 
  private:
+  struct SignInRequest {
+    QByteArray line;
+    QHostAddress host;
+  };
+
   bool SignIn(QByteArrayView kind, const QByteArray& id, const QByteArray& pwd,
               const QByteArray& serverAddress);
+  void Connect();
+  void OnLoginResult(const QString& text);
+  void ScheduleRetry();
   void OnConnected();
   void OnReadyRead();
   void OnConnectionLost(const QString& reason);
@@ -42,8 +58,11 @@ class NetworkTelControl : public CTelBaseOpenApi {
   quint16 m_nPort;
   QTcpSocket* m_pSocket = nullptr;
   TelLineReader m_reader;
-  QByteArray m_signInLine;
+  // Kept from Login until Logout or a refusal: what a retry sends again.
+  std::optional<SignInRequest> m_wantedSignIn;
   QTimer m_signInTimer;
+  SignInBackoff m_backoff;
+  QTimer m_retryTimer;
   // Bumped whenever the connection is dropped, so that late news of an old one is ignored.
   quint64 m_nGeneration = 0;
   // A sign-in is out and its outcome has not been reported yet.

@@ -32,17 +32,28 @@ quint16 ClosedPort() {
   return probe.serverPort();
 }
 
+// Retries in tens of milliseconds, so that several fit into a short wait.
+SignInRetrySchedule FastRetry() {
+  return {10, 40, [] { return 0.5; }};
+}
+
+// Long enough for many retries of FastRetry().
+constexpr int kManyFastRetriesMs = 600;
+
 class NetworkTelControlTest : public testing::Test {
  protected:
   void SetUp() override {
+    QObject::connect(&server, &TelephonyServer::SignInHandled, &server, [this] { ++signIns; });
     ASSERT_TRUE(server.Listen(0));
     server.AddAccount(MakeAccount("agent1", "pw1", "07012345301"));
     server.AddAccount(MakeAccount("agent2", "pw2", "07012345302"));
     control = MakeControl(kFirstTelControlId);
   }
 
-  std::unique_ptr<NetworkTelControl> MakeControl(int controlId, int signInTimeoutMs = 5000) {
-    auto made = std::make_unique<NetworkTelControl>(controlId, server.Port(), signInTimeoutMs);
+  std::unique_ptr<NetworkTelControl> MakeControl(int controlId, int signInTimeoutMs = 5000,
+                                                 SignInRetrySchedule retry = {}) {
+    auto made = std::make_unique<NetworkTelControl>(controlId, server.Port(), signInTimeoutMs,
+                                                    std::move(retry));
     RecordTelEvents(*made, events);
     return made;
   }
@@ -62,6 +73,7 @@ class NetworkTelControlTest : public testing::Test {
   TelephonyServer server;
   QList<TelEvent> events;
   std::unique_ptr<NetworkTelControl> control;
+  int signIns = 0;
 };
 
 TEST_F(NetworkTelControlTest, DeliversEachEventWithItsTextOnTheControlId) {
@@ -108,6 +120,8 @@ TEST_F(NetworkTelControlTest, EventsReachOnlyTheControlSignedInAsTheAccount) {
   }
 }
 
+// A failed answer is asked again, unless the server knows no such ID or
+// password: then asking again would change nothing.
 TEST_F(NetworkTelControlTest, SignInOutcomesFollowTheAccountTable) {
   server.AddAccount(MakeAccount(QStringLiteral("상담원"), "비번", "301"));
   server.AddAccount(MakeAccount("held", "pw", "07012345303", 0));
@@ -119,20 +133,36 @@ TEST_F(NetworkTelControlTest, SignInOutcomesFollowTheAccountTable) {
     QByteArray id, pwd;
     QString reply;
     bool loggedIn;
+    bool retried;
   };
   const Case cases[] = {
-      {"nobody", "pw", "RESULT:LOGIN|STATUS:-1|MSG:USER NOT FOUND|USERID:nobody|", false},
-      {"agent1", "wrong", "RESULT:LOGIN|STATUS:-2|MSG:PASSWORD MISMATCH|USERID:agent1|", false},
-      {"held", "pw", "RESULT:LOGIN|STATUS:0|MSG:07012345303,|USERID:held|", false},
-      {"second", "pw", "RESULT:LOGIN|STATUS:2|MSG:304,|USERID:second|", true},
-      {"scripted", "anything", "STATUS:-3|MSG:maintenance,|", false},
+      {"nobody", "pw", "RESULT:LOGIN|STATUS:-1|MSG:USER NOT FOUND|USERID:nobody|", false, false},
+      {"agent1", "wrong", "RESULT:LOGIN|STATUS:-2|MSG:PASSWORD MISMATCH|USERID:agent1|", false,
+       false},
+      {"held", "pw", "RESULT:LOGIN|STATUS:0|MSG:07012345303,|USERID:held|", false, true},
+      {"second", "pw", "RESULT:LOGIN|STATUS:2|MSG:304,|USERID:second|", true, false},
+      {"scripted", "anything", "STATUS:-3|MSG:maintenance,|", false, true},
       {ToCp949(QStringLiteral("상담원")), ToCp949(QStringLiteral("비번")),
-       QStringLiteral("RESULT:LOGIN|STATUS:1|MSG:301,|USERID:상담원|"), true},
+       QStringLiteral("RESULT:LOGIN|STATUS:1|MSG:301,|USERID:상담원|"), true, false},
   };
+  auto retrying = MakeControl(kFirstTelControlId + 1, 5000, FastRetry());
   for (const Case& c : cases) {
-    EXPECT_EQ(SignIn(*control, c.id, c.pwd), c.reply) << c.id.constData();
-    EXPECT_EQ(control->IsLoggedIn(), c.loggedIn) << c.id.constData();
+    signIns = 0;
+    EXPECT_EQ(SignIn(*retrying, c.id, c.pwd), c.reply) << c.id.constData();
+    EXPECT_EQ(retrying->IsLoggedIn(), c.loggedIn) << c.id.constData();
     EXPECT_EQ(server.IsSignedIn(FromCp949(c.id)), c.loggedIn) << c.id.constData();
+    const qsizetype answers = TelEventsNamed(events, "LoginResult").size();
+    if (c.retried) {
+      // Each attempt is reported with the server's own answer.
+      ASSERT_TRUE(WaitUntil([&] {
+        return TelEventsNamed(events, "LoginResult").size() >= answers + 2;
+      })) << c.id.constData();
+      EXPECT_EQ(TelEventsNamed(events, "LoginResult").constLast().text, c.reply);
+    } else {
+      WaitUntil([] { return false; }, kManyFastRetriesMs);
+      EXPECT_EQ(signIns, 1) << c.id.constData();
+      EXPECT_EQ(TelEventsNamed(events, "LoginResult").size(), answers) << c.id.constData();
+    }
   }
 }
 
@@ -283,6 +313,117 @@ TEST_F(NetworkTelControlTest, HandlerMaySignOutWhileMoreLinesAreBuffered) {
   QCoreApplication::processEvents();
   EXPECT_EQ(TelEventsNamed(events, "Ring").size(), 1);
   EXPECT_EQ(events.size(), 2);
+}
+
+TEST_F(NetworkTelControlTest, LostLinkIsSignedInAgainAndCarriesEvents) {
+  struct Case {
+    const char* what;
+    std::function<void()> fault;
+    std::function<void()> mend;
+  };
+  const quint16 port = server.Port();
+  const Case cases[] = {
+      {"server closes the link", [&] { server.CloseConnections("agent1"); }, [] {}},
+      {"server goes away and comes back", [&] { server.Close(); },
+       [&] { ASSERT_TRUE(server.Listen(port)); }},
+  };
+  for (const Case& c : cases) {
+    auto recovering = MakeControl(kFirstTelControlId + 2, 5000, FastRetry());
+    EXPECT_EQ(SignIn(*recovering, "agent1", "pw1").section('|', 1, 1), "STATUS:1") << c.what;
+    events.clear();
+    c.fault();
+    // Failed attempts while the server is away, each a failed LoginResult.
+    ASSERT_TRUE(WaitUntil([&] { return TelEventsNamed(events, "LoginResult").size() >= 2; }))
+        << c.what;
+    c.mend();
+    ASSERT_TRUE(WaitUntil([&] { return recovering->IsLoggedIn(); })) << c.what;
+    const QList<TelEvent> results = TelEventsNamed(events, "LoginResult");
+    for (qsizetype i = 0; i + 1 < results.size(); ++i) {
+      EXPECT_TRUE(results[i].text.startsWith("RESULT:LOGIN|STATUS:0|MSG:")) << c.what;
+    }
+    EXPECT_EQ(results.last().text.section('|', 1, 1), "STATUS:1") << c.what;
+
+    EXPECT_EQ(server.SendRaw("agent1", "Ring", c.what), 1) << c.what;
+    ASSERT_TRUE(WaitUntil([&] { return !TelEventsNamed(events, "Ring").isEmpty(); })) << c.what;
+    EXPECT_EQ(TelEventsNamed(events, "Ring").constFirst().text, c.what);
+  }
+}
+
+TEST_F(NetworkTelControlTest, ServerThatNeverAnswersIsAskedAgain) {
+  QTcpServer silent;
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  int connections = 0;
+  QObject::connect(&silent, &QTcpServer::newConnection, &silent, [&] {
+    while (silent.hasPendingConnections()) {
+      silent.nextPendingConnection();  // kept open by its parent, the server
+      ++connections;
+    }
+  });
+  NetworkTelControl waiting(kFirstTelControlId, silent.serverPort(), 30, FastRetry());
+  RecordTelEvents(waiting, events);
+  ASSERT_TRUE(waiting.Login("agent1", "pw1", kLoopback));
+  ASSERT_TRUE(WaitUntil([&] { return connections >= 3; }));
+  EXPECT_GE(TelEventsNamed(events, "LoginResult").size(), 2);
+}
+
+TEST_F(NetworkTelControlTest, SignOutEndsTheRetries) {
+  const quint16 port = server.Port();
+  struct Case {
+    const char* what;
+    bool signedInFirst;
+  };
+  const Case cases[] = {{"while waiting after a lost link", true},
+                        {"while the server has never answered", false}};
+  server.Close();
+  for (const Case& c : cases) {
+    ASSERT_TRUE(server.Listen(port)) << c.what;
+    auto control = MakeControl(kFirstTelControlId + 3, 5000, FastRetry());
+    if (c.signedInFirst) {
+      SignIn(*control, "agent1", "pw1");
+    }
+    server.Close();
+    events.clear();
+    if (!c.signedInFirst) {
+      ASSERT_TRUE(control->Login("agent1", "pw1", kLoopback));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !events.isEmpty(); })) << c.what;
+    control->Logout();
+    const qsizetype atLogout = events.size();
+    ASSERT_TRUE(server.Listen(port)) << c.what;
+    signIns = 0;
+    WaitUntil([] { return false; }, kManyFastRetriesMs);
+    EXPECT_EQ(signIns, 0) << c.what;
+    EXPECT_EQ(events.size(), atLogout) << c.what;
+    server.Close();
+  }
+}
+
+// With the waits an account really gets: the server restarts, or is not up
+// yet when the account signs in, and the account is back once it is.
+TEST_F(NetworkTelControlTest, AccountReturnsWithinTheBackoffWhenTheServerIsBack) {
+  const quint16 port = server.Port();
+  for (const bool signedInFirst : {true, false}) {
+    if (signedInFirst) {
+      SignIn(*control, "agent1", "pw1");
+      server.Close();
+    } else {
+      server.Close();
+      ASSERT_TRUE(control->Login("agent1", "pw1", kLoopback));
+    }
+    events.clear();
+    ASSERT_TRUE(WaitUntil([&] { return !events.isEmpty(); }));
+    EXPECT_FALSE(control->IsLoggedIn());
+    // Away for two more attempts (waits of 0.5 to 1 s and 1 to 2 s).
+    WaitUntil([] { return false; }, 1500);
+    ASSERT_TRUE(server.Listen(port));
+    // The next wait is at most 4 s.
+    ASSERT_TRUE(WaitUntil([&] { return server.IsSignedIn("agent1"); }, 10000)) << signedInFirst;
+    ASSERT_TRUE(WaitUntil([&] { return control->IsLoggedIn(); }));
+    server.SendRaw("agent1", "Ring", "after the restart");
+    ASSERT_TRUE(WaitUntil([&] { return !TelEventsNamed(events, "Ring").isEmpty(); }));
+    EXPECT_EQ(TelEventsNamed(events, "LoginResult").constLast().text.section('|', 1, 1),
+              "STATUS:1");
+  }
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ TEST_F(StartupTest, SecondCopyReportsTheRunningOneAndEnds) {
 }
 
 TEST_F(StartupTest, TerminationSignalsEndTheRelayCleanly) {
-  for (const int signalNumber : {SIGTERM, SIGINT}) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
     RelayProcess relay(Options());
     ASSERT_TRUE(relay.Start());
     ASSERT_TRUE(relay.WaitListening()) << relay.StandardError().toStdString();

@@ -1,8 +1,10 @@
 #include "support/relayprocess.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -35,6 +37,8 @@ RelayProcess::RelayProcess(Options options) : m_options(std::move(options)) {
   if (m_options.instance.isEmpty()) m_options.instance = "tarvex-test-" + m_dir.path();
   QObject::connect(&m_process, &QProcess::readyReadStandardError,
                    [this] { m_stderr += m_process.readAllStandardError(); });
+  QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                   [this] { m_stdout += m_process.readAllStandardOutput(); });
 }
 
 RelayProcess::~RelayProcess() {
@@ -65,6 +69,15 @@ bool RelayProcess::Start() {
   // psqlODBC keeps a few bytes per connection that LeakSanitizer would report.
   environment.insert("LSAN_OPTIONS", QStringLiteral("suppressions=%1/tests/support/lsan.supp")
                                          .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
+  if (m_options.journal) {
+    const QString journal = m_dir.filePath(QStringLiteral("journal"));
+    QFile(journal).open(QIODevice::WriteOnly);
+    struct stat file {};
+    if (::stat(QFile::encodeName(journal).constData(), &file) != 0) return false;
+    environment.insert("JOURNAL_STREAM",
+                       QStringLiteral("%1:%2").arg(quint64(file.st_dev)).arg(quint64(file.st_ino)));
+    m_process.setStandardErrorFile(journal, QIODevice::Append);
+  }
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
   m_process.setArguments(m_options.arguments);
@@ -103,7 +116,16 @@ void RelayProcess::Signal(int signalNumber) {
 
 void RelayProcess::Kill() { m_process.kill(); }
 
+QString RelayProcess::StandardOutput() {
+  m_stdout += m_process.readAllStandardOutput();
+  return QString::fromUtf8(m_stdout);
+}
+
 QString RelayProcess::StandardError() {
+  if (m_options.journal) {
+    QFile journal(m_dir.filePath(QStringLiteral("journal")));
+    return journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
+  }
   m_stderr += m_process.readAllStandardError();
   return QString::fromUtf8(m_stderr);
 }

@@ -24,6 +24,9 @@ class RelayProcess {
     QString display;                                 // X display for "xcb"
     int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors
     QStringList arguments;
+    // Standard error to a file that JOURNAL_STREAM names, as systemd connects
+    // a service's standard error to the journal.
+    bool journal = false;
     // Set after the above (an empty value removes the variable).
     std::map<QString, QString> environment;
   };
@@ -44,6 +47,7 @@ class RelayProcess {
   void Kill();
 
   QString StandardError();
+  QString StandardOutput();
   int ExitCode() const { return m_process.exitCode(); }
   QProcess::ExitStatus ExitStatus() const { return m_process.exitStatus(); }
   const Options& options() const { return m_options; }
@@ -53,6 +57,7 @@ class RelayProcess {
   Options m_options;
   QProcess m_process;
   QByteArray m_stderr;
+  QByteArray m_stdout;
 };
 
 // A loopback port free at the moment of asking.

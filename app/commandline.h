@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks of a run.
+struct CommandLineOptions {
+  // The settings in this INI file instead of the per-user store; empty for
+  // the per-user store. Always an absolute path.
+  QString configFile;
+  bool noWindow = false;
+  // Read the settings, try the database, report and end.
+  bool check = false;
+};
+
+struct ParsedCommandLine {
+  enum class Outcome { Run, ShowHelp, ShowVersion, Error };
+  Outcome outcome = Outcome::Run;
+  CommandLineOptions options;
+  // The help or version text for standard output, or the error for standard error.
+  QString text;
+};
+
+// arguments as the process got them, the program first. Needs no
+// application object, so that --help and --version work without a display.
+ParsedCommandLine ParseCommandLine(const QStringList& arguments);
+
+// The version the build was made from.
+QString TarvexVersion();

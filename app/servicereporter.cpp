@@ -1,0 +1,40 @@
+#include "app/servicereporter.h"
+
+#include "core/centrixcore.h"
+#include "core/config/systemdnotifier.h"
+
+namespace {
+
+constexpr int kRecountMs = 1000;
+
+}  // namespace
+
+ServiceCounts CountService(const CentrixCore& core) {
+  ServiceCounts counts;
+  for (int slot = 0; slot < kTelControlCount; ++slot) {
+    const AccountSlot& account = core.Account(slot);
+    // As start-up signs them in: an ID and a password.
+    if (account.m_strUID.isEmpty() || account.m_strPWD.isEmpty()) continue;
+    ++counts.accountsConfigured;
+    CTelBaseOpenApi* control = core.TelControl(slot);
+    if (control && control->IsLoggedIn()) ++counts.accountsSignedIn;
+  }
+  const ClientRegistry& registry = core.Relay().Registry();
+  counts.clientsConnected =
+      int(registry.Table(kExtensionClient).size() + registry.Table(kLdkClient).size());
+  return counts;
+}
+
+ServiceReporter::ServiceReporter(const CentrixCore& core, SystemdNotifier& notifier,
+                                 QObject* parent)
+    : QObject(parent), m_core(core), m_notifier(notifier) {
+  m_recount.setInterval(kRecountMs);
+  connect(&m_recount, &QTimer::timeout, this, &ServiceReporter::Update);
+}
+
+void ServiceReporter::Start() {
+  Update();
+  m_recount.start();
+}
+
+void ServiceReporter::Update() { m_notifier.SetStatus(ServiceStatusText(CountService(m_core))); }

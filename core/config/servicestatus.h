@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// What the service's status line tells an administrator (systemctl status).
+struct ServiceCounts {
+  int accountsSignedIn = 0;
+  int accountsConfigured = 0;
+  int clientsConnected = 0;
+};
+
+QString ServiceStatusText(const ServiceCounts& counts);

@@ -1,0 +1,67 @@
+#include "core/log/journalstream.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+#include <cstdio>
+
+bool IsJournalStream(int fd) {
+  const QByteArray stream = qgetenv("JOURNAL_STREAM");
+  const qsizetype colon = stream.indexOf(':');
+  if (colon <= 0) return false;
+  bool deviceOk = false;
+  bool inodeOk = false;
+  const qulonglong device = stream.left(colon).toULongLong(&deviceOk);
+  const qulonglong inode = stream.mid(colon + 1).toULongLong(&inodeOk);
+  struct stat status {};
+  return deviceOk && inodeOk && ::fstat(fd, &status) == 0 && status.st_dev == device &&
+         status.st_ino == inode;
+}
+
+QByteArray JournalText(JournalPriority priority, QByteArrayView utf8Text, bool withPriority) {
+  const QByteArray prefix =
+      withPriority ? '<' + QByteArray::number(int(priority)) + '>' : QByteArray();
+  QByteArrayView body = utf8Text;
+  if (body.endsWith('\n')) body.chop(1);
+  QByteArray text;
+  // Every line of a text that has several carries the priority.
+  for (const QByteArray& line : body.toByteArray().split('\n')) {
+    text += prefix + line + '\n';
+  }
+  return text;
+}
+
+void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text) {
+  static const bool toJournal = IsJournalStream(STDERR_FILENO);
+  const QByteArray text = JournalText(priority, utf8Text, toJournal);
+  std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+  std::fflush(stderr);
+}
+
+namespace {
+
+JournalPriority PriorityOf(QtMsgType type) {
+  switch (type) {
+    case QtCriticalMsg:
+    case QtFatalMsg:
+      return JournalPriority::Error;
+    case QtWarningMsg:
+      return JournalPriority::Warning;
+    default:
+      return JournalPriority::Info;
+  }
+}
+
+void WriteQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  WriteJournalLine(PriorityOf(type), message.toUtf8());
+}
+
+}  // namespace
+
+void RouteQtMessagesToJournal() {
+  if (IsJournalStream(STDERR_FILENO)) qInstallMessageHandler(WriteQtMessage);
+}
