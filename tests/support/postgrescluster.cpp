@@ -36,6 +36,14 @@ bool PostgresCluster::Kill() {
   return RunScript({QStringLiteral("kill"), m_dir.path()}).has_value();
 }
 
+bool PostgresCluster::Freeze() {
+  return RunScript({QStringLiteral("freeze"), m_dir.path()}).has_value();
+}
+
+bool PostgresCluster::Thaw() {
+  return RunScript({QStringLiteral("thaw"), m_dir.path()}).has_value();
+}
+
 std::optional<QList<CallRow>> PostgresCluster::Calls() {
   const std::optional<QByteArray> output =
       RunScript({QStringLiteral("sql"), m_dir.path(),
@@ -57,9 +65,10 @@ std::optional<QList<CallRow>> PostgresCluster::Calls() {
   return rows;
 }
 
-bool PostgresCluster::ClearCalls() {
-  return RunScript({QStringLiteral("sql"), m_dir.path(), QStringLiteral("DELETE FROM calls")})
-      .has_value();
+bool PostgresCluster::ClearCalls() { return Execute(QStringLiteral("DELETE FROM calls")); }
+
+bool PostgresCluster::Execute(const QString& sql) {
+  return RunScript({QStringLiteral("sql"), m_dir.path(), sql}).has_value();
 }
 
 std::optional<QByteArray> PostgresCluster::RunScript(const QStringList& arguments) {
