@@ -180,7 +180,8 @@ CallRecordSpool::AppendResult CallRecordSpool::Append(const CallRecord& record) 
 
 std::optional<CallRecordSpool::WaitingRecord> CallRecordSpool::WaitForFirst(std::stop_token stop) {
   std::unique_lock lock(m_mutex);
-  if (!m_recordWaiting.wait(lock, stop, [this] { return !m_waiting.empty(); })) {
+  if (!m_recordWaiting.wait(lock, stop, [this] { return !m_waiting.empty(); }) ||
+      stop.stop_requested()) {
     return std::nullopt;
   }
   return ReadLocked(m_waiting.front());

@@ -48,7 +48,8 @@ class CallRecordSpool {
   QList<QByteArray> TakeUnreadable();
 
   AppendResult Append(const CallRecord& record);
-  // The oldest waiting record; blocks until there is one or stop is requested.
+  // The oldest waiting record; blocks until there is one. Nothing once stop
+  // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
   // Marks the oldest waiting record written; false if sequence is not it.
   bool Acknowledge(quint64 sequence);

@@ -33,11 +33,15 @@ struct WriterShared {
   // False when stop was requested meanwhile.
   bool Pause(std::stop_token stop, std::chrono::milliseconds wait) {
     std::unique_lock lock(stateMutex);
-    return !wake.wait_for(lock, stop, wait, [] { return false; });
+    wake.wait_for(lock, stop, wait, [] { return false; });
+    return !stop.stop_requested();
   }
 };
 
 namespace {
+
+// An idle writer ends at once when asked; this is only for it to get there.
+constexpr std::chrono::milliseconds kStopGrace(200);
 
 void Reject(WriterShared& shared, const CallRecord& record, const QByteArray& reason) {
   shared.rejects->AppendRecord(record, reason);
@@ -124,7 +128,9 @@ bool CallRecordWriter::Finish(std::chrono::milliseconds budget) {
       m_shared->wake.wait_for(lock, std::chrono::milliseconds(10));
     }
     m_thread.request_stop();
-    m_shared->wake.wait_until(lock, deadline, [this] { return m_shared->finished; });
+    m_shared->wake.wait_until(lock,
+                              std::max(deadline, std::chrono::steady_clock::now() + kStopGrace),
+                              [this] { return m_shared->finished; });
     const bool finished = m_shared->finished;
     lock.unlock();
     if (finished) {

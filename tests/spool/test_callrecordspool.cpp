@@ -19,16 +19,20 @@ CallRecord Record(int n, QByteArray caller = {}) {
           1700000000000LL + n};
 }
 
+// The oldest waiting record, which the test knows is there.
+CallRecordSpool::WaitingRecord First(CallRecordSpool& spool) {
+  EXPECT_GT(spool.Waiting(), 0);
+  return spool.WaitForFirst(std::stop_token()).value_or(CallRecordSpool::WaitingRecord{});
+}
+
 // Takes every waiting record the way the writer does, acknowledging each.
 QList<CallRecord> Drain(CallRecordSpool& spool) {
-  std::stop_source stopped;
-  stopped.request_stop();
   QList<CallRecord> records;
-  while (std::optional<CallRecordSpool::WaitingRecord> first =
-             spool.WaitForFirst(stopped.get_token())) {
-    EXPECT_TRUE(first->record) << "sequence " << first->sequence;
-    if (first->record) records.append(*first->record);
-    EXPECT_TRUE(spool.Acknowledge(first->sequence));
+  while (spool.Waiting() > 0) {
+    const CallRecordSpool::WaitingRecord first = First(spool);
+    EXPECT_TRUE(first.record) << "sequence " << first.sequence;
+    if (first.record) records.append(*first.record);
+    EXPECT_TRUE(spool.Acknowledge(first.sequence));
   }
   return records;
 }
@@ -81,14 +85,12 @@ TEST_F(CallRecordSpoolTest, WhatWasNotAcknowledgedWaitsAgainAfterReopening) {
     for (int n = 0; n < 5; ++n) {
       ASSERT_EQ(spool->Append(Record(n)), CallRecordSpool::AppendResult::Appended);
     }
-    std::stop_source stopped;
-    stopped.request_stop();
     for (int n = 0; n < 2; ++n) {
-      const auto first = spool->WaitForFirst(stopped.get_token());
-      ASSERT_TRUE(first && first->record);
-      EXPECT_EQ(*first->record, Record(n));
-      EXPECT_FALSE(spool->Acknowledge(first->sequence + 1));  // only the oldest can be
-      EXPECT_TRUE(spool->Acknowledge(first->sequence));
+      const CallRecordSpool::WaitingRecord first = First(*spool);
+      ASSERT_TRUE(first.record);
+      EXPECT_EQ(*first.record, Record(n));
+      EXPECT_FALSE(spool->Acknowledge(first.sequence + 1));  // only the oldest can be
+      EXPECT_TRUE(spool->Acknowledge(first.sequence));
     }
     EXPECT_EQ(spool->Waiting(), 3);
   }
@@ -193,11 +195,7 @@ TEST_F(CallRecordSpoolTest, DamagedAcknowledgementFallsBackWithoutLosingRecords)
     QFile::remove(AckPath());
     std::unique_ptr<CallRecordSpool> spool = OpenSpool();
     for (int n = 0; n < 5; ++n) spool->Append(Record(n));
-    std::stop_source stopped;
-    stopped.request_stop();
-    for (int n = 0; n < 3; ++n) {
-      spool->Acknowledge(spool->WaitForFirst(stopped.get_token())->sequence);
-    }
+    for (int n = 0; n < 3; ++n) spool->Acknowledge(First(*spool).sequence);
     spool.reset();
     // Acknowledgements 1 and 3 went to the first slot, 2 to the second.
     QByteArray ack = FileBytes(AckPath());
@@ -219,9 +217,7 @@ TEST_F(CallRecordSpoolTest, FullSpoolTakesMoreOnlyAfterRecordsLeaveIt) {
   EXPECT_EQ(spool->Append(Record(3)), CallRecordSpool::AppendResult::Full);
   EXPECT_EQ(spool->Append(Record(4, QByteArray(kMaxSpoolPayloadSize, '1'))),
             CallRecordSpool::AppendResult::TooLarge);
-  std::stop_source stopped;
-  stopped.request_stop();
-  spool->Acknowledge(spool->WaitForFirst(stopped.get_token())->sequence);
+  spool->Acknowledge(First(*spool).sequence);
   EXPECT_EQ(spool->Append(Record(5)), CallRecordSpool::AppendResult::Appended);
   EXPECT_EQ(Drain(*spool), (QList<CallRecord>{Record(1), Record(2), Record(5)}));
 }
@@ -231,8 +227,6 @@ TEST_F(CallRecordSpoolTest, FullSpoolTakesMoreOnlyAfterRecordsLeaveIt) {
 TEST_F(CallRecordSpoolTest, WrittenFrontIsCutOffWhileRecordsKeepArriving) {
   const qsizetype frame = kSpoolFrameHeaderSize + EncodeCallRecord(Record(0)).size();
   std::unique_ptr<CallRecordSpool> spool = OpenSpool({1 << 20, 10 * frame, 4 * frame});
-  std::stop_source stopped;
-  stopped.request_stop();
   QList<CallRecord> expected = {Record(-2), Record(-1)};
   for (const CallRecord& record : expected) spool->Append(record);
   QList<CallRecord> taken;
@@ -243,9 +237,9 @@ TEST_F(CallRecordSpoolTest, WrittenFrontIsCutOffWhileRecordsKeepArriving) {
     ASSERT_EQ(spool->Append(Record(1000 + n)), CallRecordSpool::AppendResult::Appended);
     largest = std::max(largest, QFile(SpoolPath()).size());
     for (int k = 0; k < 2; ++k) {
-      const auto first = spool->WaitForFirst(stopped.get_token());
-      taken.append(*first->record);
-      spool->Acknowledge(first->sequence);
+      const CallRecordSpool::WaitingRecord first = First(*spool);
+      taken.append(first.record.value_or(CallRecord{}));
+      spool->Acknowledge(first.sequence);
     }
   }
   EXPECT_EQ(spool->Waiting(), 2);

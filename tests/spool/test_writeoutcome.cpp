@@ -15,7 +15,7 @@ struct OutcomeCase {
 TEST(WriteOutcome, RefusedOnlyForStatesAboutTheValues) {
   const OutcomeCase cases[] = {
       {"22001", WriteOutcome::Refused},           // string too long
-      {"22021", WriteOutcome::Refused},           // bytes not valid in the encoding
+      {"22P05", WriteOutcome::Refused},           // a character the database cannot hold
       {"23505", WriteOutcome::Refused},           // unique violation
       {"42000", WriteOutcome::Refused},           // SQL Server: RAISERROR in the procedure
       {"42883", WriteOutcome::Refused},           // no such function
