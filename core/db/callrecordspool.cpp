@@ -203,6 +203,8 @@ CallRecordSpool::WaitingRecord CallRecordSpool::ReadLocked(const Entry& entry) c
 }
 
 bool CallRecordSpool::Acknowledge(quint64 sequence) {
+  // A writer given up on may still come back with the same record.
+  std::lock_guard acknowledging(m_ackMutex);
   {
     std::lock_guard lock(m_mutex);
     if (m_waiting.empty() || m_waiting.front().sequence != sequence) return false;

@@ -89,8 +89,9 @@ class CallRecordSpool {
   quint64 m_nextSequence = 1;
   std::deque<Entry> m_waiting;
 
-  // Only the taking thread writes the acknowledgement, alternating between
-  // two slots so that a torn write never loses the previous one.
+  // The acknowledgement alternates between two slots, so that a torn write
+  // never loses the previous one.
+  std::mutex m_ackMutex;
   int m_ackFd = -1;
   int m_nextAckSlot = 0;
 };

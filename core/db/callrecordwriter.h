@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -25,6 +26,10 @@ class CallRecordWriter : public QObject {
  public:
   struct Settings {
     RecordingConnection::Timeouts timeouts;
+    // A database call still running this long after its time-out is given
+    // up: the driver did not keep the time-out (psqlODBC keeps none for a
+    // query), and the record is written again on a new connection.
+    std::chrono::milliseconds callGrace{5000};
     std::chrono::milliseconds firstRetryWait{1000};
     std::chrono::milliseconds longestRetryWait{30000};
     // Recording has fallen behind when a record has waited this long.
@@ -47,13 +52,23 @@ class CallRecordWriter : public QObject {
   void RecordWritten(quint64 sequence);
   // activityLine: "DB 기록 실패: <caller> => <line>[<ext>]" (CP949).
   void RecordRejected(const QByteArray& activityLine);
+  // A connect or write failed and will be tried again; "<SQLSTATE> <message>".
+  void DatabaseUnavailable(const QByteArray& diagnostic);
   void BacklogChanged(qint64 waiting);
   void FellBehind(qint64 waiting);
   void CaughtUp();
 
  private:
   void Check();
+  void StartThread();
+  void GiveUpOnHungCall();
 
+  std::shared_ptr<CallRecordSpool> m_spool;
+  std::shared_ptr<CallRecordRejectFile> m_rejects;
+  const std::string m_connectionString;
+  const Settings m_settings;
+  // Threads given up on that are still inside a database call.
+  std::shared_ptr<std::atomic<int>> m_leftBehind;
   std::shared_ptr<WriterShared> m_shared;
   std::jthread m_thread;
   QTimer m_check;

@@ -83,7 +83,8 @@ RecordingConnection::Result RecordingConnection::Failed(SQLSMALLINT handleType, 
   return result;
 }
 
-RecordingConnection::Result RecordingConnection::Write(const std::string& callText) {
+RecordingConnection::Result RecordingConnection::Write(const std::string& callText,
+                                                       std::stop_token stop) {
   SQLHSTMT hstmt = SQL_NULL_HSTMT;
   if (!m_open || SQLAllocHandle(SQL_HANDLE_STMT, m_hdbc, &hstmt) != SQL_SUCCESS) {
     return Failed(SQL_HANDLE_DBC, m_hdbc);
@@ -100,6 +101,11 @@ RecordingConnection::Result RecordingConnection::Write(const std::string& callTe
     return result;
   }
   SQLFreeHandle(SQL_HANDLE_STMT, hstmt);
+  // A writer given up on while it waited: another one writes this record.
+  if (stop.stop_requested()) {
+    SQLEndTran(SQL_HANDLE_DBC, m_hdbc, SQL_ROLLBACK);
+    return {WriteOutcome::ConnectionFailed, QByteArrayLiteral("HYT00 given up")};
+  }
   if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_hdbc, SQL_COMMIT))) {
     const Result result = Failed(SQL_HANDLE_DBC, m_hdbc);
     SQLEndTran(SQL_HANDLE_DBC, m_hdbc, SQL_ROLLBACK);

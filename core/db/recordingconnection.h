@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <stop_token>
 #include <string>
 
 #include <sql.h>
@@ -32,8 +33,8 @@ class RecordingConnection {
   // On failure the diagnostic says why, and Close has been done.
   bool Open(QByteArray* diagnostic);
   void Close();
-  // Runs the call text and commits it.
-  Result Write(const std::string& callText);
+  // Runs the call text and commits it, unless stop was requested while it ran.
+  Result Write(const std::string& callText, std::stop_token stop);
 
  private:
   Result Failed(SQLSMALLINT handleType, SQLHANDLE handle);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <memory>
 
 #include "core/db/callrecordrejectfile.h"
@@ -57,6 +58,8 @@ class CallRecordWriterTest : public testing::Test {
   void StartWriter() {
     CallRecordWriter::Settings settings;
     settings.timeouts.loginSeconds = 2;
+    settings.timeouts.querySeconds = 1;
+    settings.callGrace = std::chrono::milliseconds(1000);
     settings.firstRetryWait = std::chrono::milliseconds(100);
     settings.longestRetryWait = std::chrono::milliseconds(800);
     settings.fallBehindAfter = std::chrono::milliseconds(1000);
@@ -66,6 +69,8 @@ class CallRecordWriterTest : public testing::Test {
     QObject::connect(m_writer.get(), &CallRecordWriter::FellBehind,
                      [this](qint64 waiting) { m_behind.append(waiting); });
     QObject::connect(m_writer.get(), &CallRecordWriter::CaughtUp, [this] { ++m_caughtUp; });
+    QObject::connect(m_writer.get(), &CallRecordWriter::DatabaseUnavailable,
+                     [this](const QByteArray& diagnostic) { m_unavailable.append(diagnostic); });
     QObject::connect(m_writer.get(), &CallRecordWriter::RecordRejected,
                      [this](const QByteArray& line) { m_rejected.append(line); });
     m_writer->Start();
@@ -92,6 +97,7 @@ class CallRecordWriterTest : public testing::Test {
   std::unique_ptr<CallRecordWriter> m_writer;
   QList<qint64> m_behind;
   int m_caughtUp = 0;
+  QList<QByteArray> m_unavailable;
   QList<QByteArray> m_rejected;
   QList<CallRow> m_sent;
 };
@@ -120,6 +126,8 @@ TEST_F(CallRecordWriterTest, ServerStoppedAndStartedAgainCostsNoRecordAndWritesN
   // Recording has fallen behind, and says so once, naming what waits.
   ASSERT_TRUE(WaitUntil([this] { return m_behind.size() > 0; }, kLandWaitMs));
   EXPECT_EQ(m_behind.first(), 10);
+  ASSERT_FALSE(m_unavailable.isEmpty());
+  EXPECT_TRUE(m_unavailable.last().startsWith("08")) << m_unavailable.last().toStdString();
   ASSERT_TRUE(s_cluster->Start());
   ASSERT_TRUE(WaitUntilWritten());
   ASSERT_TRUE(WaitUntil([this] { return m_caughtUp > 0; }, kLandWaitMs));
@@ -155,6 +163,31 @@ TEST_F(CallRecordWriterTest, FrozenServerHoldsOnlyTheWriterAndLosesNothing) {
   EXPECT_GT(m_spool->Waiting(), 0);
   ASSERT_TRUE(s_cluster->Thaw());
   ASSERT_TRUE(WaitUntilWritten());
+  EXPECT_EQ(Rows(), m_sent);
+}
+
+// The server answers new connections but one connection hangs, as when a
+// firewall drops it silently: the writer gives that connection up, writes
+// on a new one, and the record it left is written once.
+TEST_F(CallRecordWriterTest, HungConnectionIsGivenUpAndItsRecordWrittenOnceOnANewOne) {
+  StartWriter();
+  Append(Record(0));
+  ASSERT_TRUE(WaitUntilWritten());
+  const std::optional<QByteArray> backends = s_cluster->Execute(
+      QStringLiteral("SELECT pid FROM pg_stat_activity WHERE usename = 'tarvex_cid' AND pid <> "
+                     "pg_backend_pid()"));
+  ASSERT_TRUE(backends);
+  const QList<QByteArray> pids = backends->trimmed().split('\x1e');
+  ASSERT_EQ(pids.size(), 1) << backends->toStdString();
+  const pid_t backend = pid_t(pids.first().toInt());
+  ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+  for (int n = 1; n < 10; ++n) Append(Record(n));
+  const bool written = WaitUntilWritten();
+  ::kill(backend, SIGCONT);
+  ASSERT_TRUE(written);
+  EXPECT_TRUE(m_unavailable.contains("HYT00 no answer from the database in time"));
+  // The connection given up on gets its answer now and must not commit.
+  WaitUntil([] { return false; }, 1000);
   EXPECT_EQ(Rows(), m_sent);
 }
 
@@ -208,8 +241,9 @@ TEST_F(CallRecordWriterTest, RefusedRecordIsSetAsideAndTheNextOnesAreWritten) {
 }
 
 // At exit a writer held by a frozen server is left behind within the time
-// given; the record stays in the spool and its late answer harms nothing.
-TEST_F(CallRecordWriterTest, FinishDoesNotWaitForAFrozenServer) {
+// given; when the answer comes it commits nothing, and the record waits in
+// the spool for the next start, which writes it once.
+TEST_F(CallRecordWriterTest, FinishLeavesAWriterHeldByAFrozenServerAndItsRecordWaits) {
   StartWriter();
   Append(Record(0));
   ASSERT_TRUE(WaitUntilWritten());
@@ -221,9 +255,11 @@ TEST_F(CallRecordWriterTest, FinishDoesNotWaitForAFrozenServer) {
   EXPECT_FALSE(m_writer->Finish(std::chrono::milliseconds(500)));
   EXPECT_LT(clock.elapsed(), 10000);
   m_writer.reset();
-  EXPECT_EQ(m_spool->Waiting(), 1);
   ASSERT_TRUE(s_cluster->Thaw());
-  // The thread left behind finishes its record and stops there.
+  WaitUntil([] { return false; }, 1000);
+  EXPECT_EQ(m_spool->Waiting(), 1);
+  EXPECT_EQ(Rows(), m_sent.first(1));
+  StartWriter();
   ASSERT_TRUE(WaitUntilWritten());
   EXPECT_EQ(Rows(), m_sent);
 }

@@ -65,10 +65,12 @@ std::optional<QList<CallRow>> PostgresCluster::Calls() {
   return rows;
 }
 
-bool PostgresCluster::ClearCalls() { return Execute(QStringLiteral("DELETE FROM calls")); }
+bool PostgresCluster::ClearCalls() {
+  return Execute(QStringLiteral("DELETE FROM calls")).has_value();
+}
 
-bool PostgresCluster::Execute(const QString& sql) {
-  return RunScript({QStringLiteral("sql"), m_dir.path(), sql}).has_value();
+std::optional<QByteArray> PostgresCluster::Execute(const QString& sql) {
+  return RunScript({QStringLiteral("sql"), m_dir.path(), sql});
 }
 
 std::optional<QByteArray> PostgresCluster::RunScript(const QStringList& arguments) {

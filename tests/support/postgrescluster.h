@@ -44,8 +44,9 @@ class PostgresCluster {
   // Rows of the calls table in the order they were written; nullopt on failure.
   std::optional<QList<CallRow>> Calls();
   bool ClearCalls();
-  // Runs SQL as the relay's login, for a test that changes the procedure.
-  bool Execute(const QString& sql);
+  // Runs SQL as the relay's login; what it printed, fields separated by 0x1F
+  // and rows ended by 0x1E. nullopt on failure.
+  std::optional<QByteArray> Execute(const QString& sql);
 
   const QString& LastError() const { return m_lastError; }
 
