@@ -3,13 +3,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/settingsstore.h"
-#include "app/terminationsignals.h"
-#include "db/calldatabase.h"
-#include "telephony/cp949.h"
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "core/centrixcore.h"
+#include "core/config/settingsstore.h"
+#include "core/config/terminationsignals.h"
+#include "core/db/calldatabase.h"
+#include "core/log/logline.h"
+#include "core/text/cp949.h"
 #include "ui/tarvexdlg.h"
 
-CTarvexCentrixApp::CTarvexCentrixApp(AppConfig config) : m_config(std::move(config)) {}
+CTarvexCentrixApp::CTarvexCentrixApp(AppConfig config, RunMode mode)
+    : m_config(std::move(config)), m_mode(mode) {}
 
 CTarvexCentrixApp::~CTarvexCentrixApp() = default;
 
@@ -19,7 +25,7 @@ int CTarvexCentrixApp::Run() {
 }
 
 void CTarvexCentrixApp::ShowMessage(const char* utf8Text, MessageIcon icon) {
-  m_config.presenter->Show(nullptr, m_config.applicationName, ToCp949(QString::fromUtf8(utf8Text)),
+  m_config.presenter->Show(m_config.applicationName, ToCp949(QString::fromUtf8(utf8Text)),
                            MessageButtons::Ok, icon);
 }
 
@@ -43,28 +49,49 @@ bool CTarvexCentrixApp::InitInstance() {
   }
 
   SettingsStore settings(m_config.settingsOrganization, m_config.applicationName);
-  MainWindowContext context;
-  context.applicationName = m_config.applicationName;
+  CoreContext context;
   context.settings = &settings;
-  context.presenter = m_config.presenter;
   context.database = m_database.get();
   context.telControlFactory = m_config.telControlFactory;
   context.logDirectory = m_config.logDirectory;
   context.extPort = m_config.extPort;
   context.ldkPort = m_config.ldkPort;
   context.clock = m_config.clock;
-
   {
-    CTarvexCentrixDlg dialog(std::move(context));
+    CentrixCore core(std::move(context));
     m_database->SetDiagnosticSink(
-        [&dialog](const QByteArray& line) { dialog.InsertActivityLine(line); });
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
-                     &CTarvexCentrixDlg::EndWithoutAsking);
-    dialog.DoModal();
+        [&core](const QByteArray& line) { core.InsertActivityLine(line); });
+    if (m_mode == RunMode::Headless) {
+      RunHeadless(core);
+    } else {
+      RunWindow(core, settings);
+    }
   }
   m_database->SetDiagnosticSink({});
   return false;
+}
+
+void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
+  MainWindowContext context;
+  context.applicationName = m_config.applicationName;
+  context.settings = &settings;
+  context.presenter = m_config.presenter;
+  CTarvexCentrixDlg dialog(core, std::move(context));
+  TerminationSignals terminationSignals;
+  QObject::connect(&terminationSignals, &TerminationSignals::Terminate, &dialog,
+                   &CTarvexCentrixDlg::EndWithoutAsking);
+  dialog.DoModal();
+}
+
+void CTarvexCentrixApp::RunHeadless(CentrixCore& core) {
+  core.Activity().SetMirror([](const QByteArray& line) {
+    std::fprintf(stderr, "%s\n", JournalLine(line).constData());
+    std::fflush(stderr);
+  });
+  TerminationSignals terminationSignals;
+  QObject::connect(&terminationSignals, &TerminationSignals::Terminate,
+                   QCoreApplication::instance(), &QCoreApplication::quit);
+  if (core.Start()) QCoreApplication::exec();
 }
 
 int CTarvexCentrixApp::ExitInstance() {

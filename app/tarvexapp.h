@@ -2,17 +2,21 @@
 
 #include <memory>
 
-#include "app/appconfig.h"
-#include "app/instancelock.h"
-#include "app/messagepresenter.h"
+#include "core/config/appconfig.h"
+#include "core/config/instancelock.h"
+#include "core/config/messagepresenter.h"
 
 class CallDatabase;
+class CentrixCore;
+class SettingsStore;
+
+enum class RunMode { Window, Headless };
 
 // The application object: single-instance check, database connection,
-// settings key, then the main window run modally.
+// settings key, then the relay core run under its window or alone.
 class CTarvexCentrixApp {
  public:
-  explicit CTarvexCentrixApp(AppConfig config);
+  CTarvexCentrixApp(AppConfig config, RunMode mode);
   ~CTarvexCentrixApp();
 
   // Runs the whole program from start-up to exit; returns the exit code.
@@ -23,8 +27,13 @@ class CTarvexCentrixApp {
   int ExitInstance();
   bool InitNetwork();
   void ShowMessage(const char* utf8Text, MessageIcon icon);
+  // The window over the core, modally, until the operator ends it.
+  void RunWindow(CentrixCore& core, SettingsStore& settings);
+  // The core alone until SIGTERM or SIGINT; activity lines go to standard error.
+  void RunHeadless(CentrixCore& core);
 
   AppConfig m_config;
+  RunMode m_mode;
   std::unique_ptr<InstanceLock> m_instanceLock;
   std::unique_ptr<CallDatabase> m_database;
 };

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "relay/callnotice.h"
+#include "core/relay/callnotice.h"
 
 namespace {
 

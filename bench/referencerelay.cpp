@@ -25,10 +25,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
-#include "telephony/eventtext.h"
-#include "telephony/telprotocol.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/telephony/telprotocol.h"
+#include "core/text/eventtext.h"
 
 namespace {
 

@@ -1,8 +1,6 @@
 // relaybench: measures the relay against the reference relay under the same
 // load and prints the figures as Markdown tables. Nothing is asserted; the
 // targets are reported as met or missed.
-#include <sys/resource.h>
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -15,6 +13,7 @@
 #include "bench/benchsession.h"
 #include "bench/loadphase.h"
 #include "bench/procstats.h"
+#include "core/config/descriptorlimit.h"
 
 namespace {
 
@@ -55,14 +54,6 @@ struct MemoryFigures {
 void Progress(const QString& line) {
   std::fprintf(stderr, "relaybench: %s\n", line.toUtf8().constData());
   std::fflush(stderr);
-}
-
-// Lets a thousand clients and the relay's descriptors for them exist.
-void RaiseDescriptorLimit() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 std::optional<PhaseResult> Phase(BenchSession& session, const PhasePlan& plan,

@@ -11,8 +11,8 @@
 #include <limits>
 #include <string>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
 #include "support/fuzzcheck.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include "core/text/cp949.h"
 #include "support/fuzzcheck.h"
-#include "telephony/cp949.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));

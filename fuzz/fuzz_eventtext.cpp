@@ -4,14 +4,15 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QByteArray>
+#include <QList>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <string>
 
+#include "core/text/cp949.h"
+#include "core/text/eventtext.h"
 #include "support/fuzzcheck.h"
-#include "telephony/cp949.h"
-#include "telephony/eventtext.h"
 
 namespace {
 
@@ -52,8 +53,8 @@ void CheckFieldLookup(const QByteArray& text, const QByteArray& key, int gap, ch
   const qint64 start = qint64(p) + key.size() + gap;
   const qint64 count = qint64(e) - start;
   const qint64 first = qMax<qint64>(start, 0);
-  const QByteArray expected =
-      count <= 0 || first >= text.size() ? QByteArray() : text.mid(first, count);
+  const QByteArray cut = count <= 0 || first >= text.size() ? QByteArray() : text.mid(first, count);
+  const QByteArray expected = cut.split('\0').first();
   FUZZ_CHECK(GetEventField(text, key, gap, terminator) == expected);
   // A value never holds its terminator, unless the terminator can be the second byte of a
   // character (never one the system uses).

@@ -1,9 +1,9 @@
-// The relay's client side on the real window: each input is up to three
+// The relay's client side on the real core: each input is up to three
 // clients of either kind that send pieces of any bytes, then a call notice
 // to all of them, then their closes. Every registration text keeps one row,
 // no longer than a filed text, owned by an open extension client; an LDK505
 // client gets its greeting and its two lines and nothing else; a client that
-// closed leaves nothing behind.
+// closed leaves nothing behind, and no client owns more rows than the bound.
 #include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <netinet/in.h>
@@ -18,18 +18,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/messagepresenter.h"
-#include "app/settingsstore.h"
-#include "relay/clientprotocol.h"
+#include "core/centrixcore.h"
+#include "core/config/settingsstore.h"
+#include "core/relay/clientprotocol.h"
+#include "core/text/cp949.h"
 #include "support/fuzzapp.h"
 #include "support/fuzzcheck.h"
-#include "telephony/cp949.h"
 #include "tests/support/idletelcontrol.h"
-#include "ui/tarvexdlg.h"
 
 namespace {
 
@@ -37,24 +37,15 @@ constexpr int kWaitMs = 10000;
 constexpr int kMaxClients = 3;
 constexpr int kMaxPieces = 16;
 
-class SilentPresenter : public MessagePresenter {
- public:
-  MessageAnswer Show(QWidget*, const QString&, const QByteArray&, MessageButtons buttons,
-                     MessageIcon) override {
-    return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-  }
-};
-
-// The window with its settings, log directory and free ports, for the whole run.
+// The core with its settings, log directory and free ports, for the whole run.
 struct Relay {
   QTemporaryDir directory;
   std::unique_ptr<SettingsStore> settings;
-  SilentPresenter presenter;
-  std::unique_ptr<CTarvexCentrixDlg> window;
+  std::unique_ptr<CentrixCore> core;
 };
 Relay* relay = nullptr;
 
-// A plain POSIX client on loopback that never blocks, so that the window in
+// A plain POSIX client on loopback that never blocks, so that the core in
 // the same thread keeps serving while it waits.
 class RawClient {
  public:
@@ -128,23 +119,26 @@ class RawClient {
   QByteArray m_received;
 };
 
-void CheckClientTables(const CTarvexCentrixDlg& window) {
+void CheckClientTables(const ClientRegistry& registry) {
   QSet<QByteArray> texts;
-  for (int row = 0; row < window.m_listClients.GetItemCount(); ++row) {
-    const QByteArray text = window.m_listClients.GetItemText(row, 0);
-    FUZZ_CHECK(!text.isEmpty() && text.size() <= kMaxRegistrationBytes);
+  std::map<ClientId, int> rowsOf;
+  for (const ClientRow& row : registry.Rows()) {
+    FUZZ_CHECK(!row.text.isEmpty() && row.text.size() <= kMaxRegistrationBytes);
     // The number that made it a registration may lie past the cut, so only the NUL is sure.
-    FUZZ_CHECK(!text.contains('\0'));
-    FUZZ_CHECK(!texts.contains(text));
-    texts.insert(text);
-    const auto owner = window.m_clients.find(LeadingInt(window.m_listClients.GetItemText(row, 2)));
-    FUZZ_CHECK(owner != window.m_clients.end());
-    FUZZ_CHECK(window.m_listClients.GetItemText(row, 1) == owner->second->szIP);
+    FUZZ_CHECK(!row.text.contains('\0'));
+    FUZZ_CHECK(!texts.contains(row.text));
+    texts.insert(row.text);
+    FUZZ_CHECK(registry.Owner(row) != nullptr);
+    ++rowsOf[row.owner];
   }
-  for (const auto& [handle, member] : window.m_clients) {
+  for (const auto& [id, member] : registry.Table(kExtensionClient)) {
     FUZZ_CHECK(member->szExtension.size() <= kMaxRegistrationBytes);
+    FUZZ_CHECK(member->rowCount == rowsOf[id]);
+    FUZZ_CHECK(member->rowCount <= ClientRegistry::kMaxRowsPerClient);
   }
-  for (const auto& [handle, member] : window.m_clients2) FUZZ_CHECK(member->szExtension.isEmpty());
+  for (const auto& [id, member] : registry.Table(kLdkClient)) {
+    FUZZ_CHECK(member->szExtension.isEmpty());
+  }
 }
 
 }  // namespace
@@ -156,33 +150,32 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
                      relay->directory.filePath(QStringLiteral("settings")));
   relay->settings =
       std::make_unique<SettingsStore>(QStringLiteral("MERVO"), QStringLiteral("TarvexFuzz"));
-  MainWindowContext context;
-  context.applicationName = QStringLiteral("TarvexFuzz");
+  CoreContext context;
   context.settings = relay->settings.get();
-  context.presenter = &relay->presenter;
   context.telControlFactory = [](int controlId) {
     return std::make_unique<IdleTelControl>(controlId);
   };
   context.logDirectory = relay->directory.filePath(QStringLiteral("CIDLog"));
   context.extPort = 0;  // any free port
   context.ldkPort = 0;
-  context.clock = [] { return QDateTime::currentDateTime(); };
-  relay->window = std::make_unique<CTarvexCentrixDlg>(std::move(context));
-  FUZZ_CHECK(relay->window->CreateTelephonyControls());
-  relay->window->OnInitDialog();
+  relay->core = std::make_unique<CentrixCore>(std::move(context));
+  FUZZ_CHECK(relay->core->Start());
   // Headless, activity lines also go to standard error; keep their conversion, not the noise.
-  relay->window->m_listLog.SetMirror(
-      [](const QByteArray& line) { (void)FromCp949(line).toUtf8(); });
-  FUZZ_CHECK(relay->window->m_serverSocket.isListening());
-  FUZZ_CHECK(relay->window->m_serverSocket2.isListening());
+  relay->core->Activity().SetMirror([](const QByteArray& line) { (void)FromCp949(line).toUtf8(); });
+  FUZZ_CHECK(relay->core->Relay().Server(kExtensionClient).isListening());
+  FUZZ_CHECK(relay->core->Relay().Server(kLdkClient).isListening());
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  CTarvexCentrixDlg& window = *relay->window;
+  CentrixCore& core = *relay->core;
+  ClientRelay& clientRelay = core.Relay();
+  const ClientRegistry& registry = clientRelay.Registry();
+  const ClientTable& extensionClients = registry.Table(kExtensionClient);
+  const ClientTable& ldkClients = registry.Table(kLdkClient);
   FuzzedDataProvider input(data, size);
-  window.m_nLogType = input.ConsumeBool() ? 1 : 0;
-  window.m_nSendType = input.ConsumeIntegralInRange<int>(0, 2);
+  core.SetLogType(input.ConsumeBool() ? 1 : 0);
+  core.SetSendType(input.ConsumeIntegralInRange<int>(0, 2));
   const qint32 accountExt = input.ConsumeIntegralInRange<qint32>(-1, 400);
   const qint32 inExten = input.ConsumeIntegral<qint32>();
   const qint32 state = input.ConsumeIntegralInRange<qint32>(kCallStateRinging, kCallStateAnswer);
@@ -193,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < clientCount; ++i) {
     const bool ldk = input.ConsumeIntegralInRange<int>(0, 3) == 0;
     clients.push_back(std::make_unique<RawClient>(
-        ldk ? window.m_serverSocket2.serverPort() : window.m_serverSocket.serverPort(), ldk));
+        clientRelay.Server(ldk ? kLdkClient : kExtensionClient).serverPort(), ldk));
   }
   for (int piece = 0; piece < kMaxPieces && input.remaining_bytes() > 0; ++piece) {
     RawClient& client = *clients[input.ConsumeIntegralInRange<size_t>(0, clients.size() - 1)];
@@ -201,14 +194,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QCoreApplication::processEvents();
   }
   FUZZ_CHECK(PumpUntil(
-      [&] { return window.m_clients.size() + window.m_clients2.size() == clients.size(); },
-      kWaitMs));
+      [&] { return extensionClients.size() + ldkClients.size() == clients.size(); }, kWaitMs));
   QCoreApplication::processEvents();
-  CheckClientTables(window);
+  CheckClientTables(registry);
 
   const CallNotice notice = MakeCallNotice(
       accountExt, inExten, QByteArray(caller.data(), qsizetype(caller.size())), state);
-  window.BroadcastCallNotice(notice);
+  clientRelay.BroadcastCallNotice(notice);
   const QByteArray ldkExpected =
       GreetingText() + (accountExt != 0 ? LdkRingLine(notice) + LdkNoticeLine(notice) : "");
   for (const auto& client : clients) {
@@ -217,15 +209,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QCoreApplication::processEvents();
     FUZZ_CHECK(client->Received() == ldkExpected);
   }
-  CheckClientTables(window);
+  CheckClientTables(registry);
 
   for (const auto& client : clients) client->Close();
   FUZZ_CHECK(PumpUntil(
-      [&] {
-        return window.m_clients.empty() && window.m_clients2.empty() &&
-               window.m_listClients.GetItemCount() == 0;
-      },
+      [&] { return extensionClients.empty() && ldkClients.empty() && registry.Rows().empty(); },
       kWaitMs));
-  window.TrimActivityList();
+  core.TrimActivityList();
   return 0;
 }

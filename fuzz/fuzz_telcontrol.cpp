@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "core/telephony/networktelcontrol.h"
+#include "core/text/eventtext.h"
 #include "support/fuzzapp.h"
 #include "support/fuzzcheck.h"
-#include "telephony/eventtext.h"
-#include "telephony/networktelcontrol.h"
 
 namespace {
 

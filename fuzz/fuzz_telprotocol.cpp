@@ -7,8 +7,8 @@
 #include <QList>
 #include <string>
 
+#include "core/telephony/telprotocol.h"
 #include "support/fuzzcheck.h"
-#include "telephony/telprotocol.h"
 
 namespace {
 

@@ -62,7 +62,6 @@ telsim_pid=${pids[-1]}
 sleep 1
 
 echo "== starting the relay (ports $ext_port and $ldk_port)"
-[ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR=$demo/runtime
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 TARVEX_ODBC=$odbc TARVEX_LOG_DIR=$demo/CIDLog TARVEX_TEL_PORT=$tel_port \

@@ -16,13 +16,12 @@ CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelW
 cmake --build "$build_dir" -j "$(nproc)"
 
 # Longer inputs where one input holds several reads or lines.
-declare -A max_len=([fuzz_registration]=20000 [fuzz_telcontrol]=8192)
-# The window keeps state from one input to the next (activity lines, sockets
+declare -A max_len=([fuzz_registration]=20000 [fuzz_telcontrol]=8192 [fuzz_amiparser]=16384)
+# The core keeps state from one input to the next (activity lines, sockets
 # deleted later), so a leak check after every input would cost nearly all the
 # time; the sanitizer run of the tests and the fault tests watch its memory.
 declare -A options=([fuzz_registration]=-detect_leaks=0)
 
-export QT_QPA_PLATFORM=offscreen
 failed=()
 for source in fuzz/fuzz_*.cpp; do
   target=$(basename "$source" .cpp)

@@ -10,6 +10,9 @@ packages=(
   postgresql postgresql-client
   libgtest-dev libgmock-dev
   fonts-nanum xvfb xauth x11-apps imagemagick
+  openbox trayer xdotool x11-utils
+  # to build the Asterisk PBX that the PBX bridge's tests run (scripts/asterisk.sh)
+  libedit-dev libjansson-dev libxml2-dev uuid-dev libsqlite3-dev libssl-dev
 )
 
 missing=()

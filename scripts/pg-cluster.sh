@@ -17,7 +17,7 @@
 set -euo pipefail
 
 script_dir=$(cd "$(dirname "$0")" && pwd)
-sql_file="$script_dir/../db/sql/cid_callinwrite_postgres.sql"
+sql_file="$script_dir/../core/db/sql/cid_callinwrite_postgres.sql"
 
 # The relay's login, password and database, as in the built-in connection string.
 login=tarvex_cid

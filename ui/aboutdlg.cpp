@@ -12,8 +12,7 @@ constexpr int kIdOk = 1;
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("dlg100"));
   setWindowTitle(QStringLiteral("Tarvex 정보"));
-  const DialogUnits units(font());
-  setFixedSize(units.ToPixels(0, 0, 235, 55).size());
+  DialogUnits units(font());
 
   auto* iconLabel = new QLabel(this);
   iconLabel->setPixmap(icon.pixmap(32, 32));
@@ -27,4 +26,6 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
   ok->setDefault(true);
   units.Place(ok, kIdOk, QRect(178, 7, 50, 16));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  units.FitContents();
+  setFixedSize(units.ToPixels(0, 0, 235, 55).size());
 }

@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <array>
 
-#include "telephony/storedaddress.h"
+#include "core/telephony/storedaddress.h"
 
 // An IPv4 address entry: four small fields of 0 to 255 between dots.
 class CIPAddressCtrl : public QWidget {

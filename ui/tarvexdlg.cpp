@@ -2,27 +2,28 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <cstdio>
+#include <cmath>
 
-#include "app/messagepresenter.h"
-#include "app/settingsstore.h"
-#include "telephony/cp949.h"
+#include "core/config/messagepresenter.h"
+#include "core/config/settingsstore.h"
+#include "core/text/cp949.h"
 #include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
-#include "ui/headless.h"
-#include "ui/logline.h"
+#include "ui/dlgsetport.h"
 
 namespace {
 
 constexpr int kTemplateWidth = 382;
-constexpr int kTemplateHeight = 427;
-constexpr int kHourMs = 3600000;
+// The template is 427 high, but its last 78 units hold only the hidden
+// telephony controls: the window ends below the last visible row.
+constexpr int kVisibleTemplateHeight = 349;
 
 enum class Kind { Radio, ListView, MultiEdit, Static, Button, ListBox, DropList, CenteredEdit };
 
@@ -61,14 +62,6 @@ constexpr int kClosedComboHeight = 12;
 const char* const kServerTypes[] = {"Centrix", "DCS", "IMS", "IMS_DCS"};
 const char* const kSendTypes[] = {"벨울릴때", "전화받을때", "항상(DB기록)"};
 
-struct ColumnItem {
-  const char* header;
-  int width;
-};
-const ColumnItem kClientColumns[] = {{"내선", 70}, {"IP", 90}, {"ID", 60}, {"전화", 100}};
-const ColumnItem kAccountColumns[] = {{"NO", 30},       {"ID", 90},        {"PWD", 90},
-                                      {"내선번호", 60}, {"수신시간", 100}, {"작업내용", 150}};
-
 QByteArray Cp949(const char* utf8) { return ToCp949(QString::fromUtf8(utf8)); }
 
 // A stored type past the list's end selects nothing.
@@ -76,7 +69,7 @@ void SelectItem(QComboBox* combo, int index) {
   combo->setCurrentIndex(index < combo->count() ? index : -1);
 }
 
-QTableView* MakeReportView(QWidget* parent, ReportListModel* model) {
+QTableView* MakeReportView(QWidget* parent, QAbstractItemModel* model) {
   auto* view = new QTableView(parent);
   view->setModel(model);
   view->setShowGrid(true);
@@ -92,40 +85,32 @@ QTableView* MakeReportView(QWidget* parent, ReportListModel* model) {
 
 }  // namespace
 
-CTarvexCentrixDlg::CTarvexCentrixDlg(MainWindowContext context, QWidget* parent)
+CTarvexCentrixDlg::CTarvexCentrixDlg(CentrixCore& core, MainWindowContext context, QWidget* parent)
     : QDialog(parent),
       m_hIcon(QStringLiteral(":/res/icon128.xpm")),
-      m_logFile(context.logDirectory),
+      m_core(core),
       m_context(std::move(context)) {
   setObjectName(QStringLiteral("dlg102"));
   setWindowTitle(QStringLiteral("MERVO"));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(MainDialogFont());
-  setFixedSize(DialogUnits(font()).ToPixels(0, 0, kTemplateWidth, kTemplateHeight).size());
-  if (IsHeadless()) {
-    // Nobody sees an offscreen window; painting it cost more than a notice's relay.
-    setUpdatesEnabled(false);
-    m_listLog.SetMirror([](const QByteArray& line) {
-      std::fprintf(stderr, "%s\n", JournalLine(line).constData());
-      std::fflush(stderr);
-    });
-  }
   CreateControls();
   CreateTrayMenu();
 
   m_timerHideWindow.callOnTimeout(this, [this] { OnTimer(IDT_HIDE_WINDOW); });
   m_timerStartup.callOnTimeout(this, [this] { OnTimer(IDT_STARTUP); });
-  m_timerLogRollover.callOnTimeout(this, [this] { OnTimer(IDT_LOG_ROLLOVER); });
   connect(&m_trayIcon, &CTrayIcon::Activated, this, &CTarvexCentrixDlg::OnTrayNotify);
-  connect(&m_serverSocket, &QTcpServer::newConnection, this, &CTarvexCentrixDlg::OnSocketAccept);
-  connect(&m_serverSocket2, &QTcpServer::newConnection, this, &CTarvexCentrixDlg::OnSocketAccept2);
+  connect(&m_core, &CentrixCore::RecentCallChanged, this,
+          [this](const QByteArray& recent) { m_editRecent->setPlainText(FromCp949(recent)); });
+  connect(&m_core, &CentrixCore::HostAddressKnown, this,
+          [this](const QByteArray& address) { setWindowTitle(QString::fromLatin1(address)); });
 }
 
-CTarvexCentrixDlg::~CTarvexCentrixDlg() { OnDestroy(); }
+CTarvexCentrixDlg::~CTarvexCentrixDlg() = default;
 
 void CTarvexCentrixDlg::CreateControls() {
-  const DialogUnits units(font());
+  DialogUnits units(font());
   m_radioLogType = new QButtonGroup(this);
   for (const TemplateItem& item : kTemplate) {
     const QString text = QString::fromUtf8(item.text);
@@ -138,8 +123,8 @@ void CTarvexCentrixDlg::CreateControls() {
         break;
       }
       case Kind::ListView: {
-        auto* model = item.id == IDC_LIST_CLIENTS ? &m_listClients : &m_listAccounts;
-        auto* view = MakeReportView(this, model);
+        auto* view = item.id == IDC_LIST_CLIENTS ? MakeReportView(this, &m_core.Relay().Clients())
+                                                 : MakeReportView(this, &m_core.Accounts());
         (item.id == IDC_LIST_CLIENTS ? m_viewClients : m_viewAccounts) = view;
         widget = view;
         break;
@@ -157,7 +142,7 @@ void CTarvexCentrixDlg::CreateControls() {
         break;
       case Kind::ListBox:
         m_viewLog = new QListView(this);
-        m_viewLog->setModel(&m_listLog);
+        m_viewLog->setModel(&m_core.Activity());
         m_viewLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_viewLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         // One text line per row, as in a list box; without this the view
@@ -187,6 +172,9 @@ void CTarvexCentrixDlg::CreateControls() {
     units.Place(widget, item.id, QRect(item.x, item.y, item.width, height));
     if (item.id != 0) m_controlsById[item.id] = widget;
   }
+  units.FitContents();
+  m_layoutScale = units.Scale();
+  setFixedSize(units.ToPixels(0, 0, kTemplateWidth, kVisibleTemplateHeight).size());
 
   connect(m_radioLogType, &QButtonGroup::idClicked, this, &CTarvexCentrixDlg::OnLogTypeClicked);
   connect(m_comboServerType, &QComboBox::activated, this, &CTarvexCentrixDlg::OnServerTypeChanged);
@@ -202,22 +190,6 @@ void CTarvexCentrixDlg::CreateControls() {
       [this](const QModelIndex& index) { OnDblClkAccounts(index.isValid() ? index.row() : -1); });
 }
 
-// The telephony controls of the first kind, ids 1028 to 1087, not visible.
-bool CTarvexCentrixDlg::CreateTelephonyControls() {
-  for (int slot = 0; slot < kTelControlCount; ++slot) {
-    auto control = m_context.telControlFactory
-                       ? m_context.telControlFactory(kFirstTelControlId + slot)
-                       : nullptr;
-    if (!control) return false;
-    connect(control.get(), &CTelBaseOpenApi::LoginResult, this, &CTarvexCentrixDlg::OnLoginResult);
-    connect(control.get(), &CTelBaseOpenApi::Ring, this, &CTarvexCentrixDlg::OnRing);
-    connect(control.get(), &CTelBaseOpenApi::HangUp, this, &CTarvexCentrixDlg::OnHangUp);
-    connect(control.get(), &CTelBaseOpenApi::CallEnd, this, &CTarvexCentrixDlg::OnCallEnd);
-    m_telControls[size_t(slot)] = std::move(control);
-  }
-  return true;
-}
-
 void CTarvexCentrixDlg::CreateTrayMenu() {
   m_trayMenu = new QMenu(QStringLiteral("메뉴"), this);
   const auto add = [this](int id, const char* text) {
@@ -231,11 +203,16 @@ void CTarvexCentrixDlg::CreateTrayMenu() {
   add(ID_EXIT, "프로그램 종료(&X)");
 }
 
+// Not QDialog::exec(): its loop also ends when the window is hidden, and
+// minimising hides it. This loop ends only when done() finishes the run.
 int CTarvexCentrixDlg::DoModal() {
-  if (!CreateTelephonyControls()) return -1;
+  if (!m_core.CreateTelephonyControls()) return -1;
   OnInitDialog();
+  QEventLoop modalLoop;
+  connect(this, &QDialog::finished, &modalLoop, &QEventLoop::quit);
   show();
-  return exec();
+  modalLoop.exec();
+  return result();
 }
 
 bool CTarvexCentrixDlg::OnInitDialog() {
@@ -248,46 +225,39 @@ bool CTarvexCentrixDlg::OnInitDialog() {
   connect(about, &QAction::triggered, this, [this] { OnCommand(IDM_ABOUTBOX); });
   setWindowIcon(m_hIcon);
 
-  SettingsStore& settings = *m_context.settings;
-  for (int n = 1; n <= kTelControlCount; ++n) {
-    AccountSlot& slot = m_accounts[size_t(n - 1)];
-    slot.m_strUID = settings.GetProfileString(QStringLiteral("UID%1").arg(n), {});
-    slot.m_strPWD = settings.GetProfileString(QStringLiteral("PWD%1").arg(n), {});
-    slot.m_strServerIP = settings.GetProfileString(QStringLiteral("SERVERIP%1").arg(n), {});
-  }
-  m_nServerType = settings.GetProfileInt(QStringLiteral("SERVERTYPE"), 0);
-  m_nLogType = settings.GetProfileInt(QStringLiteral("LOGTYPE"), 0);
-  m_nSendType = settings.GetProfileInt(QStringLiteral("SENDTYPE"), 0);
-  m_nCenterId = settings.GetProfileInt(QStringLiteral("CENTERID"), 0);
-
+  m_core.ReadSettings();
   SetupListColumns();
-  AutoLogin();
-  StartListening();
+  m_core.AutoLogin();
+  m_core.StartListening();
 
   // Without a notification area the relay still needs its timers, its log
   // file and its settings shown; only the icon is missing.
-  if (m_trayIcon.Create(this, m_strHostAddress, 128)) m_trayIcon.SetIcon(m_hIcon);
+  if (m_trayIcon.Create(this, m_core.HostAddress(), 128)) m_trayIcon.SetIcon(m_hIcon);
 
   m_timerStartup.start(100);
-  OpenLogFileAtStartup();
-  m_timerLogRollover.start(kHourMs);
+  m_core.OpenLogFileAtStartup();
+  m_core.StartLogRollover();
   UpdateData(false);
   return true;
 }
 
+// The widths the core's lists give their columns.
 void CTarvexCentrixDlg::SetupListColumns() {
-  const auto setup = [](ReportListModel& model, QTableView* view, const auto& columns) {
-    for (const ColumnItem& column : columns) model.InsertColumn(Cp949(column.header), column.width);
-    for (size_t i = 0; i < std::size(columns); ++i) view->setColumnWidth(int(i), columns[i].width);
+  const double scale = m_layoutScale;
+  const auto setup = [scale](QTableView* view, const auto& columns) {
+    // The lists grew with the rest of the window; so do their columns.
+    for (size_t i = 0; i < std::size(columns); ++i) {
+      view->setColumnWidth(int(i), int(std::lround(columns[i].width * scale)));
+    }
   };
-  setup(m_listClients, m_viewClients, kClientColumns);
-  setup(m_listAccounts, m_viewAccounts, kAccountColumns);
+  setup(m_viewClients, ClientListModel::Columns());
+  setup(m_viewAccounts, m_core.Accounts().Columns());
 }
 
 bool CTarvexCentrixDlg::UpdateData(bool saveAndValidate) {
   if (!saveAndValidate) {
-    m_editRecent->setPlainText(FromCp949(m_strRecent));
-    QAbstractButton* radio = m_radioLogType->button(m_nLogType);
+    m_editRecent->setPlainText(FromCp949(m_core.Recent()));
+    QAbstractButton* radio = m_radioLogType->button(m_core.LogType());
     if (radio) {
       radio->setChecked(true);
     } else {
@@ -295,45 +265,67 @@ bool CTarvexCentrixDlg::UpdateData(bool saveAndValidate) {
       for (QAbstractButton* button : m_radioLogType->buttons()) button->setChecked(false);
       m_radioLogType->setExclusive(true);
     }
-    SelectItem(m_comboServerType, m_nServerType);
-    SelectItem(m_comboSendType, m_nSendType);
-    m_editCenterId->setText(QString::number(m_nCenterId));
+    SelectItem(m_comboServerType, m_core.ServerType());
+    SelectItem(m_comboSendType, m_core.SendType());
+    m_editCenterId->setText(QString::number(m_core.CenterId()));
     return true;
   }
-  m_strRecent = ToCp949(m_editRecent->toPlainText());
-  m_nLogType = m_radioLogType->checkedId();
-  m_nServerType = m_comboServerType->currentIndex();
-  m_nSendType = m_comboSendType->currentIndex();
+  m_core.SetRecent(ToCp949(m_editRecent->toPlainText()));
+  m_core.SetLogType(m_radioLogType->checkedId());
+  m_core.SetServerType(m_comboServerType->currentIndex());
+  m_core.SetSendType(m_comboSendType->currentIndex());
   bool ok = false;
   const qint32 centerId = m_editCenterId->text().trimmed().toInt(&ok);
   if (!ok) {
-    m_context.presenter->Show(this, m_context.applicationName, "Enter an integer.",
-                              MessageButtons::Ok, MessageIcon::Exclamation);
+    m_context.presenter->Show(m_context.applicationName, "Enter an integer.", MessageButtons::Ok,
+                              MessageIcon::Exclamation);
     m_editCenterId->setFocus();
     return false;
   }
-  m_nCenterId = centerId;
+  m_core.SetCenterId(centerId);
   return true;
 }
 
 void CTarvexCentrixDlg::OnLogTypeClicked(int logType) {
-  m_nLogType = logType;
-  m_context.settings->WriteProfileInt(QStringLiteral("LOGTYPE"), m_nLogType);
+  m_core.SetLogType(logType);
+  m_context.settings->WriteProfileInt(QStringLiteral("LOGTYPE"), m_core.LogType());
 }
 
 void CTarvexCentrixDlg::OnServerTypeChanged() {
-  m_nServerType = m_comboServerType->currentIndex();
-  m_context.settings->WriteProfileInt(QStringLiteral("SERVERTYPE"), m_nServerType);
+  m_core.SetServerType(m_comboServerType->currentIndex());
+  m_context.settings->WriteProfileInt(QStringLiteral("SERVERTYPE"), m_core.ServerType());
 }
 
 void CTarvexCentrixDlg::OnSendTypeChanged() {
-  m_nSendType = m_comboSendType->currentIndex();
-  m_context.settings->WriteProfileInt(QStringLiteral("SENDTYPE"), m_nSendType);
+  m_core.SetSendType(m_comboSendType->currentIndex());
+  m_context.settings->WriteProfileInt(QStringLiteral("SENDTYPE"), m_core.SendType());
 }
 
 void CTarvexCentrixDlg::OnSetCenterId() {
   UpdateData(true);
-  m_context.settings->WriteProfileInt(QStringLiteral("CENTERID"), m_nCenterId);
+  m_context.settings->WriteProfileInt(QStringLiteral("CENTERID"), m_core.CenterId());
+}
+
+void CTarvexCentrixDlg::OnDblClkAccounts(int item) {
+  if (item < 0 || item >= kTelControlCount) return;
+  const AccountSlot& account = m_core.Account(item);
+  CDlgSetPort dialog(this);
+  dialog.m_nSlot = item + 1;
+  dialog.m_strID = account.m_strUID;
+  dialog.m_strPWD = account.m_strPWD;
+  dialog.m_strIP = account.m_strServerIP;
+  const int result =
+      m_context.runSetPortDialog ? m_context.runSetPortDialog(dialog) : dialog.DoModal();
+
+  if (result == kSetPortSignIn) {
+    AccountSlot entered;
+    entered.m_strUID = dialog.m_strID;
+    entered.m_strPWD = dialog.m_strPWD;
+    entered.m_strServerIP = dialog.m_strIP;
+    m_core.SignInAccount(item, entered);
+  } else if (result == kSetPortSignOut) {
+    m_core.SignOutAccount(item);
+  }
 }
 
 void CTarvexCentrixDlg::OnCommand(int commandId) {
@@ -345,7 +337,9 @@ void CTarvexCentrixDlg::OnCommand(int commandId) {
       showNormal();
       break;
     case ID_EXIT:
-      close();
+      // Straight to the exit question: a close event on a hidden dialog is
+      // accepted without asking anything.
+      OnCancel();
       break;
     default:  // 132, 1007, TEST1, TEST3: no action
       break;
@@ -358,8 +352,8 @@ void CTarvexCentrixDlg::ShowAboutBox() {
 }
 
 bool CTarvexCentrixDlg::AskExitQuestion() {
-  return m_context.presenter->Show(this, m_context.applicationName,
-                                   Cp949("프로그램을 종료 하시겠습니까"), MessageButtons::YesNo,
+  return m_context.presenter->Show(m_context.applicationName, Cp949("프로그램을 종료 하시겠습니까"),
+                                   MessageButtons::YesNo,
                                    MessageIcon::Question) == MessageAnswer::Yes;
 }
 
@@ -387,7 +381,7 @@ void CTarvexCentrixDlg::OnTimer(int timerId) {
       m_timerStartup.stop();
       break;
     case IDT_LOG_ROLLOVER:
-      CheckLogFileDate();
+      m_core.CheckLogFileDate();
       break;
     default:
       break;
@@ -432,12 +426,6 @@ void CTarvexCentrixDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (m_systemMenu && !m_systemMenu->isEmpty()) m_systemMenu->popup(event->globalPos());
 }
 
-void CTarvexCentrixDlg::OnDestroy() {
-  m_logFile.Close();
-  LogoutAll();
-  CloseAllClients();
-}
-
 QWidget* CTarvexCentrixDlg::GetDlgItem(int id) const {
   const auto it = m_controlsById.find(id);
   return it == m_controlsById.end() ? nullptr : it->second;
@@ -450,12 +438,8 @@ bool CTarvexCentrixDlg::IsTimerActive(int timerId) const {
     case IDT_STARTUP:
       return m_timerStartup.isActive();
     case IDT_LOG_ROLLOVER:
-      return m_timerLogRollover.isActive();
+      return m_core.IsLogRolloverActive();
     default:
       return false;
   }
-}
-
-QByteArray CTarvexCentrixDlg::TimeText(const QDateTime& time) {
-  return time.toString(QStringLiteral("HH:mm:ss")).toLatin1();
 }

@@ -8,40 +8,22 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QTableView>
-#include <QTcpServer>
 #include <QTimer>
-#include <array>
 #include <functional>
 #include <map>
-#include <memory>
 
-#include "relay/callnotice.h"
-#include "relay/clientsocket.h"
-#include "telephony/accountslot.h"
-#include "telephony/tasbaseopenapictrl1.h"
-#include "telephony/telbaseopenapi.h"
-#include "ui/activitylistmodel.h"
-#include "ui/dailylogfile.h"
-#include "ui/reportlistmodel.h"
+#include "core/centrixcore.h"
 #include "ui/trayicon.h"
 
-class CallDatabase;
 class CDlgSetPort;
 class MessagePresenter;
 class SettingsStore;
 
-// What the main window takes from its creator, so that tests can run it on
-// temporary ports, directories and stores.
+// What the main window takes from its creator besides the core it shows.
 struct MainWindowContext {
   QString applicationName;
   SettingsStore* settings = nullptr;
   MessagePresenter* presenter = nullptr;
-  CallDatabase* database = nullptr;
-  TelControlFactory telControlFactory;
-  QString logDirectory;
-  quint16 extPort = 8688;
-  quint16 ldkPort = 5100;
-  std::function<QDateTime()> clock;
   // Runs the communication-settings dialog and returns its result; empty runs
   // it modally. Tests script the dialog through it.
   std::function<int(CDlgSetPort&)> runSetPortDialog;
@@ -75,21 +57,22 @@ enum CommandId {
 
 enum TimerId { IDT_HIDE_WINDOW = 100, IDT_STARTUP = 101, IDT_LOG_ROLLOVER = 102 };
 
-// The main window: owner of every run-time object and receiver of every event.
+// The main window: a view of the relay core and the operator's controls
+// over it. It shows the core's models, forwards the operator's commands and
+// settings, and follows the core's signals.
 class CTarvexCentrixDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CTarvexCentrixDlg(MainWindowContext context, QWidget* parent = nullptr);
+  CTarvexCentrixDlg(CentrixCore& core, MainWindowContext context, QWidget* parent = nullptr);
   ~CTarvexCentrixDlg() override;
 
   // Runs the start-up steps and then the window modally; -1 when a telephony
   // control could not be created.
   int DoModal();
-  // The 60 telephony controls through the factory; false when one cannot be created.
-  bool CreateTelephonyControls();
-  // Start-up steps after the controls exist; returns true as the framework expects.
+  // Start-up steps after the core's controls exist; returns true as the framework expects.
   bool OnInitDialog();
-  // Transfers between members and controls; false when the centre code is refused.
+  // Transfers between the core's values and the controls; false when the
+  // centre code is refused.
   bool UpdateData(bool saveAndValidate);
   // Ends the modal run without the exit question (SIGTERM, SIGINT).
   void EndWithoutAsking();
@@ -105,69 +88,25 @@ class CTarvexCentrixDlg : public QDialog {
   void OnTimer(int timerId);
   void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
   void ShowAboutBox();
-
-  // Activity display and log file.
-  void InsertActivityLine(const QByteArray& text);
-  void AppendActivityLine(const QByteArray& text);
-  void TrimActivityList();
-  void AppendLogLine(const QByteArray& text);
-  void OpenLogFileAtStartup();
-  void CheckLogFileDate();
-
-  // Account sign-in.
-  void AutoLogin();
+  // The communication-settings dialog of one account row.
   void OnDblClkAccounts(int item);
-  void OnLoginResult(int controlId, const QString& text);
-  void LogoutAll();
 
-  // Call events.
-  void OnRing(int controlId, const QString& text);
-  void OnHangUp(int controlId, const QString& text);
-  void OnCallEnd(int controlId, const QString& text);
-  void CallInWrite(const QByteArray& caller, const QByteArray& inboundTail,
-                   const QByteArray& accountExt);
+  CentrixCore& Core() const { return m_core; }
 
-  // Client relay.
-  void StartListening();
-  void OnSocketAccept();
-  void OnSocketAccept2();
-  void OnSocketReceive(CClientSocket* client, int kind);
-  void OnSocketClose(CClientSocket* client, int kind);
-  // A client over the bound of unsent data: an activity line, then removed as on close.
-  void OnSocketOverflow(CClientSocket* client, int kind);
-  void CloseAllClients();
-  void BroadcastCallNotice(const CallNotice& notice);
-
-  // Lookups for tests and tools: a control by its id, the icon, the menu.
+  // Lookups for tests and tools: a control by its id, the icon, the menus.
   QWidget* GetDlgItem(int id) const;
   QMenu* TrayMenu() const { return m_trayMenu; }
   QMenu* SystemMenu() const { return m_systemMenu; }
+  const CTrayIcon& TrayIcon() const { return m_trayIcon; }
   bool IsTimerActive(int timerId) const;
+  // The factor by which the controls grew beyond the template so that their texts fit.
+  double LayoutScale() const { return m_layoutScale; }
 
-  // Members, named as the rest of the system names them.
   QIcon m_hIcon;
-  QTcpServer m_serverSocket;
-  QTcpServer m_serverSocket2;
-  std::array<AccountSlot, kTelControlCount> m_accounts;
-  ReportListModel m_listClients;
-  ReportListModel m_listAccounts;
-  ClientSendBatch m_sendBatch;  // before the tables, which send through it
-  ClientTable m_clients;
-  ClientTable m_clients2;
-  QByteArray m_strRecent;
   CTrayIcon m_trayIcon;
-  QByteArray m_strHostAddress;
-  qint32 m_nLogType = 0;
-  DailyLogFile m_logFile;
-  std::array<std::unique_ptr<CTelBaseOpenApi>, kTelControlCount> m_telControls;
-  ActivityListModel m_listLog;
   QComboBox* m_comboServerType = nullptr;
-  qint32 m_nServerType = 0;
   QComboBox* m_comboSendType = nullptr;
-  qint32 m_nSendType = 0;
   QPlainTextEdit* m_editRecent = nullptr;
-  qint32 m_nCenterId = 0;
-  std::array<CTasbaseopenapictrl1, kTelControlCount> m_telControls2;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -180,14 +119,9 @@ class CTarvexCentrixDlg : public QDialog {
   void CreateControls();
   void CreateTrayMenu();
   void SetupListColumns();
-  void OnDestroy();
-  // Sign-in request of slot n for the current server type; FALSE when it could not be sent.
-  bool SendSignIn(int slot, bool fromDialog);
   bool AskExitQuestion();
-  QDateTime Now() const { return m_context.clock(); }
-  // "%H:%M:%S" of the given local time, for list columns and summary lines.
-  static QByteArray TimeText(const QDateTime& time);
 
+  CentrixCore& m_core;
   MainWindowContext m_context;
   QTableView* m_viewClients = nullptr;
   QTableView* m_viewAccounts = nullptr;
@@ -198,6 +132,6 @@ class CTarvexCentrixDlg : public QDialog {
   QMenu* m_systemMenu = nullptr;
   QTimer m_timerHideWindow;
   QTimer m_timerStartup;
-  QTimer m_timerLogRollover;
   std::map<int, QWidget*> m_controlsById;
+  double m_layoutScale = 1.0;
 };

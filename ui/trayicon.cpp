@@ -1,6 +1,6 @@
 #include "ui/trayicon.h"
 
-#include "telephony/cp949.h"
+#include "core/text/cp949.h"
 
 CTrayIcon::~CTrayIcon() { Remove(); }
 

@@ -2,7 +2,7 @@
 
 #include <QtEndian>
 
-#include "telephony/cp949.h"
+#include "core/text/cp949.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <QDateTime>
 #include <QFile>
 
-#include "telephony/cp949.h"
-#include "ui/logline.h"
+#include "core/text/cp949.h"
+#include "core/log/logline.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "core/db/callrecordrejectfile.h"
 #include "core/db/callrecordspool.h"
-#include "db/calldatabase.h"
+#include "core/db/calldatabase.h"
 
 using SteadyClock = std::chrono::steady_clock;
 

@@ -2,8 +2,7 @@
 
 #include <functional>
 
-// The fuzz targets that drive sockets and widgets share one Qt application
-// for the whole run, on the offscreen platform.
+// The fuzz targets that drive sockets share one Qt application for the whole run.
 void StartFuzzApplication(int* argc, char*** argv);
 
 // Runs the event loop until condition holds; false once timeoutMs has passed.

@@ -3,9 +3,9 @@
 #include <QTcpServer>
 #include <memory>
 
-#include "db/calldatabase.h"
+#include "core/db/calldatabase.h"
+#include "core/text/cp949.h"
 #include "support/postgrescluster.h"
-#include "telephony/cp949.h"
 
 namespace {
 
@@ -117,6 +117,20 @@ TEST_F(CallDatabaseTest, DisconnectIsHarmlessInAnyStateAndConnectWorksAgainAfter
   ASSERT_TRUE(db.ConnectDB());
   EXPECT_TRUE(db.CallInWrite(2, "01044444444", "4444", "4"));
   EXPECT_EQ(Rows().size(), 1);
+}
+
+// A procedure that reports no row count ends its call with SQL_NO_DATA: the
+// row is there, so neither a failure line nor a reconnect may follow.
+TEST(CallDatabaseResult, NoDataCountsAsWrittenLikeSuccess) {
+  const struct {
+    SQLRETURN result;
+    bool written;
+  } cases[] = {
+      {SQL_SUCCESS, true},    {SQL_SUCCESS_WITH_INFO, true}, {SQL_NO_DATA, true},
+      {SQL_ERROR, false},     {SQL_INVALID_HANDLE, false},   {SQL_STILL_EXECUTING, false},
+      {SQL_NEED_DATA, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CallWasWritten(c.result), c.written) << c.result;
 }
 
 struct FailedConnectCase {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "db/calldatabase.h"
+#include "core/db/calldatabase.h"
 
 namespace {
 

@@ -11,17 +11,17 @@
 #include <optional>
 #include <vector>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
+#include "core/log/logline.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/text/cp949.h"
 #include "support/postgrescluster.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
-#include "telephony/cp949.h"
+#include "support/testcore.h"
 #include "tools/telsim/servertexts.h"
 #include "tools/telsim/telephonyserver.h"
-#include "ui/logline.h"
 
 namespace {
 
@@ -394,6 +394,9 @@ TEST_F(CallFlowTest, CallerNumberAndDialMarkDecideWhetherARingCounts) {
       {QStringLiteral("123456789"), false, true, QByteArray("123456789\0\0\0", 12)},
       {QStringLiteral("012345678901234"), false, true, QByteArray("01234567890\0", 12)},
       {QStringLiteral("01012345678"), true, false, {}},
+      // The caller ends at its NUL: an empty caller, too short to count.
+      {QChar(0) + QStringLiteral("01012345678"), false, true, {}},
+      {QStringLiteral("01012") + QChar(0) + QStringLiteral("45678"), false, true, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.caller << (c.isDial ? " dialled" : " incoming"));
@@ -404,7 +407,7 @@ TEST_F(CallFlowTest, CallerNumberAndDialMarkDecideWhetherARingCounts) {
 
     Outcome ring;
     if (c.shown) {
-      ring.shown = {Summary("Ring", c.caller, kInbound)};
+      ring.shown = {Summary("Ring", c.caller.left(c.caller.indexOf(QChar(0))), kInbound)};
       ring.logText = ToCp949(ring.shown[0]);
     }
     if (!c.callerField.isEmpty()) {

@@ -1,24 +1,38 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <vector>
 
-#include "relay/clientprotocol.h"
-#include "support/handlerwindow.h"
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "bench/procstats.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/relay/clientregistry.h"
+#include "core/text/cp949.h"
+#include "support/handlercore.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
-#include "support/testwindow.h"
-#include "telephony/cp949.h"
+#include "support/testcore.h"
 #include "tools/telsim/telephonyserver.h"
 
 // The real relay under faults around it: the database going down and coming
@@ -66,6 +80,14 @@ qint64 ResidentKib(qint64 pid) {
   return 0;
 }
 
+// Adds the LDK505 ring lines in received to counts, by call sequence.
+void CountLdkLines(const QByteArray& received, std::map<int, int>& counts) {
+  for (const QByteArray& line : received.split('\n')) {
+    const qsizetype colon = line.indexOf(" : ");
+    if (line.startsWith('\x07') && colon > 0) ++counts[SequenceOf(line.mid(colon + 3))];
+  }
+}
+
 // What the clients that behave received, by call sequence.
 struct Received {
   std::map<int, int> rings;     // 24-byte records with state 0
@@ -78,7 +100,7 @@ struct Received {
 // and one extension client and one LDK505 client that read everything.
 class RelayUnderFault {
  public:
-  explicit RelayUnderFault(const std::string& odbc) {
+  RelayUnderFault(const std::string& odbc, int descriptorLimit) {
     for (const Account& account : kAccounts) {
       TelAccount known;
       known.id = account.id;
@@ -89,6 +111,7 @@ class RelayUnderFault {
     RelayProcess::Options options;
     options.odbc = odbc;
     options.configHome = m_config.path();
+    options.descriptorLimit = descriptorLimit;
     m_options = options;
   }
 
@@ -141,6 +164,9 @@ class RelayUnderFault {
     m_sent.insert(sequence);
   }
 
+  // A ringing that nobody answers.
+  void Ring(int sequence) { telsim.SendRing(kAccounts[0].id, CallerOf(sequence), kInbound, false); }
+
   Received WhatArrived() {
     Received received;
     for (const QByteArray& record : m_ext.Records()) {
@@ -148,11 +174,7 @@ class RelayUnderFault {
       auto& counts = notice.state == kCallStateRinging ? received.rings : received.answers;
       ++counts[SequenceOf(CallerIdText(notice))];
     }
-    for (const QByteArray& line : m_ldk->Received().split('\n')) {
-      const qsizetype colon = line.indexOf(" : ");
-      if (line.startsWith('\x07') && colon > 0)
-        ++received.ldkRings[SequenceOf(line.mid(colon + 3))];
-    }
+    CountLdkLines(m_ldk->Received(), received.ldkRings);
     return received;
   }
 
@@ -207,7 +229,7 @@ class FaultTest : public testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(cluster->ClearCalls()) << cluster->LastError().toStdString();
-    fixture = std::make_unique<RelayUnderFault>(cluster->ConnectionString());
+    fixture = std::make_unique<RelayUnderFault>(cluster->ConnectionString(), descriptorLimit);
     ASSERT_TRUE(fixture->Start());
   }
   // After all it went through, the relay is still up and still ends as it
@@ -236,6 +258,7 @@ class FaultTest : public testing::Test {
 
   static PostgresCluster* cluster;
   static QByteArray savedAsanOptions;
+  int descriptorLimit = 0;  // 0: the relay's own
   std::unique_ptr<RelayUnderFault> fixture;
 };
 
@@ -333,13 +356,16 @@ void ClientFaultRound(RelayUnderFault& relay, int& sequence, std::mt19937& rando
     const QString dropped = QStringLiteral("클라이언트가 수신하지 않아 연결을 끊었습니다.");
     const int droppedBefore = relay.StderrCount(dropped);
     TestClient stuck(relay.ExtPort(), 4096);
-    for (int n = 0; n < 400; ++n) {
+    // As many as one client may own.
+    for (int n = 0; n < ClientRegistry::kMaxRowsPerClient; ++n) {
       const qsizetype acks = stuck.Received().size();
       // Texts of its own: one equal to another client's would take that client's row over.
       ASSERT_TRUE(stuck.Send("301," + QByteArray::number(1000 + n)));
       ASSERT_TRUE(stuck.WaitForBytes(acks + RegisterAck().size()));
     }
-    for (int call = 0; call < 400 && relay.StderrCount(dropped) == droppedBefore; ++call) {
+    // With its rows bounded, a ring sends it a few KiB: enough calls to fill
+    // what the system buffers for it, however large it grows that.
+    for (int call = 0; call < 3000 && relay.StderrCount(dropped) == droppedBefore; ++call) {
       relay.Call(++sequence);
       // Calls go out in bursts; the relay gets a moment between them.
       if (call % 20 == 19) {
@@ -441,6 +467,276 @@ TEST_F(FaultTest, TelephonyServerDroppingTheRelayLeavesTheOtherAccountAndTheClie
   handlertest::NoticeClient registered;
   EXPECT_TRUE(registered.Register(relay.ExtPort(), "302"));
   EXPECT_TRUE(relay.EveryCallArrived());
+}
+
+// A client that sends hundreds of megabytes of distinct numbers as fast as
+// it can: the relay reads it at its own pace, files no more than its bound
+// of rows, stays small, and keeps relaying every call to everyone else.
+TEST_F(FaultTest, ClientSendingHundredsOfMegabytesOfNumbersNeitherGrowsTheRelayNorStallsIt) {
+  RelayUnderFault& relay = *fixture;
+  const qint64 pid = relay.relay->ProcessId();
+  int sequence = 0;
+  relay.Call(++sequence);
+  ASSERT_TRUE(relay.EveryCallArrived());
+  const qint64 startKib = ResidentKib(pid);
+  ASSERT_GT(startKib, 0);
+
+  constexpr qint64 kFloodBytes = 400LL * 1024 * 1024;
+  std::atomic<bool> flooding = true;
+  std::atomic<qint64> sent = 0;
+  const quint16 port = relay.ExtPort();
+  // It reads what comes back on a thread of its own: with the send type
+  // "always" every ring reaches its rows too, and a client that never read
+  // would be let go before the end of its flood.
+  auto flood = std::make_shared<TestClient>(port);
+  std::thread drainer([flood] {
+    while (!flood->ReceiveBlocking(64 * 1024).isEmpty()) {
+    }
+  });
+  std::thread flooder([&, flood] {
+    qint64 number = 1000000;
+    while (sent < kFloodBytes) {
+      QByteArray chunk;
+      chunk.reserve(1 << 20);
+      while (chunk.size() < (1 << 20)) chunk += QByteArray::number(number++) + '\n';
+      // Blocking: as fast as the relay lets the system take it.
+      if (!flood->SendBlocking(chunk)) break;
+      sent += chunk.size();
+    }
+    flood->ShutdownWrite();
+    flooding = false;
+  });
+
+  // A client of its own on a thread of its own notes when each ring arrives,
+  // so that the test's event loop does not count in what it measures.
+  using Clock = std::chrono::steady_clock;
+  std::mutex arrivalsMutex;
+  std::map<int, Clock::time_point> arrivals;
+  std::atomic<bool> timedRegistered = false;
+  auto timed = std::make_shared<TestClient>(port);
+  std::thread timer([&, timed] {
+    if (!timed->SendBlocking("301")) return;
+    QByteArray received;
+    while (true) {
+      const QByteArray more = timed->ReceiveBlocking(64 * 1024);
+      if (more.isEmpty()) return;
+      received += more;
+      if (received.size() >= RegisterAck().size()) timedRegistered = true;
+      const qsizetype records = (received.size() - RegisterAck().size()) / kCallNoticeSize;
+      for (qsizetype n = 0; n < records; ++n) {
+        const CallNotice notice = DecodeCallNotice(
+            QByteArrayView(received).sliced(RegisterAck().size() + n * kCallNoticeSize));
+        if (notice.state != kCallStateRinging) continue;
+        const std::lock_guard lock(arrivalsMutex);
+        arrivals.emplace(SequenceOf(CallerIdText(notice)), Clock::now());
+      }
+      received.remove(RegisterAck().size(), records * kCallNoticeSize);
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return timedRegistered.load(); }));
+
+  qint64 peakKib = startKib;
+  std::map<int, Clock::time_point> calledAt;
+  while (flooding) {
+    calledAt[++sequence] = Clock::now();
+    relay.Call(sequence);
+    WaitUntil([] { return false; }, 20);
+    peakKib = std::max(peakKib, ResidentKib(pid));
+  }
+  flooder.join();
+  drainer.join();
+  EXPECT_GE(sent.load(), kFloodBytes);
+  EXPECT_TRUE(relay.EveryCallArrived());
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::lock_guard lock(arrivalsMutex);
+    return arrivals.count(sequence) > 0;
+  }));
+  timed->ShutdownWrite();
+  timer.join();
+  EXPECT_LT(peakKib - startKib, 64 * 1024)
+      << startKib << " KiB at the start, " << peakKib << " KiB at the peak";
+  std::vector<qint64> latenciesMs;
+  for (const auto& [called, at] : calledAt) {
+    const auto arrived = arrivals.find(called);
+    if (arrived == arrivals.end()) continue;
+    latenciesMs.push_back(
+        std::chrono::duration_cast<std::chrono::milliseconds>(arrived->second - at).count());
+  }
+  EXPECT_EQ(latenciesMs.size(), calledAt.size());
+  std::sort(latenciesMs.begin(), latenciesMs.end());
+  ASSERT_FALSE(latenciesMs.empty());
+  const qint64 p99 = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
+  RecordProperty("calls", int(latenciesMs.size()));
+  RecordProperty("p99Ms", int(p99));
+  RecordProperty("peakGrowthKib", int(peakKib - startKib));
+  std::printf("flood: %zu calls, p99 %lld ms, peak growth %lld KiB\n", latenciesMs.size(),
+              static_cast<long long>(p99), static_cast<long long>(peakKib - startKib));
+}
+
+// How long the unanswered-ring test rings: TARVEX_UNANSWERED_SECONDS, else
+// five minutes, or half a minute under the sanitizers.
+int UnansweredRingSeconds() {
+  bool set = false;
+  const int seconds = qEnvironmentVariableIntValue("TARVEX_UNANSWERED_SECONDS", &set);
+  if (set && seconds > 0) return seconds;
+#ifdef TARVEX_SANITIZED
+  return 30;
+#else
+  return 300;
+#endif
+}
+
+// Relay CPU time per second of wall time between two readings.
+struct CpuReading {
+  qint64 elapsedMs;
+  double cpuSeconds;
+};
+double CoresBusy(const CpuReading& from, const CpuReading& to) {
+  return (to.cpuSeconds - from.cpuSeconds) * 1000.0 /
+         double(qMax<qint64>(to.elapsedMs - from.elapsedMs, 1));
+}
+
+// Many LDK505 clients put two activity lines each into the list per notice;
+// with rings that are never answered nothing else ever cut the list back.
+TEST_F(FaultTest, UnansweredRingsToManyLdkClientsKeepTheRelayFlatAndLoseNoNotice) {
+  constexpr int kLdkClients = 50;
+  constexpr int kRingsPerSecond = 50;
+  RelayUnderFault& relay = *fixture;
+  const pid_t pid = pid_t(relay.relay->ProcessId());
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int n = 0; n < kLdkClients; ++n) {
+    clients.push_back(std::make_unique<TestClient>(relay.LdkPort()));
+    ASSERT_TRUE(clients.back()->WaitForBytes(GreetingText().size())) << n;
+  }
+
+  const qint64 totalMs = qint64(UnansweredRingSeconds()) * 1000;
+  const qint64 windowMs = qMin<qint64>(60000, totalMs / 5);
+  QElapsedTimer clock;
+  clock.start();
+  const auto read = [&] { return CpuReading{clock.elapsed(), CpuSecondsOf(pid)}; };
+  const CpuReading start = read();
+  std::optional<CpuReading> firstEnd, lastStart;
+  qint64 residentAfterFirst = 0;
+  // Callers in scattered order, as a real centre's are: each ring's lines
+  // land somewhere inside the sorted part of the list, not at its end.
+  const auto scattered = [](int ring) { return int(quint64(ring) * 2654435761u % 100000000u); };
+  int rings = 0;
+  std::map<int, int> once;
+  while (clock.elapsed() < totalMs) {
+    const qint64 due = clock.elapsed() * kRingsPerSecond / 1000;
+    while (rings < due) {
+      once[scattered(++rings)] = 1;
+      relay.Ring(scattered(rings));
+    }
+    if (!firstEnd && clock.elapsed() >= windowMs) {
+      firstEnd = read();
+      residentAfterFirst = ResidentKib(pid);
+    }
+    if (!lastStart && clock.elapsed() >= totalMs - windowMs) lastStart = read();
+    for (const auto& client : clients) client->Received();
+    WaitUntil([] { return false; }, 10);
+  }
+  const CpuReading end = read();
+  ASSERT_TRUE(firstEnd && lastStart);
+
+  const double firstCores = CoresBusy(start, *firstEnd);
+  const double lastCores = CoresBusy(*lastStart, end);
+  RecordProperty("coresFirstWindow", QString::number(firstCores).toStdString());
+  RecordProperty("coresLastWindow", QString::number(lastCores).toStdString());
+  EXPECT_LT(lastCores, 2 * firstCores + 0.1) << firstCores << " cores, then " << lastCores;
+  const qint64 residentAtEnd = ResidentKib(pid);
+  EXPECT_LT(residentAtEnd - residentAfterFirst, 32 * 1024)
+      << residentAfterFirst << " KiB, then " << residentAtEnd;
+
+  // Each client gets its notices in order: once the last has come, all have.
+  const QByteArray last = CallerOf(scattered(rings)).toLatin1();
+  for (int n = 0; n < kLdkClients; ++n) {
+    TestClient& client = *clients[size_t(n)];
+    EXPECT_TRUE(WaitUntil([&] { return client.Received().contains(last); }, kNoticeWaitMs)) << n;
+    std::map<int, int> arrived;
+    CountLdkLines(client.Received(), arrived);
+    EXPECT_EQ(arrived, once) << "client " << n << " of " << rings << " rings";
+  }
+}
+
+// Descriptors a process holds.
+int DescriptorsOf(pid_t pid) {
+  return int(
+      QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System).size());
+}
+
+// Opens count connections to the relay's port without waiting for its
+// answers, a group at a time: a group that found the backlog full would be
+// dropped by the system unseen, so the next waits until the relay has taken
+// the last one (or a moment, once it takes no more). Returns the descriptors.
+std::vector<int> ConnectMany(quint16 port, int count, pid_t relay) {
+  constexpr int kGroup = 25;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<int> descriptors;
+  int relayHeld = DescriptorsOf(relay);
+  for (int n = 0; n < count; ++n) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (fd < 0) break;
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    descriptors.push_back(fd);
+    if (n % kGroup == kGroup - 1) {
+      WaitUntil([&] { return DescriptorsOf(relay) >= relayHeld + kGroup; }, 300);
+      relayHeld = DescriptorsOf(relay);
+    }
+  }
+  return descriptors;
+}
+
+class FaultAtDescriptorLimitTest : public FaultTest {
+ protected:
+  FaultAtDescriptorLimitTest() { descriptorLimit = 1024; }
+};
+
+// Every accept fails while no descriptor is left: the relay must wait for
+// one instead of asking again on every pass of its event loop.
+TEST_F(FaultAtDescriptorLimitTest, ConnectionsPastTheLimitNeitherSpinNorStopTheRelay) {
+  const QString paused = QStringLiteral("연결 수가 한도에 이르러 새 연결을 잠시 받지 않습니다.");
+  const QString resumed = QStringLiteral("새 연결을 다시 받습니다.");
+  RelayUnderFault& relay = *fixture;
+  const pid_t pid = pid_t(relay.relay->ProcessId());
+  int sequence = 0;
+
+  std::vector<int> flood = ConnectMany(relay.ExtPort(), 1500, pid);
+  ASSERT_EQ(flood.size(), 1500u);
+  EXPECT_TRUE(relay.relay->WaitForOutput(paused, kNoticeWaitMs))
+      << relay.relay->StandardError().right(4000).toStdString();
+
+  // Connections still wait in the backlog: a relay that kept trying would
+  // burn a core here.
+  QElapsedTimer clock;
+  clock.start();
+  const CpuReading before{0, CpuSecondsOf(pid)};
+  WaitUntil([] { return false; }, 3000);
+  const double cores = CoresBusy(before, CpuReading{clock.elapsed(), CpuSecondsOf(pid)});
+  RecordProperty("coresAtTheLimit", QString::number(cores).toStdString());
+  EXPECT_LT(cores, 0.3);
+
+  for (int n = 0; n < 10; ++n) relay.Call(++sequence, kAccounts[n % 2].id);
+  EXPECT_TRUE(relay.EveryCallArrived());
+  EXPECT_EQ(relay.StderrCount(resumed), 0);
+
+  // Descriptors come free: the relay takes what waited and serves newcomers.
+  for (size_t n = 0; n < 1000; ++n) ::close(flood[n]);
+  flood.erase(flood.begin(), flood.begin() + 1000);
+  EXPECT_TRUE(relay.relay->WaitForOutput(resumed, kNoticeWaitMs))
+      << relay.relay->StandardError().right(4000).toStdString();
+  TestClient newcomer(relay.LdkPort());
+  EXPECT_TRUE(newcomer.WaitForBytes(GreetingText().size(), kNoticeWaitMs));
+  handlertest::NoticeClient registered;
+  EXPECT_TRUE(registered.Register(relay.ExtPort(), "302"));
+  relay.Call(++sequence);
+  EXPECT_TRUE(relay.EveryCallArrived());
+  EXPECT_EQ(relay.StderrCount(paused), 1);
+  EXPECT_EQ(relay.StderrCount(resumed), 1);
+  for (const int fd : flood) ::close(fd);
 }
 
 }  // namespace

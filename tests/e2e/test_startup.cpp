@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <csignal>
 
+#include <csignal>
+#include <map>
+
+#include "core/relay/clientprotocol.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
+#include "support/testcore.h"
 
 namespace {
 
@@ -72,6 +81,37 @@ TEST_F(StartupTest, TerminationSignalsEndTheRelayCleanly) {
   }
 }
 
+// Over loopback a send lands in the peer's queue at once: once the relay has
+// written the connection line, the greeting must be waiting for the client.
+TEST_F(StartupTest, LdkClientGetsTheGreetingBeforeItsConnectionLineIsWritten) {
+  const QString connectionLine = QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.");
+  RelayProcess relay(Options());
+  ASSERT_TRUE(relay.Start());
+  ASSERT_TRUE(relay.WaitListening()) << relay.StandardError().toStdString();
+  // WaitListening's own probe of the LDK505 port was one connection: its
+  // line must be out before the count can stand for this test's clients.
+  ASSERT_TRUE(WaitUntil([&] { return relay.StandardError().count(connectionLine) == 1; }));
+  const QByteArray greeting = GreetingText();
+  for (int client = 0; client < 5; ++client) {
+    SCOPED_TRACE(client);
+    const qsizetype linesBefore = relay.StandardError().count(connectionLine);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(relay.options().ldkPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(
+        WaitUntil([&] { return relay.StandardError().count(connectionLine) > linesBefore; }));
+    QByteArray waiting(greeting.size() + 64, '\0');
+    const ssize_t peeked =
+        ::recv(fd, waiting.data(), size_t(waiting.size()), MSG_PEEK | MSG_DONTWAIT);
+    EXPECT_EQ(waiting.left(qMax<ssize_t>(peeked, 0)), greeting);
+    ::close(fd);
+  }
+}
+
 TEST_F(StartupTest, UnreachableDatabaseEndsBeforeAnyWindow) {
   RelayProcess::Options options = Options();
   options.odbc = "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;UID=nobody;PWD=x;DATABASE=none;";
@@ -83,6 +123,53 @@ TEST_F(StartupTest, UnreachableDatabaseEndsBeforeAnyWindow) {
   EXPECT_TRUE(output.contains(QStringLiteral("ConnectDB - SQLSTATE:"))) << output.toStdString();
   EXPECT_FALSE(QFileInfo::exists(relay.options().logDirectory));
   EXPECT_FALSE(PortAcceptsConnections(relay.options().ldkPort));
+}
+
+// However it finds itself without a display, the binary runs the core alone:
+// no platform plugin loaded, activity journalled on standard error, a clean
+// end on SIGTERM.
+TEST_F(StartupTest, WithoutADisplayTheCoreRunsAloneWithoutAPlatformPlugin) {
+  struct Case {
+    const char* name;
+    QStringList arguments;
+    std::map<QString, QString> environment;
+  };
+  const Case cases[] = {
+      {"ssh: no display at all",
+       {},
+       {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}},
+      {"offscreen asked for", {}, {{"QT_QPA_PLATFORM", "offscreen"}}},
+      // A display that does not exist: only the argument keeps Qt away from it.
+      {"--no-window", {"--no-window"}, {{"DISPLAY", ":97"}, {"QT_QPA_PLATFORM", ""}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RelayProcess::Options options = Options();
+    options.arguments = c.arguments;
+    options.environment = c.environment;
+    RelayProcess relay(options);
+    ASSERT_TRUE(relay.Start());
+    ASSERT_TRUE(relay.WaitListening()) << relay.StandardError().toStdString();
+
+    // The activity list goes to the journal.
+    TestClient ldk(relay.options().ldkPort);
+    ASSERT_TRUE(ldk.WaitForBytes(GreetingText().size()));
+    EXPECT_TRUE(relay.WaitForOutput(QStringLiteral("LDK505로 접속한 클라이언트가 있습니다.")));
+
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(relay.ProcessId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("libQt6Core"));
+    EXPECT_FALSE(mapped.contains("/platforms/")) << "a platform plugin is loaded";
+    EXPECT_FALSE(mapped.contains("libqoffscreen") || mapped.contains("libqxcb") ||
+                 mapped.contains("libqwayland"));
+
+    relay.Signal(SIGTERM);
+    ASSERT_TRUE(relay.WaitFinished());
+    EXPECT_EQ(relay.ExitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(relay.ExitCode(), 0) << relay.StandardError().toStdString();
+    EXPECT_TRUE(ldk.WaitForPeerClose());
+  }
 }
 
 }  // namespace

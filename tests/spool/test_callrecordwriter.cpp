@@ -12,7 +12,7 @@
 #include "core/db/callrecordwriter.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
-#include "telephony/cp949.h"
+#include "core/text/cp949.h"
 
 // The writer against a real PostgreSQL that stops, freezes and refuses: every
 // record reaches the database once or the reject file, in order, and the

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "telephony/telbaseopenapi.h"
+#include "core/telephony/telbaseopenapi.h"
 
 // One method call that reached a fake control.
 struct TelCall {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "telephony/telbaseopenapi.h"
+#include "core/telephony/telbaseopenapi.h"
 
 // A control that never signs in and raises no event; every request is taken.
 class IdleTelControl : public CTelBaseOpenApi {

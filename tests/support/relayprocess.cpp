@@ -1,23 +1,21 @@
 #include "support/relayprocess.h"
 
+#include <sys/resource.h>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+
 #include <csignal>
 
 #include "support/qtwait.h"
-
-namespace {
 
 quint16 AnyFreePort() {
   QTcpServer probe;
   probe.listen(QHostAddress::LocalHost, 0);
   return probe.serverPort();
 }
-
-}  // namespace
 
 bool PortAcceptsConnections(quint16 port) {
   QTcpSocket socket;
@@ -48,7 +46,15 @@ RelayProcess::~RelayProcess() {
 
 bool RelayProcess::Start() {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("QT_QPA_PLATFORM", m_options.platform);
+  if (!m_options.display.isEmpty()) environment.insert("DISPLAY", m_options.display);
+  for (const auto& [name, value] : m_options.environment) {
+    if (value.isEmpty()) {
+      environment.remove(name);
+    } else {
+      environment.insert(name, value);
+    }
+  }
   environment.insert("TARVEX_ODBC", QString::fromStdString(m_options.odbc));
   environment.insert("TARVEX_LOG_DIR", m_options.logDirectory);
   environment.insert("TARVEX_EXT_PORT", QString::number(m_options.extPort));
@@ -61,6 +67,14 @@ bool RelayProcess::Start() {
                                          .arg(QStringLiteral(TARVEX_SOURCE_DIR)));
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
+  m_process.setArguments(m_options.arguments);
+  // Both limits, since the relay lifts its soft limit to the hard one.
+  if (const rlim_t limit = rlim_t(m_options.descriptorLimit); limit > 0) {
+    m_process.setChildProcessModifier([limit] {
+      const rlimit both{limit, limit};
+      setrlimit(RLIMIT_NOFILE, &both);
+    });
+  }
   m_process.start();
   return m_process.waitForStarted(10000);
 }

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <map>
 #include <string>
 
-// The real Tarvex binary, headless, on temporary ports, directories and
+// The real Tarvex binary, headless unless told otherwise, on temporary ports, directories and
 // settings. Its activity lines come out on standard error.
 class RelayProcess {
  public:
@@ -18,6 +20,12 @@ class RelayProcess {
     quint16 extPort = 0;   // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    QString platform = QStringLiteral("offscreen");  // Qt platform plugin
+    QString display;                                 // X display for "xcb"
+    int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors
+    QStringList arguments;
+    // Set after the above (an empty value removes the variable).
+    std::map<QString, QString> environment;
   };
 
   explicit RelayProcess(Options options);
@@ -47,5 +55,7 @@ class RelayProcess {
   QByteArray m_stderr;
 };
 
+// A loopback port free at the moment of asking.
+quint16 AnyFreePort();
 // True when a TCP connection to the loopback port succeeds.
 bool PortAcceptsConnections(quint16 port);

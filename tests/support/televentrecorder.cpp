@@ -1,6 +1,6 @@
 #include "televentrecorder.h"
 
-#include "telephony/telbaseopenapi.h"
+#include "core/telephony/telbaseopenapi.h"
 
 void RecordTelEvents(CTelBaseOpenApi& control, QList<TelEvent>& events) {
   const auto record = [&events](const QString& name) {

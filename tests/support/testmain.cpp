@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-#include <QApplication>
+#include <QCoreApplication>
 
-// Every suite runs with a QApplication so that sockets, timers and widgets work alike.
+// The suites of the core run without any GUI: sockets and timers need only
+// the core application.
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM",
-          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-  QApplication app(argc, argv);
+  QCoreApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,154 +1,33 @@
 #include "support/testwindow.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QSettings>
-#include <QTcpServer>
-#include <cerrno>
-
-#include "support/idletelcontrol.h"
-#include "support/qtwait.h"
-
-namespace {
-
-const QString kOrganization = QStringLiteral("MERVO");
-const QString kApplication = QStringLiteral("TarvexTest");
-
-}  // namespace
-
-MessageAnswer ScriptedPresenter::Show(QWidget*, const QString& caption, const QByteArray& text,
-                                      MessageButtons buttons, MessageIcon icon) {
-  shown.push_back({caption, text, buttons, icon});
-  if (!answers.empty()) {
-    const MessageAnswer answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-}
-
-quint16 FreeTcpPort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::AnyIPv4, 0);
-  return probe.serverPort();
-}
-
-TelControlFactory IdleTelControlFactory() {
-  return [](int controlId) { return std::make_unique<IdleTelControl>(controlId); };
-}
-
-TestEnvironment::TestEnvironment()
-    : logDirectory(directory.filePath(QStringLiteral("CIDLog"))),
-      extPort(FreeTcpPort()),
-      ldkPort(FreeTcpPort()) {
-  while (ldkPort == extPort) ldkPort = FreeTcpPort();
-}
-
-SettingsStore& TestEnvironment::Settings() {
-  if (!m_settings) {
-    // Global to the process, so set again in case another environment moved it.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       directory.filePath(QStringLiteral("settings")));
-    m_settings = std::make_unique<SettingsStore>(kOrganization, kApplication);
-  }
-  return *m_settings;
-}
-
-MainWindowContext TestEnvironment::Context(TelControlFactory factory) {
+MainWindowContext WindowContext(TestEnvironment& environment) {
   MainWindowContext context;
-  context.applicationName = kApplication;
-  context.settings = &Settings();
-  context.presenter = &presenter;
-  context.database = database;
-  context.telControlFactory = factory ? std::move(factory) : IdleTelControlFactory();
-  context.logDirectory = logDirectory;
-  context.extPort = extPort;
-  context.ldkPort = ldkPort;
-  context.clock = clock;
+  context.applicationName = TestEnvironment::ApplicationName();
+  context.settings = &environment.Settings();
+  context.presenter = &environment.presenter;
   return context;
 }
 
 std::unique_ptr<CTarvexCentrixDlg> StartWindow(TestEnvironment& environment,
-                                               TelControlFactory factory) {
-  auto window = std::make_unique<CTarvexCentrixDlg>(environment.Context(std::move(factory)));
-  window->CreateTelephonyControls();
+                                               TelControlFactory factory,
+                                               std::function<int(CDlgSetPort&)> runSetPortDialog) {
+  auto* core = new CentrixCore(environment.Context(std::move(factory)));
+  MainWindowContext context = WindowContext(environment);
+  context.runSetPortDialog = std::move(runSetPortDialog);
+  auto window = std::make_unique<CTarvexCentrixDlg>(*core, std::move(context));
+  core->setParent(window.get());
+  if (!core->CreateTelephonyControls()) return nullptr;
   window->OnInitDialog();
   return window;
 }
 
-TestClient::TestClient(quint16 port, int receiveBufferBytes)
-    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-  if (m_fd < 0) return;
-  if (receiveBufferBytes > 0) {
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof(receiveBufferBytes));
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-}
-
-TestClient::~TestClient() { Close(); }
-
-bool TestClient::Send(const QByteArray& bytes) {
-  qsizetype sent = 0;
-  while (IsConnected() && sent < bytes.size()) {
-    const ssize_t n = ::send(m_fd, bytes.constData() + sent, size_t(bytes.size() - sent),
-                             MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += n;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    } else {
-      return false;
-    }
-  }
-  return sent == bytes.size();
-}
-
-void TestClient::ShutdownWrite() {
-  if (m_fd >= 0) ::shutdown(m_fd, SHUT_WR);
-}
-
-void TestClient::Close() {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
-}
-
-void TestClient::ReadAvailable() {
-  char buffer[65536];
-  while (m_fd >= 0 && !m_peerClosed) {
-    const ssize_t n = ::recv(m_fd, buffer, sizeof(buffer), MSG_DONTWAIT);
-    if (n > 0) {
-      m_received.append(buffer, n);
-    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      m_peerClosed = true;
-    } else {
-      return;
-    }
-  }
-}
-
-const QByteArray& TestClient::Received() {
-  ReadAvailable();
-  return m_received;
-}
-
-bool TestClient::WaitForBytes(qsizetype count, int timeoutMs) {
-  return WaitUntil([&] { return Received().size() >= count || m_peerClosed; }, timeoutMs) &&
-         m_received.size() >= count;
-}
-
-bool TestClient::WaitForPeerClose(int timeoutMs) {
-  return WaitUntil(
-      [&] {
-        ReadAvailable();
-        return m_peerClosed;
-      },
-      timeoutMs);
+std::unique_ptr<CTarvexCentrixDlg> WindowEnvironment::StartWindow(TelControlFactory factory) {
+  // Through a lambda, so that a test may script the dialog after the start.
+  return ::StartWindow(*this, std::move(factory), [this](CDlgSetPort& dialog) {
+    if (runSetPortDialog) return runSetPortDialog(dialog);
+    ADD_FAILURE() << "the settings dialog was opened without a script";
+    return 0;
+  });
 }

@@ -1,104 +1,29 @@
 #pragma once
 
-#include <QByteArray>
-#include <QDateTime>
-#include <QString>
-#include <QTemporaryDir>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <vector>
 
-#include "app/messagepresenter.h"
-#include "app/settingsstore.h"
+#include "support/handlercore.h"
+#include "ui/dlgsetport.h"
 #include "ui/tarvexdlg.h"
 
-// Records every message box and answers from a script; once the script is
-// spent a question is answered No and a notice Ok.
-class ScriptedPresenter : public MessagePresenter {
+// What a window under test takes besides its core: the environment's name,
+// store and presenter.
+MainWindowContext WindowContext(TestEnvironment& environment);
+
+// A window over a core of its own, both started as the program starts them
+// (controls created, OnInitDialog run). The core is the window's child and
+// ends with it, as the program ends both.
+std::unique_ptr<CTarvexCentrixDlg> StartWindow(
+    TestEnvironment& environment, TelControlFactory factory = {},
+    std::function<int(CDlgSetPort&)> runSetPortDialog = {});
+
+// A core environment with a script for the communication-settings dialog.
+class WindowEnvironment : public handlertest::CoreEnvironment {
  public:
-  struct Shown {
-    QString caption;
-    QByteArray text;  // CP949, as the program passed it
-    MessageButtons buttons;
-    MessageIcon icon;
-  };
+  // A window that has run its start-up steps with controls from factory.
+  std::unique_ptr<CTarvexCentrixDlg> StartWindow(TelControlFactory factory);
 
-  MessageAnswer Show(QWidget* parent, const QString& caption, const QByteArray& text,
-                     MessageButtons buttons, MessageIcon icon) override;
-
-  std::deque<MessageAnswer> answers;
-  std::vector<Shown> shown;
-};
-
-// A TCP port that was free on every local IPv4 address at the time of the call.
-quint16 FreeTcpPort();
-
-// Controls that never sign in and raise no event; every request is taken.
-TelControlFactory IdleTelControlFactory();
-
-// What a window under test runs on, all in a temporary directory: a settings
-// store of its own (QSettings' user scope is redirected there), a log
-// directory, two free ports, a scripted presenter, the clock; no database.
-class TestEnvironment {
- public:
-  TestEnvironment();
-
-  // The store as a program run sees it; after RestartSettings() the next call
-  // opens the stored values anew.
-  SettingsStore& Settings();
-  void RestartSettings() { m_settings.reset(); }
-  // Idle controls when factory is empty.
-  MainWindowContext Context(TelControlFactory factory = {});
-
-  QTemporaryDir directory;
-  QString logDirectory;
-  quint16 extPort;
-  quint16 ldkPort;
-  ScriptedPresenter presenter;
-  CallDatabase* database = nullptr;
-  std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
-
- private:
-  std::unique_ptr<SettingsStore> m_settings;
-};
-
-// A window that has created its telephony controls and run its start-up
-// steps (settings read, lists laid out, sockets listening, log file open).
-std::unique_ptr<CTarvexCentrixDlg> StartWindow(TestEnvironment& environment,
-                                               TelControlFactory factory = {});
-
-// A plain POSIX client of the relay on 127.0.0.1. Connecting completes
-// without the relay's event loop (the system accepts into the backlog);
-// everything else pumps the Qt event loop while it waits, so that the window
-// in the same thread keeps serving.
-class TestClient {
- public:
-  // receiveBufferBytes > 0 shrinks the system's receive buffer before connecting.
-  explicit TestClient(quint16 port, int receiveBufferBytes = 0);
-  ~TestClient();
-  TestClient(const TestClient&) = delete;
-  TestClient& operator=(const TestClient&) = delete;
-
-  bool IsConnected() const { return m_fd >= 0 && m_connected; }
-  // Writes all of bytes, pumping the event loop whenever the system's buffer is full.
-  bool Send(const QByteArray& bytes);
-  void ShutdownWrite();
-  void Close();
-
-  // Everything read so far; reading happens in the Wait functions and here.
-  const QByteArray& Received();
-  // Pumps until at least count bytes have arrived in all.
-  bool WaitForBytes(qsizetype count, int timeoutMs = 10000);
-  // Pumps until the relay has closed the connection.
-  bool WaitForPeerClose(int timeoutMs = 10000);
-  bool PeerClosed() const { return m_peerClosed; }
-
- private:
-  void ReadAvailable();
-
-  int m_fd = -1;
-  bool m_connected = false;
-  bool m_peerClosed = false;
-  QByteArray m_received;
+  // Opening the dialog without a script fails the test.
+  std::function<int(CDlgSetPort&)> runSetPortDialog;
 };

@@ -1,4 +1,4 @@
-#include "ui/activitylistmodel.h"
+#include "core/log/activitylistmodel.h"
 
 #include <gtest/gtest.h>
 
@@ -44,26 +44,47 @@ TEST(ActivityListModel, AppendPlacesLinesBySortOrder) {
   }
 }
 
-TEST(ActivityListModel, TrimCutsToTheTop501OnlyWhenOver1000) {
+TEST(ActivityListModel, EveryLinePastTheThousandCutsToTheTop501) {
   struct Case {
     int lines;
+    bool sorted;  // appended where the sorting puts it, else inserted at the top
     int remaining;
+    int removals;
   };
-  for (const Case c : {Case{0, 0}, Case{1000, 1000}, Case{1001, 501}, Case{2500, 501}}) {
+  const Case cases[] = {{0, false, 0, 0},       {1000, false, 1000, 0}, {1001, false, 501, 1},
+                        {2500, false, 1000, 3}, {1001, true, 501, 1},   {2002, true, 502, 3}};
+  for (const Case c : cases) {
+    SCOPED_TRACE(testing::Message() << c.lines << (c.sorted ? " sorted" : " top"));
     ActivityListModel model;
-    for (int i = 0; i < c.lines; ++i) model.InsertActivityLine(QByteArray::number(c.lines - 1 - i));
     int removals = 0;
     QObject::connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved,
                      [&](const QModelIndex&, int first, int last) {
                        ++removals;
                        EXPECT_EQ(first, 501);
-                       EXPECT_EQ(last, c.lines - 1);
+                       EXPECT_EQ(last, 1000);
                      });
-    model.TrimActivityList();
-    ASSERT_EQ(model.Count(), c.remaining) << c.lines;
-    EXPECT_EQ(removals, c.lines > 1000 ? 1 : 0);
+    // Either way the lines that stay are 0, 1, 2 ... from the top: the top
+    // insertions come in falling order, the sorted ones in rising order.
+    for (int i = 0; i < c.lines; ++i) {
+      if (c.sorted) {
+        model.AppendActivityLine(QByteArray::number(i).rightJustified(5, '0'));
+      } else {
+        model.InsertActivityLine(QByteArray::number(c.lines - 1 - i).rightJustified(5, '0'));
+      }
+      ASSERT_LE(model.Count(), 1000);
+    }
+    model.TrimActivityList();  // the answer event's trim finds nothing more to cut
+    ASSERT_EQ(model.Count(), c.remaining);
+    EXPECT_EQ(removals, c.removals);
     for (int row = 0; row < model.Count(); ++row) {
-      ASSERT_EQ(model.Line(row), QByteArray::number(row)) << c.lines;
+      if (c.sorted) {
+        // Sorted lines past row 501 were cut as they came: what stays is sorted.
+        if (row > 0) {
+          ASSERT_LT(model.Line(row - 1), model.Line(row));
+        }
+      } else {
+        ASSERT_EQ(model.Line(row), QByteArray::number(row).rightJustified(5, '0'));
+      }
     }
   }
 }
@@ -91,10 +112,13 @@ TEST(ActivityListModel, ShowsLinesConvertedFromCp949) {
   EXPECT_FALSE(model.data(model.index(1), Qt::DisplayRole).isValid());
 
   // The stored line keeps its bytes; only what shows loses its control bytes.
-  model.InsertActivityLine("\x06\x06" "301 : 0101 ->  301\n");
+  model.InsertActivityLine(
+      "\x06\x06"
+      "301 : 0101 ->  301\n");
   EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(),
             QStringLiteral("301 : 0101 ->  301"));
-  EXPECT_EQ(model.Line(0), QByteArray("\x06\x06" "301 : 0101 ->  301\n"));
+  EXPECT_EQ(model.Line(0), QByteArray("\x06\x06"
+                                      "301 : 0101 ->  301\n"));
 }
 
 }  // namespace

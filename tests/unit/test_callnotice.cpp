@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "relay/callnotice.h"
+#include "core/relay/callnotice.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "relay/clientprotocol.h"
+#include "core/relay/clientprotocol.h"
 
 namespace {
 

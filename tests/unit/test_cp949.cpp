@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "telephony/cp949.h"
+#include "core/text/cp949.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/dailylogfile.h"
+#include "core/log/dailylogfile.h"
 
 #include <gtest/gtest.h>
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "telephony/cp949.h"
-#include "telephony/eventtext.h"
+#include "core/text/cp949.h"
+#include "core/text/eventtext.h"
 
 namespace {
 
@@ -42,6 +42,14 @@ TEST(EventText, GetEventFieldCutsTheValueAfterKeyAndGap) {
       {"negative gap", "AB:C|", "B", -2, '|', "AB:C"},
       // The count is taken before the start is clipped to 0.
       {"start clipped to 0", "A:1|xyz", "A", -3, '|', "A:1|x"},
+      // A value ends at its NUL; the terminator is still looked for past it.
+      {"value ends at its NUL", QByteArrayLiteral("CALLERID:0101\0\x31\x32|"), "CALLERID", 1, '|',
+       "0101"},
+      {"value that starts with NUL",
+       QByteArrayLiteral("CALLERID:\0"
+                         "01012345678|"),
+       "CALLERID", 1, '|', ""},
+      {"NUL before the key", QByteArrayLiteral("\0ISDIAL:1|"), "ISDIAL", 1, '|', "1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

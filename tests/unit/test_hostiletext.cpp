@@ -3,11 +3,11 @@
 #include <limits>
 #include <random>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
-#include "telephony/cp949.h"
-#include "telephony/eventtext.h"
-#include "telephony/storedaddress.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/telephony/storedaddress.h"
+#include "core/text/cp949.h"
+#include "core/text/eventtext.h"
 
 // Texts from the telephony server and from clients are not trusted: whatever
 // they hold, the parsers stay inside the bytes they were given and keep their invariants.

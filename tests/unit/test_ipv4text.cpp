@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "relay/ipv4text.h"
+#include "core/relay/ipv4text.h"
 
 namespace {
 

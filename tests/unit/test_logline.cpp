@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/logline.h"
+#include "core/log/logline.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/reportlistmodel.h"
+#include "core/telephony/reportlistmodel.h"
 
 #include <gtest/gtest.h>
 

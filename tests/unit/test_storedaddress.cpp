@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "telephony/storedaddress.h"
+#include "core/telephony/storedaddress.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "core/telephony/telprotocol.h"
 #include "support/qtprint.h"
-#include "telephony/telprotocol.h"
 
 namespace {
 

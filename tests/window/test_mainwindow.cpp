@@ -2,14 +2,21 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
 
+#include "core/text/cp949.h"
+#include "support/faketelcontrol.h"
 #include "support/testwindow.h"
-#include "telephony/cp949.h"
+#include "ui/aboutdlg.h"
 #include "ui/dialogunits.h"
+#include "ui/dlgsetport.h"
 
 namespace {
 
@@ -25,7 +32,8 @@ QStringList ComboItems(QComboBox* combo) {
   return items;
 }
 
-QStringList Headers(const ReportListModel& model) {
+template <typename Model>
+QStringList Headers(const Model& model) {
   QStringList headers;
   for (const auto& column : model.Columns()) {
     headers << FromCp949(column.header) + ":" + QString::number(column.width);
@@ -58,8 +66,11 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
   };
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  const DialogUnits units(window->font());
-  EXPECT_EQ(window->size(), units.ToPixels(0, 0, 382, 427).size());
+  // Grown evenly where the font needs it; the window ends below the last
+  // visible row, above the hidden telephony controls.
+  const DialogUnits units(window->font(), window->LayoutScale());
+  EXPECT_GE(window->LayoutScale(), 1.0);
+  EXPECT_EQ(window->size(), units.ToPixels(0, 0, 382, 349).size());
   for (const ExpectedControl& control : expected) {
     SCOPED_TRACE(control.id);
     QWidget* widget = window->GetDlgItem(control.id);
@@ -78,27 +89,89 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
   QStringList expectedLabels = {"로그설정", "서버타입", "전송타입", "최근정보", "회사코드"};
   expectedLabels.sort();
   EXPECT_EQ(labels, expectedLabels);
-  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(window->m_strHostAddress));
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(window->Core().HostAddress()));
 
   // The 60 hidden telephony controls, one per slot, ids 1028 to 1087.
   for (int slot = 0; slot < kTelControlCount; ++slot) {
-    ASSERT_NE(window->m_telControls[size_t(slot)], nullptr);
-    EXPECT_EQ(window->m_telControls[size_t(slot)]->ControlId(), 1028 + slot);
+    ASSERT_NE(window->Core().TelControl(slot), nullptr);
+    EXPECT_EQ(window->Core().TelControl(slot)->ControlId(), 1028 + slot);
   }
+}
+
+// With whatever face stands in for the dialog font, every text is whole:
+// labels and radio buttons at their preferred width, every item of a
+// drop-down list, a push button's caption inside its frame.
+TEST(MainWindow, NoDialogCutsOffAText) {
+  TestEnvironment environment;
+  auto window = StartWindow(environment);
+  CAboutDlg about(window->m_hIcon, window.get());
+  CDlgSetPort account(window.get());
+  int checked = 0;
+  for (QWidget* dialog : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&about),
+                          static_cast<QWidget*>(&account)}) {
+    for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      SCOPED_TRACE(dialog->objectName().toStdString() + " " + Text(control).toStdString());
+      if (auto* button = qobject_cast<QPushButton*>(control)) {
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()),
+                  button->contentsRect().width() - 8);
+      } else if (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control) ||
+                 qobject_cast<QComboBox*>(control)) {
+        EXPECT_LE(control->sizeHint().width(), control->width());
+      } else {
+        continue;
+      }
+      EXPECT_TRUE(dialog->rect().contains(control->geometry()));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 13 + 3 + 5);
 }
 
 TEST(MainWindow, ListsHaveTheirColumnsAndDropDownListsTheirItems) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  EXPECT_EQ(Headers(window->m_listClients), QStringList({"내선:70", "IP:90", "ID:60", "전화:100"}));
-  EXPECT_EQ(Headers(window->m_listAccounts), QStringList({"NO:30", "ID:90", "PWD:90", "내선번호:60",
-                                                          "수신시간:100", "작업내용:150"}));
+  EXPECT_EQ(Headers(window->Core().Relay().Clients()),
+            QStringList({"내선:70", "IP:90", "ID:60", "전화:100"}));
+  EXPECT_EQ(
+      Headers(window->Core().Accounts()),
+      QStringList({"NO:30", "ID:90", "PWD:90", "내선번호:60", "수신시간:100", "작업내용:150"}));
   EXPECT_EQ(ComboItems(window->m_comboServerType),
             QStringList({"Centrix", "DCS", "IMS", "IMS_DCS"}));
   EXPECT_EQ(ComboItems(window->m_comboSendType),
             QStringList({"벨울릴때", "전화받을때", "항상(DB기록)"}));
-  ASSERT_EQ(window->m_listAccounts.GetItemCount(), 60);
-  EXPECT_EQ(window->m_listAccounts.GetItemText(59, 0), "60");
+  ASSERT_EQ(window->Core().Accounts().GetItemCount(), 60);
+  EXPECT_EQ(window->Core().Accounts().GetItemText(59, 0), "60");
+}
+
+// The window shows the core's lists and follows its news: the latest ring
+// in the box below the lists, the host address as caption.
+TEST(MainWindow, ShowsTheCoresListsAndFollowsItsSignals) {
+  WindowEnvironment environment;
+  FakeTelControls controls;
+  auto window = environment.StartWindow(controls.Factory());
+  ASSERT_TRUE(window);
+  CentrixCore& core = window->Core();
+  auto* clients = static_cast<QTableView*>(window->GetDlgItem(IDC_LIST_CLIENTS));
+  auto* accounts = static_cast<QTableView*>(window->GetDlgItem(IDC_LIST_ACCOUNTS));
+  auto* activity = static_cast<QListView*>(window->GetDlgItem(IDC_LIST_LOG));
+  EXPECT_EQ(clients->model(), &core.Relay().Clients());
+  EXPECT_EQ(accounts->model(), &core.Accounts());
+  EXPECT_EQ(activity->model(), &core.Activity());
+  for (int column = 0; column < 4; ++column) {
+    EXPECT_EQ(
+        clients->columnWidth(column),
+        std::lround(ClientListModel::Columns()[size_t(column)].width * window->LayoutScale()));
+  }
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(core.HostAddress()));
+
+  controls[0].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:ok 301,"));
+  const QString dialled = QStringLiteral("ISDIAL:1|CALLERID:0212345678|INEXTEN:07012345678|");
+  controls[0].RaiseRing(dialled);
+  EXPECT_TRUE(window->m_editRecent->toPlainText().isEmpty());
+  controls[0].RaiseRing(QStringLiteral("ISDIAL:0|CALLERID:0212345678|INEXTEN:07012345678|"));
+  const QByteArray summary = "09:08:07 Ring: 0212345678 => 07012345678[301]";
+  EXPECT_EQ(window->m_editRecent->toPlainText(), FromCp949(summary));
+  EXPECT_EQ(activity->model()->index(0, 0).data().toString(), FromCp949(summary));
 }
 
 TEST(MainWindow, MenusHoldTheirCommandsInOrder) {
@@ -136,6 +209,11 @@ TEST(MainWindow, ExitQuestionGuardsEveryWayOut) {
        }},
       {"close box", [](CTarvexCentrixDlg& window) { window.close(); }},
       {"menu exit", [](CTarvexCentrixDlg& window) { window.OnCommand(ID_EXIT); }},
+      {"menu exit, window hidden",
+       [](CTarvexCentrixDlg& window) {
+         window.hide();
+         window.OnCommand(ID_EXIT);
+       }},
   };
   for (const auto& [name, leave] : paths) {
     for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
@@ -150,11 +228,11 @@ TEST(MainWindow, ExitQuestionGuardsEveryWayOut) {
       ASSERT_EQ(environment.presenter.shown.size(), 1u);
       const auto& question = environment.presenter.shown.front();
       EXPECT_EQ(FromCp949(question.text), QStringLiteral("프로그램을 종료 하시겠습니까"));
-      EXPECT_EQ(question.caption, environment.Context().applicationName);
+      EXPECT_EQ(question.caption, TestEnvironment::ApplicationName());
       EXPECT_EQ(question.buttons, MessageButtons::YesNo);
       EXPECT_EQ(question.icon, MessageIcon::Question);
       EXPECT_EQ(finished, answer == MessageAnswer::Yes ? 1 : 0);
-      EXPECT_TRUE(window->m_serverSocket2.isListening());
+      EXPECT_TRUE(window->Core().Relay().Server(kLdkClient).isListening());
     }
   }
 }
@@ -198,6 +276,31 @@ TEST(MainWindow, MinimisingHidesAndTheOpenCommandShowsAgain) {
   EXPECT_EQ(window->size(), size);
 }
 
+// The run's own loop: hiding the window, by minimising or by the hide timer,
+// leaves it running; only the end of the run ends it.
+TEST(MainWindow, RunOutlastsHidingTheWindow) {
+  TestEnvironment environment;
+  CentrixCore core(environment.Context());
+  CTarvexCentrixDlg window(core, WindowContext(environment));
+  std::vector<bool> visibleAfterEachStep;
+  const std::vector<std::function<void()>> steps = {
+      [&] { window.setWindowState(Qt::WindowMinimized); },
+      [&] { window.OnCommand(ID_OPEN_SERVER); },
+      [&] { window.OnTimer(IDT_HIDE_WINDOW); },
+      [&] { window.OnTrayNotify(QSystemTrayIcon::DoubleClick); },
+      [&] { window.EndWithoutAsking(); },
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    QTimer::singleShot(int(20 * (i + 1)), &window, [&, i] {
+      steps[i]();
+      visibleAfterEachStep.push_back(window.isVisible());
+    });
+  }
+  window.DoModal();
+  EXPECT_EQ(visibleAfterEachStep, std::vector<bool>({false, true, false, true, false}));
+  EXPECT_TRUE(environment.presenter.shown.empty());
+}
+
 TEST(MainWindow, IconClicksShowTheMenuOrTheWindow) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
@@ -217,8 +320,8 @@ TEST(MainWindow, IconClicksShowTheMenuOrTheWindow) {
 TEST(MainWindow, StartsHeadlessWithLogFileAndTimersButNoIcon) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
-  EXPECT_FALSE(window->m_trayIcon.IsShown());
-  EXPECT_TRUE(window->m_logFile.IsOpen());
+  EXPECT_FALSE(window->TrayIcon().IsShown());
+  EXPECT_TRUE(window->Core().LogFile().IsOpen());
   EXPECT_TRUE(window->IsTimerActive(IDT_STARTUP));
   EXPECT_TRUE(window->IsTimerActive(IDT_LOG_ROLLOVER));
   EXPECT_FALSE(window->IsTimerActive(IDT_HIDE_WINDOW));
@@ -231,7 +334,8 @@ TEST(Settings, EmptyStoreGivesTheDefaults) {
   EXPECT_EQ(window->m_comboServerType->currentIndex(), 0);
   EXPECT_EQ(window->m_comboSendType->currentIndex(), 0);
   EXPECT_EQ(static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->text(), "0");
-  for (const AccountSlot& slot : window->m_accounts) {
+  for (int n = 0; n < kTelControlCount; ++n) {
+    const AccountSlot& slot = window->Core().Account(n);
     EXPECT_TRUE(slot.m_strUID.isEmpty() && slot.m_strPWD.isEmpty() && slot.m_strServerIP.isEmpty());
   }
 }
@@ -253,10 +357,10 @@ TEST(Settings, ChangesMadeInTheWindowAreTheNextRunsStartValues) {
   }
   environment.RestartSettings();
   auto window = StartWindow(environment);
-  EXPECT_EQ(window->m_nLogType, 2);
-  EXPECT_EQ(window->m_nServerType, 1);
-  EXPECT_EQ(window->m_nSendType, 2);
-  EXPECT_EQ(window->m_nCenterId, 77);
+  EXPECT_EQ(window->Core().LogType(), 2);
+  EXPECT_EQ(window->Core().ServerType(), 1);
+  EXPECT_EQ(window->Core().SendType(), 2);
+  EXPECT_EQ(window->Core().CenterId(), 77);
   EXPECT_TRUE(static_cast<QAbstractButton*>(window->GetDlgItem(IDC_RADIO_LOG2))->isChecked());
   EXPECT_EQ(window->m_comboSendType->currentIndex(), 2);
   EXPECT_EQ(static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->text(), "77");
@@ -268,7 +372,7 @@ TEST(Settings, ACentreCodeThatIsNoIntegerKeepsTheOldValue) {
   auto window = StartWindow(environment);
   static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->setText("abc");
   window->OnSetCenterId();
-  EXPECT_EQ(window->m_nCenterId, 5);
+  EXPECT_EQ(window->Core().CenterId(), 5);
   EXPECT_EQ(environment.Settings().GetProfileInt("CENTERID", 0), 5);
   ASSERT_EQ(environment.presenter.shown.size(), 1u);
   EXPECT_EQ(environment.presenter.shown[0].text, QByteArray("Enter an integer."));
@@ -281,11 +385,11 @@ TEST(Settings, StoredTypesOutsideTheItemsShowNoSelectionUntilTheNextExchange) {
   auto window = StartWindow(environment);
   EXPECT_EQ(window->m_comboServerType->currentIndex(), -1);
   EXPECT_EQ(window->m_comboSendType->currentIndex(), -1);
-  EXPECT_EQ(window->m_nServerType, 7);
-  EXPECT_EQ(window->m_nSendType, -3);
+  EXPECT_EQ(window->Core().ServerType(), 7);
+  EXPECT_EQ(window->Core().SendType(), -3);
   window->OnSetCenterId();
-  EXPECT_EQ(window->m_nServerType, -1);
-  EXPECT_EQ(window->m_nSendType, -1);
+  EXPECT_EQ(window->Core().ServerType(), -1);
+  EXPECT_EQ(window->Core().SendType(), -1);
 }
 
 TEST(Settings, NamesMatchWithoutRegardToCase) {

@@ -5,9 +5,9 @@
 #include <QTcpSocket>
 #include <cstdio>
 
-#include "relay/callnotice.h"
-#include "relay/clientprotocol.h"
-#include "telephony/cp949.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientprotocol.h"
+#include "core/text/cp949.h"
 
 namespace {
 

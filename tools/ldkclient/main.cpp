@@ -5,7 +5,7 @@
 #include <QTcpSocket>
 #include <cstdio>
 
-#include "telephony/cp949.h"
+#include "core/text/cp949.h"
 
 namespace {
 

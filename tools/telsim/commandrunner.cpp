@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include "telephony/telprotocol.h"
+#include "core/telephony/telprotocol.h"
 #include "tools/telsim/servertexts.h"
 #include "tools/telsim/telephonyserver.h"
 

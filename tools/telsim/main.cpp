@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "telephony/telprotocol.h"
+#include "core/telephony/telprotocol.h"
 #include "tools/telsim/commandrunner.h"
 #include "tools/telsim/loadgenerator.h"
 #include "tools/telsim/telephonyserver.h"

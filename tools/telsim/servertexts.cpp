@@ -14,6 +14,10 @@ QString LoginPasswordErrorText(const QString& accountId) {
   return QStringLiteral("RESULT:LOGIN|STATUS:-2|MSG:PASSWORD MISMATCH|USERID:%1|").arg(accountId);
 }
 
+QString LoginOutageText(const QString& accountId, const QString& reason) {
+  return QStringLiteral("RESULT:LOGIN|STATUS:0|MSG:%1|USERID:%2|").arg(reason, accountId);
+}
+
 QString RingText(const QString& callId, const QString& caller, const QString& inExten,
                  bool isDial) {
   return QStringLiteral("EVENT:RING|UNIQUEID:%1|ISDIAL:%2|CALLERID:%3|INEXTEN:%4|")

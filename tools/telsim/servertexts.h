@@ -9,6 +9,8 @@
 QString LoginAcceptedText(const QString& accountId, int status, const QString& number);
 QString LoginNotFoundText(const QString& accountId);
 QString LoginPasswordErrorText(const QString& accountId);
+// The server has lost its calls for now; the reason must hold no ",".
+QString LoginOutageText(const QString& accountId, const QString& reason);
 
 QString RingText(const QString& callId, const QString& caller, const QString& inExten, bool isDial);
 // The channel reads "SIP/<peer>-<suffix>"; a peer that ends in the account's

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "telephony/eventtext.h"
+#include "core/text/eventtext.h"
 #include "tools/telsim/servertexts.h"
 
 TelephonyServer::TelephonyServer(QObject* parent)
@@ -61,6 +61,29 @@ QStringList TelephonyServer::SignedInAccounts() const {
 }
 
 int TelephonyServer::ConnectionCount() const { return static_cast<int>(m_links.size()); }
+
+void TelephonyServer::SetOutage(const QString& reason) {
+  if (reason == m_outageReason) {
+    return;
+  }
+  m_outageReason = reason;
+  // A handler of the signals below may close connections: walk a copy.
+  const QList<QTcpSocket*> sockets = m_links.keys();
+  for (QTcpSocket* socket : sockets) {
+    const auto link = m_links.find(socket);
+    if (link == m_links.end() || !link->accepted) {
+      continue;
+    }
+    const QString accountId = link->accountId;
+    const bool wasSignedIn = std::exchange(link->signedIn, reason.isEmpty());
+    SendLoginResult(socket, LoginReply(accountId, m_accounts.value(accountId).password));
+    if (!wasSignedIn && reason.isEmpty()) {
+      emit AccountSignedIn(accountId);
+    } else if (wasSignedIn && !reason.isEmpty()) {
+      emit AccountSignedOut(accountId);
+    }
+  }
+}
 
 int TelephonyServer::SendRing(const QString& accountId, const QString& caller,
                               const QString& inExten, bool isDial) {
@@ -161,6 +184,8 @@ void TelephonyServer::HandleLine(QTcpSocket* socket, const QByteArray& line) {
     SignIn(socket, QString::fromUtf8(command), QString::fromUtf8(fields->at(1)),
            QString::fromUtf8(fields->at(2)));
   } else if (command == kTelLogout) {
+    const auto link = m_links.constFind(socket);
+    if (link != m_links.cend() && link->signedIn) emit SignOutRequested(link->accountId);
     SignOut(socket);
   }
 }
@@ -172,14 +197,13 @@ void TelephonyServer::SignIn(QTcpSocket* socket, const QString& kind, const QStr
     return;
   }
   const QString reply = LoginReply(accountId, password);
-  const bool accepted = LoginSucceeded(reply.toUtf8());
   Link& link = m_links[socket];
   link.accountId = accountId;
-  link.signedIn = accepted;
-  socket->write(
-      EncodeTelLine({kTelEvent.toByteArray(), kTelLoginResult.toByteArray(), reply.toUtf8()}));
+  link.accepted = LoginSucceeded(AcceptedReply(accountId, password).toUtf8());
+  link.signedIn = LoginSucceeded(reply.toUtf8());
+  SendLoginResult(socket, reply);
   emit SignInHandled(kind, accountId, password, reply);
-  if (accepted) {
+  if (link.signedIn) {
     emit AccountSignedIn(accountId);
   }
 }
@@ -190,6 +214,7 @@ void TelephonyServer::SignOut(QTcpSocket* socket) {
     return;
   }
   const bool wasSignedIn = std::exchange(link->signedIn, false);
+  link->accepted = false;
   const QString accountId = std::exchange(link->accountId, QString());
   if (wasSignedIn) {
     emit AccountSignedOut(accountId);
@@ -197,6 +222,14 @@ void TelephonyServer::SignOut(QTcpSocket* socket) {
 }
 
 QString TelephonyServer::LoginReply(const QString& accountId, const QString& password) const {
+  const QString reply = AcceptedReply(accountId, password);
+  if (InOutage() && LoginSucceeded(reply.toUtf8())) {
+    return LoginOutageText(accountId, m_outageReason);
+  }
+  return reply;
+}
+
+QString TelephonyServer::AcceptedReply(const QString& accountId, const QString& password) const {
   const auto account = m_accounts.constFind(accountId);
   if (account == m_accounts.cend()) {
     return LoginNotFoundText(accountId);
@@ -213,11 +246,17 @@ QString TelephonyServer::LoginReply(const QString& accountId, const QString& pas
 QList<QTcpSocket*> TelephonyServer::LinksOf(const QString& accountId) const {
   QList<QTcpSocket*> sockets;
   for (auto link = m_links.cbegin(); link != m_links.cend(); ++link) {
-    if (!link->accountId.isEmpty() && link->accountId == accountId) {
+    if (!link->accountId.isEmpty() && link->accountId == accountId &&
+        (link->signedIn || !m_bEventsOnlyToSignedIn)) {
       sockets.append(link.key());
     }
   }
   return sockets;
+}
+
+void TelephonyServer::SendLoginResult(QTcpSocket* socket, const QString& reply) {
+  socket->write(
+      EncodeTelLine({kTelEvent.toByteArray(), kTelLoginResult.toByteArray(), reply.toUtf8()}));
 }
 
 int TelephonyServer::SendToAccount(const QString& accountId, const QByteArray& bytes) {

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTcpServer>
 
-#include "telephony/telprotocol.h"
+#include "core/telephony/telprotocol.h"
 #include "tools/telsim/telaccount.h"
 
 class QTcpSocket;
@@ -49,6 +49,16 @@ class TelephonyServer : public QObject {
   // Any event name and text; a null text goes as a line without text field.
   int SendRaw(const QString& accountId, const QString& eventName, const QString& text);
 
+  // While a reason is set the server is cut off from its calls: every
+  // connection whose sign-in the account table accepted is told so in a
+  // LoginResult with STATUS 0 and the reason, and so is every such sign-in
+  // meanwhile. Clearing the reason (empty) sends them their accepted answer again.
+  void SetOutage(const QString& reason);
+  bool InOutage() const { return !m_outageReason.isEmpty(); }
+  // Off by default (a test may feed a control whose sign-in failed); a server
+  // in front of real calls turns it on so that only signed-in connections hear them.
+  void SetEventsOnlyToSignedIn(bool only) { m_bEventsOnlyToSignedIn = only; }
+
   // Hooks for robustness tests: bytes as they are, outside the protocol, and
   // a close after such bytes (half a line, say).
   int SendBytes(const QString& accountId, const QByteArray& bytes);
@@ -61,6 +71,8 @@ class TelephonyServer : public QObject {
   // A connection signed in with STATUS 1 or more, or left that state.
   void AccountSignedIn(const QString& accountId);
   void AccountSignedOut(const QString& accountId);
+  // A sign-out request, as against a connection that just went away.
+  void SignOutRequested(const QString& accountId);
   void ConnectionCountChanged(int count);
   void EventSent(const QString& accountId, const QString& eventName, const QString& text,
                  int connections);
@@ -71,6 +83,8 @@ class TelephonyServer : public QObject {
     // Named by the latest sign-in; empty before one and after a sign-out.
     QString accountId;
     bool signedIn = false;
+    // The account table accepted the latest sign-in; during an outage it is not signed in.
+    bool accepted = false;
   };
 
   void OnNewConnection();
@@ -80,8 +94,11 @@ class TelephonyServer : public QObject {
   void SignIn(QTcpSocket* socket, const QString& kind, const QString& accountId,
               const QString& password);
   void SignOut(QTcpSocket* socket);
+  // The answer a sign-in gets now, and the one it gets outside an outage.
   QString LoginReply(const QString& accountId, const QString& password) const;
+  QString AcceptedReply(const QString& accountId, const QString& password) const;
   QList<QTcpSocket*> LinksOf(const QString& accountId) const;
+  void SendLoginResult(QTcpSocket* socket, const QString& reply);
   int SendToAccount(const QString& accountId, const QByteArray& bytes);
   // The call an account is in, started by a ring and ended by a call end.
   QString CallIdOf(const QString& accountId, bool newCall);
@@ -93,4 +110,6 @@ class TelephonyServer : public QObject {
   qint64 m_nStartSecs;
   quint64 m_nCallSerial = 0;
   quint32 m_nChannelSerial = 0;
+  QString m_outageReason;
+  bool m_bEventsOnlyToSignedIn = false;
 };

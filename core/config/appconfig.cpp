@@ -1,0 +1,41 @@
+#include "core/config/appconfig.h"
+
+#include <QtGlobal>
+
+#include "core/db/calldatabase.h"
+#include "core/telephony/networktelcontrol.h"
+
+namespace {
+
+#ifdef Q_OS_WIN
+const char kLogDirectory[] = "C:\\CIDLog";
+#else
+const char kLogDirectory[] = "/var/log/CIDLog";
+#endif
+
+quint16 PortFromEnvironment(const char* name, quint16 def) {
+  bool ok = false;
+  const int port = qEnvironmentVariableIntValue(name, &ok);
+  return ok && port > 0 && port <= 65535 ? quint16(port) : def;
+}
+
+}  // namespace
+
+AppConfig AppConfig::FromEnvironment(const QString& applicationName) {
+  AppConfig config;
+  config.applicationName = applicationName;
+  config.odbcConnection = qEnvironmentVariableIsSet("TARVEX_ODBC")
+                              ? qgetenv("TARVEX_ODBC").toStdString()
+                              : DefaultConnectionString();
+  config.logDirectory = qEnvironmentVariableIsSet("TARVEX_LOG_DIR")
+                            ? qEnvironmentVariable("TARVEX_LOG_DIR")
+                            : QString::fromLatin1(kLogDirectory);
+  config.extPort = PortFromEnvironment("TARVEX_EXT_PORT", config.extPort);
+  config.ldkPort = PortFromEnvironment("TARVEX_LDK_PORT", config.ldkPort);
+  config.telPort = PortFromEnvironment("TARVEX_TEL_PORT", config.telPort);
+  if (qEnvironmentVariableIsSet("TARVEX_INSTANCE")) {
+    config.instanceName = qEnvironmentVariable("TARVEX_INSTANCE");
+  }
+  config.telControlFactory = NetworkTelControlFactory(config.telPort);
+  return config;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "core/telephony/telbaseopenapi.h"
+#include "core/telephony/telprotocol.h"
+
+class MessagePresenter;
+
+// What differs between production and a test run; production takes the
+// fixed values, overridable through TARVEX_* environment variables.
+struct AppConfig {
+  QString applicationName;  // executable base name: caption and settings path
+  QString settingsOrganization = QStringLiteral("MERVO");
+  QString instanceName = QStringLiteral("Global\\DALK");
+  std::string odbcConnection;
+  QString logDirectory;
+  quint16 extPort = 8688;
+  quint16 ldkPort = 5100;
+  quint16 telPort = kDefaultTelephonyPort;
+  TelControlFactory telControlFactory;
+  MessagePresenter* presenter = nullptr;
+  std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+
+  // Fixed values with the environment's overrides; the stand-in control factory.
+  static AppConfig FromEnvironment(const QString& applicationName);
+};

@@ -1,0 +1,54 @@
+#include "core/config/settingsstore.h"
+
+#include <limits>
+
+#include "core/text/cp949.h"
+
+namespace {
+const char kSection[] = "SETTING";
+}
+
+SettingsStore::SettingsStore(const QString& organization, const QString& application)
+    : m_settings(QSettings::NativeFormat, QSettings::UserScope, organization, application) {
+  m_settings.beginGroup(kSection);
+}
+
+// The key as it stands in the store, whatever its letter case, or the
+// upper-case form when it is not there yet.
+QString SettingsStore::StoredKey(const QString& name) {
+  const QStringList keys = m_settings.childKeys();
+  for (const QString& key : keys) {
+    if (key.compare(name, Qt::CaseInsensitive) == 0) return key;
+  }
+  return name.toUpper();
+}
+
+qint32 SettingsStore::GetProfileInt(const QString& name, qint32 def) {
+  const QVariant value = m_settings.value(StoredKey(name));
+  if (!value.isValid()) return def;
+  bool ok = false;
+  const qlonglong number = value.toLongLong(&ok);
+  if (!ok || number < std::numeric_limits<qint32>::min() ||
+      number > std::numeric_limits<qint32>::max()) {
+    return def;
+  }
+  return qint32(number);
+}
+
+QByteArray SettingsStore::GetProfileString(const QString& name, const QByteArray& def) {
+  const QVariant value = m_settings.value(StoredKey(name));
+  return value.isValid() ? ToCp949(value.toString()) : def;
+}
+
+void SettingsStore::WriteProfileInt(const QString& name, qint32 value) { Write(name, value); }
+
+void SettingsStore::WriteProfileString(const QString& name, const QByteArray& value) {
+  Write(name, FromCp949(value));
+}
+
+void SettingsStore::Write(const QString& name, const QVariant& value) {
+  const QString stored = StoredKey(name);
+  if (stored != name.toUpper()) m_settings.remove(stored);
+  m_settings.setValue(name.toUpper(), value);
+  m_settings.sync();
+}

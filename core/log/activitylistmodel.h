@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QByteArray>
+#include <QList>
+#include <functional>
+
+// The activity list: CP949 lines, shown converted; a sorted list box that
+// also takes insertions at the top. A line that takes it past 1000 lines cuts
+// it back to its top 501.
+class ActivityListModel : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  using Mirror = std::function<void(const QByteArray& line)>;
+
+  explicit ActivityListModel(QObject* parent = nullptr);
+
+  // Every line that enters the list is also handed to the mirror (headless journal).
+  void SetMirror(Mirror mirror) { m_mirror = std::move(mirror); }
+
+  void InsertActivityLine(const QByteArray& line);  // at the top
+  void AppendActivityLine(const QByteArray& line);  // where the sorting puts it
+  void TrimActivityList();                          // over 1000 lines: back to 501
+
+  int Count() const { return static_cast<int>(m_lines.size()); }
+  const QByteArray& Line(int index) const { return m_lines.at(index); }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+ private:
+  void InsertAt(int row, const QByteArray& line);
+
+  QList<QByteArray> m_lines;
+  Mirror m_mirror;
+};

@@ -1,0 +1,45 @@
+// A call notice to the clients: the record to every matching extension
+// client, two text lines to every LDK505 client.
+#include "core/config/settingtypes.h"
+#include "core/relay/clientprotocol.h"
+#include "core/relay/clientrelay.h"
+#include "core/text/cp949.h"
+
+#include <vector>
+
+void ClientRelay::BroadcastCallNotice(const CallNotice& notice) {
+  if (notice.accountExt == 0) return;
+  const QByteArray extension = QByteArray::number(notice.accountExt);
+
+  const QByteArray record = EncodeCallNotice(notice);
+  const QByteArray column = NoticeColumnText(notice);
+  const bool everyRow = notice.state == kCallStateRinging && m_nSendType == kSendAlways;
+  const std::vector<ClientRow>& rows = m_registry.Rows();
+  std::vector<int> served;
+  for (int row = 0; row < int(rows.size()); ++row) {
+    if (!everyRow && Cp949Find(rows[size_t(row)].text, extension) < 0) continue;
+    MEMBER* owner = m_registry.Owner(rows[size_t(row)]);
+    if (!owner || owner->pSocket->IsDropped()) continue;
+    owner->pSocket->Send(record);
+    served.push_back(row);
+  }
+  // One change for all served rows: with many clients, a view update per
+  // row cost more than the sends.
+  m_registry.SetNoticeText(served, column);
+
+  const ClientTable& ldkClients = m_registry.Table(kLdkClient);
+  if (!ldkClients.empty()) {
+    const QByteArray ringLine = LdkRingLine(notice);
+    const QByteArray noticeLine = LdkNoticeLine(notice);
+    for (const auto& [id, member] : ldkClients) {
+      if (member->pSocket->IsDropped()) continue;
+      member->pSocket->Send(ringLine);
+      emit SortedActivityLine(ringLine);
+      member->pSocket->Send(noticeLine);
+      emit SortedActivityLine(noticeLine);
+    }
+  }
+  // Out now, not when the event loop's pass ends: in a burst of telephony
+  // events the first notice must not wait for the last.
+  m_sendBatch.FlushAll();
+}

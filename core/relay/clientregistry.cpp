@@ -1,0 +1,129 @@
+#include "core/relay/clientregistry.h"
+
+#include <QHash>
+#include <algorithm>
+
+ClientRegistry::ClientRegistry() : m_model(*this) {}
+
+MEMBER& ClientRegistry::Add(std::unique_ptr<CClientSocket, DeleteClientSocketLater> socket,
+                            QByteArray ip) {
+  auto member = std::make_unique<MEMBER>();
+  member->id = socket->Id();
+  member->szIP = std::move(ip);
+  ClientTable& table = Table(socket->Kind());
+  member->pSocket = std::move(socket);
+  MEMBER& record = *member;
+  table[record.id] = std::move(member);
+  return record;
+}
+
+MEMBER* ClientRegistry::Find(const CClientSocket* client) {
+  ClientTable& table = Table(client->Kind());
+  const auto it = table.find(client->Id());
+  return it != table.end() && it->second->pSocket.get() == client ? it->second.get() : nullptr;
+}
+
+void ClientRegistry::Erase(const CClientSocket* client) {
+  if (Find(client)) Table(client->Kind()).erase(client->Id());
+}
+
+const MEMBER* ClientRegistry::Owner(const ClientRow& row) const {
+  const auto it = m_clients.find(row.owner);
+  return it == m_clients.end() ? nullptr : it->second.get();
+}
+
+MEMBER* ClientRegistry::Owner(const ClientRow& row) {
+  const auto it = m_clients.find(row.owner);
+  return it == m_clients.end() ? nullptr : it->second.get();
+}
+
+int ClientRegistry::RowOfText(const QByteArray& text) const {
+  for (size_t row = 0; row < m_rows.size(); ++row) {
+    if (m_rows[row].text == text) return int(row);
+  }
+  return -1;
+}
+
+// One row per text, owned by the client that sent it last.
+Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
+  const int row = RowOfText(text);
+  const bool ownsRow = row >= 0 && m_rows[size_t(row)].owner == member.id;
+  if (!ownsRow && member.rowCount >= kMaxRowsPerClient) return Registration::OverLimit;
+  member.szExtension = text;
+  member.registeredAt = ++m_lastRegistration;
+  if (ownsRow) return Registration::Filed;
+
+  if (row < 0) {
+    const int added = int(m_rows.size());
+    m_model.beginInsertRows(QModelIndex(), added, added);
+    m_rows.push_back({text, member.id, {}});
+    m_model.endInsertRows();
+  } else {
+    ClientRow& taken = m_rows[size_t(row)];
+    if (MEMBER* previous = Owner(taken)) --previous->rowCount;
+    taken.owner = member.id;
+    m_model.CellsChanged(row, row, 1, 2);
+  }
+  ++member.rowCount;
+  return Registration::Filed;
+}
+
+void ClientRegistry::ReleaseRows(const MEMBER& member) {
+  if (member.rowCount == 0) return;
+  // For each text of member's rows, the client that registered it last.
+  QHash<QByteArray, MEMBER*> heirs;
+  for (const ClientRow& row : m_rows) {
+    if (row.owner == member.id) heirs.insert(row.text, nullptr);
+  }
+  for (auto& [id, other] : m_clients) {
+    if (id == member.id || other->pSocket->IsDropped()) continue;
+    const auto heir = heirs.find(other->szExtension);
+    if (heir == heirs.end()) continue;
+    if (!heir.value() || heir.value()->registeredAt < other->registeredAt)
+      heir.value() = other.get();
+  }
+
+  int firstHandedBack = int(m_rows.size());
+  int lastHandedBack = -1;
+  int firstRemoved = int(m_rows.size());
+  int lastRemoved = -1;
+  int removed = 0;
+  for (int row = 0; row < int(m_rows.size()); ++row) {
+    ClientRow& cells = m_rows[size_t(row)];
+    if (cells.owner != member.id) continue;
+    if (MEMBER* heir = heirs.value(cells.text)) {
+      cells.owner = heir->id;
+      ++heir->rowCount;
+      firstHandedBack = std::min(firstHandedBack, row);
+      lastHandedBack = row;
+    } else {
+      cells.owner = 0;
+      firstRemoved = std::min(firstRemoved, row);
+      lastRemoved = row;
+      ++removed;
+    }
+  }
+  if (lastHandedBack >= 0) m_model.CellsChanged(firstHandedBack, lastHandedBack, 1, 2);
+  if (removed == 0) return;
+
+  // One run of rows is announced as such; scattered rows as one reset, not
+  // row by row, which with many rows cost more than everything else.
+  if (lastRemoved - firstRemoved + 1 == removed) {
+    m_model.beginRemoveRows(QModelIndex(), firstRemoved, lastRemoved);
+    m_rows.erase(m_rows.begin() + firstRemoved, m_rows.begin() + lastRemoved + 1);
+    m_model.endRemoveRows();
+  } else {
+    m_model.beginResetModel();
+    m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(),
+                                [](const ClientRow& row) { return row.owner == 0; }),
+                 m_rows.end());
+    m_model.endResetModel();
+  }
+}
+
+void ClientRegistry::SetNoticeText(const std::vector<int>& rows, const QByteArray& text) {
+  if (rows.empty()) return;
+  for (const int row : rows) m_rows[size_t(row)].notice = text;
+  m_model.CellsChanged(*std::min_element(rows.begin(), rows.end()),
+                       *std::max_element(rows.begin(), rows.end()), 3, 3);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QTcpServer>
+
+#include "core/relay/acceptpause.h"
+#include "core/relay/callnotice.h"
+#include "core/relay/clientregistry.h"
+#include "core/relay/clientsendbatch.h"
+
+// The client relay: both listening sockets, the registry of the clients
+// they accepted with the rows those registered, and the batch that sends
+// go out through. Activity it reports goes out as signals.
+class ClientRelay : public QObject {
+  Q_OBJECT
+ public:
+  ClientRelay(quint16 extPort, quint16 ldkPort, QObject* parent = nullptr);
+  ~ClientRelay() override;
+
+  void SetLogType(qint32 logType) { m_nLogType = logType; }
+  void SetSendType(qint32 sendType) { m_nSendType = sendType; }
+
+  // listening.cpp
+  void StartListening();
+  const QByteArray& HostAddress() const { return m_strHostAddress; }
+  const QTcpServer& Server(int kind) const {
+    return kind == kLdkClient ? m_serverSocket2 : m_serverSocket;
+  }
+
+  // clientaccept.cpp
+  void OnSocketAccept();
+  void OnSocketAccept2();
+  // clientreceive.cpp
+  void OnSocketReceive(CClientSocket* client, int kind);
+  // clientclose.cpp
+  void OnSocketClose(CClientSocket* client, int kind);
+  void CloseAllClients();
+  // slowclientdrop.cpp: a client over the bound of unsent data gets an
+  // activity line and is then removed as on close.
+  void OnSocketOverflow(CClientSocket* client, int kind);
+  // broadcast.cpp
+  void BroadcastCallNotice(const CallNotice& notice);
+
+  ClientRegistry& Registry() { return m_registry; }
+  const ClientRegistry& Registry() const { return m_registry; }
+  // The clients list the window shows.
+  const ClientListModel& Clients() const { return m_registry.Model(); }
+  ClientListModel& Clients() { return m_registry.Model(); }
+
+ signals:
+  // A line for the top of the activity list (CP949).
+  void ActivityLine(const QByteArray& cp949);
+  // A line for the activity list where its sorting puts it (CP949).
+  void SortedActivityLine(const QByteArray& cp949);
+  void HostAddressKnown(const QByteArray& address);
+
+ private:
+  quint16 m_nExtPort;
+  quint16 m_nLdkPort;
+  qint32 m_nLogType = 0;
+  qint32 m_nSendType = 0;
+  QTcpServer m_serverSocket;
+  QTcpServer m_serverSocket2;
+  AcceptPause m_acceptPause{{&m_serverSocket, &m_serverSocket2},
+                            [this](const QByteArray& line) { emit ActivityLine(line); }};
+  QByteArray m_strHostAddress;
+  ClientSendBatch m_sendBatch;  // before the registry, whose sockets send through it
+  ClientRegistry m_registry;
+};

@@ -1,0 +1,20 @@
+#include "core/relay/clientsendbatch.h"
+
+#include "core/relay/clientsocket.h"
+
+void ClientSendBatch::Add(CClientSocket* socket) {
+  m_waiting.emplace_back(socket);
+  if (m_bFlushQueued) return;
+  m_bFlushQueued = true;
+  QMetaObject::invokeMethod(this, &ClientSendBatch::FlushAll, Qt::QueuedConnection);
+}
+
+void ClientSendBatch::FlushAll() {
+  m_bFlushQueued = false;
+  // Taken first, so that nothing a flush sets off can change the list under it.
+  const std::vector<QPointer<CClientSocket>> waiting = std::move(m_waiting);
+  m_waiting.clear();
+  for (const QPointer<CClientSocket>& socket : waiting) {
+    if (socket) socket->Flush();
+  }
+}

@@ -1,0 +1,109 @@
+#include "core/relay/clientsocket.h"
+
+#include "core/relay/ipv4text.h"
+
+#include <sys/socket.h>
+
+CClientSocket::CClientSocket(QTcpSocket* socket, quint64 id, int kind, ClientSendBatch& batch,
+                             QObject* parent)
+    : QObject(parent),
+      m_socket(socket),
+      m_hSocket(socket->socketDescriptor()),
+      m_nId(id),
+      m_nKind(kind),
+      m_batch(batch) {
+  m_socket->setParent(this);
+  m_socket->setReadBufferSize(kMaxReadAheadBytes);
+  // A notification already waiting in the event loop will read this data too.
+  connect(m_socket, &QTcpSocket::readyRead, this, [this] {
+    if (!m_bNotifyQueued) NotifyReceive();
+  });
+  // Qt has no half-open sockets: the end of the peer's data ends the client.
+  connect(m_socket, &QTcpSocket::readChannelFinished, this, &CClientSocket::OnPeerClosed);
+  connect(m_socket, &QTcpSocket::disconnected, this, &CClientSocket::OnPeerClosed);
+}
+
+CClientSocket::~CClientSocket() { Close(); }
+
+QByteArray CClientSocket::PeerAddress() const { return DottedIpv4(m_socket->peerAddress()); }
+
+QByteArray CClientSocket::Receive(qint64 maxBytes) { return m_socket->read(maxBytes); }
+
+void CClientSocket::Send(const QByteArray& bytes) {
+  if (m_bDropped || m_bClosed || m_socket->state() != QAbstractSocket::ConnectedState) return;
+  if (m_unsent.isEmpty()) m_batch.Add(this);
+  m_unsent += bytes;
+  if (m_unsent.size() + m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  // Judge by what the system would not take, not by how long ago the event
+  // loop last wrote.
+  Flush();
+  m_socket->flush();
+  if (m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  m_bDropped = true;
+  QMetaObject::invokeMethod(
+      this, [this] { emit Overflowed(this, m_nKind); }, Qt::QueuedConnection);
+}
+
+// Straight to the system while Qt holds nothing back for the client: a
+// socket write through Qt costs a write notifier round trip through the
+// event loop, and with a thousand clients those round trips were most of
+// the time a notice took.
+void CClientSocket::Flush() {
+  if (m_unsent.isEmpty()) return;
+  // Qt closes the descriptor as soon as the connection ends, and the system
+  // may hand its number to the next client: what was left is for no one.
+  if (m_socket->state() != QAbstractSocket::ConnectedState) {
+    m_unsent.truncate(0);
+    return;
+  }
+  qsizetype sent = 0;
+  if (m_socket->bytesToWrite() == 0) {
+    const ssize_t taken = ::send(m_socket->socketDescriptor(), m_unsent.constData(),
+                                 m_unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // A refused send leaves all to Qt, which waits or reports the error.
+    if (taken > 0) sent = taken;
+  }
+  if (sent < m_unsent.size()) m_socket->write(m_unsent.constData() + sent, m_unsent.size() - sent);
+  m_unsent.truncate(0);
+}
+
+void CClientSocket::Close() {
+  if (m_bClosed) return;
+  Flush();
+  m_bClosed = true;
+  m_socket->disconnect(this);
+  m_socket->flush();
+  m_socket->abort();
+}
+
+// One Received per call; leftover data gets another call from the event loop,
+// as the platform would notify again after a partial read.
+void CClientSocket::NotifyReceive() {
+  if (m_bClosed) return;
+  if (m_socket->bytesAvailable() > 0) {
+    emit Received(this, m_nKind);
+    if (m_socket->bytesAvailable() > 0) {
+      QueueNotifyReceive();
+      return;
+    }
+  }
+  if (m_bPeerClosed) emit Closed(this, m_nKind);
+}
+
+void CClientSocket::QueueNotifyReceive() {
+  if (m_bNotifyQueued) return;
+  m_bNotifyQueued = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_bNotifyQueued = false;
+        NotifyReceive();
+      },
+      Qt::QueuedConnection);
+}
+
+// The close is reported after the data before it, and never from inside a send.
+void CClientSocket::OnPeerClosed() {
+  m_bPeerClosed = true;
+  QueueNotifyReceive();
+}

@@ -1,0 +1,56 @@
+# The relay core's files, for the product's core library and the fuzz
+# configuration's instrumented copy of it. Qt Core, Qt Network and ODBC only.
+set(TARVEX_CORE_SOURCES
+  core/centrixcore.cpp core/centrixcore.h
+  core/config/appconfig.cpp core/config/appconfig.h
+  core/config/descriptorlimit.cpp core/config/descriptorlimit.h
+  core/config/instancelock.cpp core/config/instancelock.h
+  core/config/messagepresenter.cpp core/config/messagepresenter.h
+  core/config/settingsstore.cpp core/config/settingsstore.h
+  core/config/settingtypes.h
+  core/config/terminationsignals.cpp core/config/terminationsignals.h
+  core/db/calldatabase.cpp core/db/calldatabase.h
+  core/db/callinwrite.cpp
+  core/db/callrecord.cpp core/db/callrecord.h
+  core/db/callrecordrejectfile.cpp core/db/callrecordrejectfile.h
+  core/db/callrecordspool.cpp core/db/callrecordspool.h
+  core/db/callrecordwriter.cpp core/db/callrecordwriter.h
+  core/db/calltext.cpp
+  core/db/connectionstring.cpp
+  core/db/crc32.cpp core/db/crc32.h
+  core/db/recordingconnection.cpp core/db/recordingconnection.h
+  core/db/spoolframe.cpp core/db/spoolframe.h
+  core/db/writeoutcome.cpp core/db/writeoutcome.h
+  core/log/activity.cpp
+  core/log/activitylistmodel.cpp core/log/activitylistmodel.h
+  core/log/dailylogfile.cpp core/log/dailylogfile.h
+  core/log/logline.cpp core/log/logline.h
+  core/relay/acceptpause.cpp core/relay/acceptpause.h
+  core/relay/broadcast.cpp
+  core/relay/callnotice.cpp core/relay/callnotice.h
+  core/relay/clientaccept.cpp
+  core/relay/clientclose.cpp
+  core/relay/clientlistmodel.cpp core/relay/clientlistmodel.h
+  core/relay/clientprotocol.cpp core/relay/clientprotocol.h
+  core/relay/clientreceive.cpp
+  core/relay/clientregistry.cpp core/relay/clientregistry.h
+  core/relay/clientrelay.cpp core/relay/clientrelay.h
+  core/relay/clientsendbatch.cpp core/relay/clientsendbatch.h
+  core/relay/clientsocket.cpp core/relay/clientsocket.h
+  core/relay/ipv4text.cpp core/relay/ipv4text.h
+  core/relay/listening.cpp
+  core/relay/slowclientdrop.cpp
+  core/telephony/accountrow.h
+  core/telephony/accountsignin.cpp
+  core/telephony/accountslot.h
+  core/telephony/callevents.cpp
+  core/telephony/networktelcontrol.cpp core/telephony/networktelcontrol.h
+  core/telephony/reportlistmodel.cpp core/telephony/reportlistmodel.h
+  core/telephony/storedaddress.cpp core/telephony/storedaddress.h
+  core/telephony/tasbaseopenapictrl1.h
+  core/telephony/telbaseopenapi.h
+  core/telephony/telprotocol.cpp core/telephony/telprotocol.h
+  core/text/cp949.cpp core/text/cp949.h
+  core/text/eventtext.cpp core/text/eventtext.h)
+list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
+set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network PkgConfig::ODBC)

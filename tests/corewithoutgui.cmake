@@ -1,0 +1,22 @@
+# Fails when the core suite's executable loads Qt Gui or Qt Widgets, or a
+# file of the core includes one of their headers.
+execute_process(COMMAND ldd ${CORE_BINARY} OUTPUT_VARIABLE libraries RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "ldd ${CORE_BINARY} failed")
+endif()
+if(NOT libraries MATCHES "libQt6Core")
+  message(FATAL_ERROR "ldd shows no Qt at all; the check would prove nothing:\n${libraries}")
+endif()
+if(libraries MATCHES "libQt6(Gui|Widgets|OpenGL)")
+  message(FATAL_ERROR "the core loads a GUI library:\n${libraries}")
+endif()
+
+file(GLOB_RECURSE files ${CORE_SOURCE_DIR}/*.h ${CORE_SOURCE_DIR}/*.cpp)
+set(gui_header "#include[ \t]*<(Qt(Gui|Widgets)/|Q(Widget|Application|GuiApplication|Icon|Font|FontMetrics|Pixmap|Image|Color|Painter|Action|Menu|Dialog|MessageBox|SystemTrayIcon|Cursor|KeyEvent|Screen|Window)>)")
+foreach(file ${files})
+  file(STRINGS ${file} lines REGEX "${gui_header}")
+  if(lines)
+    message(FATAL_ERROR "${file} includes a GUI header: ${lines}")
+  endif()
+endforeach()
+message(STATUS "the core loads and includes no Qt Gui or Widgets")

@@ -1,0 +1,10 @@
+#include <gtest/gtest.h>
+#include <QApplication>
+
+// The window suite runs with a QApplication, offscreen unless told otherwise.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,8 +1,0 @@
-#include "ui/headless.h"
-
-#include <QGuiApplication>
-
-bool IsHeadless() {
-  const QString platform = QGuiApplication::platformName();
-  return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-}
