@@ -12,6 +12,7 @@ set(TARVEX_CORE_SOURCES
   core/db/calldatabase.cpp core/db/calldatabase.h
   core/db/callinwrite.cpp
   core/db/callrecord.cpp core/db/callrecord.h
+  core/db/callrecording.cpp core/db/callrecording.h
   core/db/callrecordrejectfile.cpp core/db/callrecordrejectfile.h
   core/db/callrecordspool.cpp core/db/callrecordspool.h
   core/db/callrecordwriter.cpp core/db/callrecordwriter.h

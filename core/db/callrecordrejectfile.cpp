@@ -6,8 +6,8 @@
 #include <QDateTime>
 #include <QFile>
 
-#include "core/text/cp949.h"
 #include "core/log/logline.h"
+#include "core/text/cp949.h"
 
 namespace {
 

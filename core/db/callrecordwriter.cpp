@@ -3,9 +3,9 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "core/db/calldatabase.h"
 #include "core/db/callrecordrejectfile.h"
 #include "core/db/callrecordspool.h"
-#include "core/db/calldatabase.h"
 
 using SteadyClock = std::chrono::steady_clock;
 
