@@ -10,9 +10,9 @@
 #include "core/db/callrecordrejectfile.h"
 #include "core/db/callrecordspool.h"
 #include "core/db/callrecordwriter.h"
-#include "support/postgrescluster.h"
-#include "support/qtwait.h"
 #include "core/text/cp949.h"
+#include "support/postgrestest.h"
+#include "support/qtwait.h"
 
 // The writer against a real PostgreSQL that stops, freezes and refuses: every
 // record reaches the database once or the reject file, in order, and the
@@ -30,19 +30,11 @@ CallRow RowOf(const CallRecord& record) {
   return {record.centerId, record.caller, record.inboundTail, record.accountExt};
 }
 
-class CallRecordWriterTest : public testing::Test {
+class CallRecordWriterTest : public PostgresTest {
  protected:
-  static void SetUpTestSuite() {
-    s_cluster = std::make_unique<PostgresCluster>();
-    if (!s_cluster->Start()) s_startError = s_cluster->LastError();
-  }
-  static void TearDownTestSuite() { s_cluster.reset(); }
-
   void SetUp() override {
-    ASSERT_TRUE(s_startError.isEmpty()) << s_startError.toStdString();
-    ASSERT_TRUE(s_cluster->Thaw());
-    ASSERT_TRUE(s_cluster->Start()) << s_cluster->LastError().toStdString();
-    ASSERT_TRUE(s_cluster->ClearCalls()) << s_cluster->LastError().toStdString();
+    PostgresTest::SetUp();
+    if (HasFatalFailure()) return;
     OpenSpool();
     m_rejects = std::make_shared<CallRecordRejectFile>(m_dir.filePath("rejected.txt"));
   }
@@ -83,14 +75,6 @@ class CallRecordWriterTest : public testing::Test {
   bool WaitUntilWritten() {
     return WaitUntil([this] { return m_spool->Waiting() == 0; }, kLandWaitMs);
   }
-  static QList<CallRow> Rows() {
-    const std::optional<QList<CallRow>> rows = s_cluster->Calls();
-    EXPECT_TRUE(rows) << s_cluster->LastError().toStdString();
-    return rows.value_or(QList<CallRow>{});
-  }
-
-  static std::unique_ptr<PostgresCluster> s_cluster;
-  static QString s_startError;
   QTemporaryDir m_dir;
   std::shared_ptr<CallRecordSpool> m_spool;
   std::shared_ptr<CallRecordRejectFile> m_rejects;
@@ -101,9 +85,6 @@ class CallRecordWriterTest : public testing::Test {
   QList<QByteArray> m_rejected;
   QList<CallRow> m_sent;
 };
-
-std::unique_ptr<PostgresCluster> CallRecordWriterTest::s_cluster;
-QString CallRecordWriterTest::s_startError;
 
 TEST_F(CallRecordWriterTest, RecordsLeftByTheLastRunAreWrittenFirstThenTheNewOnes) {
   for (int n = 0; n < 5; ++n) Append(Record(n));
