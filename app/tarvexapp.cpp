@@ -12,10 +12,18 @@
 #include "core/config/systemdnotifier.h"
 #include "core/config/terminationsignals.h"
 #include "core/db/calldatabase.h"
+#include "core/db/callrecording.h"
 #include "core/log/journalstream.h"
 #include "core/log/logline.h"
 #include "core/text/cp949.h"
 #include "ui/tarvexdlg.h"
+
+namespace {
+
+// What the writer may still write at the end; the rest waits for the next start.
+constexpr std::chrono::milliseconds kRecordingDrainBudget(3000);
+
+}  // namespace
 
 CTarvexCentrixApp::CTarvexCentrixApp(AppConfig config, RunMode mode)
     : m_config(std::move(config)), m_mode(mode) {}
@@ -61,8 +69,15 @@ bool CTarvexCentrixApp::InitInstance() {
     m_exitCode = ExitCode::SettingsUnreadable;
     return false;
   }
+  // Without a usable spool the calls are recorded on the event loop as before.
+  auto recording =
+      std::make_unique<CallRecording>(m_config.stateDirectory, m_config.odbcConnection);
+  QString spoolProblem;
+  if (!recording->Open(&spoolProblem)) recording.reset();
+
   CoreContext context;
   context.settings = settings.get();
+  context.recording = recording.get();
   context.database = m_database.get();
   context.telControlFactory = m_config.telControlFactory;
   context.logDirectory = m_config.logDirectory;
@@ -73,11 +88,20 @@ bool CTarvexCentrixApp::InitInstance() {
     CentrixCore core(std::move(context));
     m_database->SetDiagnosticSink(
         [&core](const QByteArray& line) { core.InsertActivityLine(line); });
+    if (recording) {
+      recording->Start();
+    } else {
+      const QByteArray line =
+          ToCp949(QStringLiteral("DB 기록 대기열을 열 수 없습니다: ") + spoolProblem);
+      std::fprintf(stderr, "%s\n", JournalLine(line).constData());
+      core.InsertActivityLine(line);
+    }
     if (m_mode == RunMode::Headless) {
       RunHeadless(core);
     } else {
       RunWindow(core, *settings);
     }
+    if (recording) recording->Finish(kRecordingDrainBudget);
   }
   m_database->SetDiagnosticSink({});
   return false;

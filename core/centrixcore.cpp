@@ -1,6 +1,7 @@
 #include "core/centrixcore.h"
 
 #include "core/config/settingsstore.h"
+#include "core/db/callrecording.h"
 #include "core/text/cp949.h"
 
 namespace {
@@ -32,6 +33,12 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_relay, &ClientRelay::ActivityLine, this, &CentrixCore::InsertActivityLine);
   connect(&m_relay, &ClientRelay::SortedActivityLine, this, &CentrixCore::AppendActivityLine);
   connect(&m_relay, &ClientRelay::HostAddressKnown, this, &CentrixCore::HostAddressKnown);
+  if (m_context.recording) {
+    connect(m_context.recording, &CallRecording::ActivityLine, this,
+            &CentrixCore::InsertActivityLine);
+    connect(m_context.recording, &CallRecording::RecordsWaitingChanged, this,
+            &CentrixCore::RecordsWaitingChanged);
+  }
 }
 
 CentrixCore::~CentrixCore() { Shutdown(); }

@@ -18,13 +18,17 @@
 #include "core/telephony/telbaseopenapi.h"
 
 class CallDatabase;
+class CallRecording;
 class SettingsStore;
 
 // What the relay core takes from its creator, so that tests can run it on
 // temporary ports, directories and stores.
 struct CoreContext {
   SettingsStore* settings = nullptr;
-  CallDatabase* database = nullptr;  // none: calls are not recorded
+  // Where calls are recorded: the spool and its writer, or else straight
+  // into the database on the event loop; neither: calls are not recorded.
+  CallRecording* recording = nullptr;
+  CallDatabase* database = nullptr;
   TelControlFactory telControlFactory;
   QString logDirectory;
   quint16 extPort = 8688;
@@ -71,6 +75,8 @@ class CentrixCore : public QObject {
   // callinwrite.cpp
   void CallInWrite(const QByteArray& caller, const QByteArray& inboundTail,
                    const QByteArray& accountExt);
+  // Calls waiting in the spool for the database.
+  qint64 RecordsWaiting() const;
 
   // activity.cpp: activity list and log file.
   void InsertActivityLine(const QByteArray& text);
@@ -110,6 +116,8 @@ class CentrixCore : public QObject {
   void RecentCallChanged(const QByteArray& recent);
   // The listening sockets are up and the host's own address is known.
   void HostAddressKnown(const QByteArray& address);
+  // The number of calls waiting to be recorded changed.
+  void RecordsWaitingChanged(qint64 waiting);
 
  private:
   // Sign-in request of slot n for the current server type; FALSE when it could not be sent.

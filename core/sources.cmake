@@ -14,8 +14,17 @@ set(TARVEX_CORE_SOURCES
   core/config/terminationsignals.cpp core/config/terminationsignals.h
   core/db/calldatabase.cpp core/db/calldatabase.h
   core/db/callinwrite.cpp
+  core/db/callrecord.cpp core/db/callrecord.h
+  core/db/callrecording.cpp core/db/callrecording.h
+  core/db/callrecordrejectfile.cpp core/db/callrecordrejectfile.h
+  core/db/callrecordspool.cpp core/db/callrecordspool.h
+  core/db/callrecordwriter.cpp core/db/callrecordwriter.h
   core/db/calltext.cpp
   core/db/connectionstring.cpp
+  core/db/crc32.cpp core/db/crc32.h
+  core/db/recordingconnection.cpp core/db/recordingconnection.h
+  core/db/spoolframe.cpp core/db/spoolframe.h
+  core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/log/activity.cpp
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h
   core/log/dailylogfile.cpp core/log/dailylogfile.h

@@ -6,6 +6,8 @@
 #   pg-cluster.sh stop   [DIR]        stop it; the data and the port stay for the next start
 #   pg-cluster.sh kill   [DIR]        stop it at once, as a crash would (no checkpoint,
 #                                     connections cut); a later start recovers it
+#   pg-cluster.sh freeze [DIR]        stop the server's processes (SIGSTOP) as a hung server would
+#   pg-cluster.sh thaw   [DIR]        let them go on (SIGCONT)
 #   pg-cluster.sh remove [DIR]        stop it and delete DIR
 #   pg-cluster.sh sql    DIR QUERY    run QUERY as the relay's login; fields are separated by
 #                                     0x1F and rows end with 0x1E; texts come back as CP949
@@ -116,6 +118,14 @@ stop_server() {
   fi
 }
 
+# The postmaster and every process it started.
+signal_server() {
+  local pid
+  [ -f "$dir/data/postmaster.pid" ] || return 0
+  pid=$(head -n 1 "$dir/data/postmaster.pid")
+  kill -s "$1" "$pid" $(pgrep -P "$pid") 2>/dev/null || true
+}
+
 case "$command" in
   start)
     if [ -f "$dir/data/PG_VERSION" ]; then
@@ -132,7 +142,14 @@ case "$command" in
   kill)
     stop_server immediate
     ;;
+  freeze)
+    signal_server STOP
+    ;;
+  thaw)
+    signal_server CONT
+    ;;
   remove)
+    signal_server CONT  # a frozen server would never stop
     stop_server
     rm -rf "$dir"
     ;;
@@ -141,6 +158,6 @@ case "$command" in
     psql_as_login -A -t -F $'\x1f' -R $'\x1e' -c "$3"
     ;;
   *)
-    die "usage: $0 start|stop|kill|remove [DIR] | sql DIR QUERY"
+    die "usage: $0 start|stop|kill|freeze|thaw|remove [DIR] | sql DIR QUERY"
     ;;
 esac

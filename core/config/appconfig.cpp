@@ -1,5 +1,6 @@
 #include "core/config/appconfig.h"
 
+#include <QStandardPaths>
 #include <QtGlobal>
 
 #include "core/config/settingsstore.h"
@@ -31,6 +32,11 @@ AppConfig AppConfig::FromEnvironment(const QString& applicationName) {
   config.logDirectory = qEnvironmentVariableIsSet("TARVEX_LOG_DIR")
                             ? qEnvironmentVariable("TARVEX_LOG_DIR")
                             : QString::fromLatin1(kLogDirectory);
+  config.stateDirectory =
+      qEnvironmentVariableIsSet("TARVEX_STATE_DIR")
+          ? qEnvironmentVariable("TARVEX_STATE_DIR")
+          : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                QStringLiteral("/tarvex");
   config.extPort = PortFromEnvironment("TARVEX_EXT_PORT", config.extPort);
   config.ldkPort = PortFromEnvironment("TARVEX_LDK_PORT", config.ldkPort);
   config.telPort = PortFromEnvironment("TARVEX_TEL_PORT", config.telPort);

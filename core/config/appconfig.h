@@ -21,6 +21,7 @@ struct AppConfig {
   QString instanceName = QStringLiteral("Global\\DALK");
   std::string odbcConnection;
   QString logDirectory;
+  QString stateDirectory;  // the call-record spool and reject file
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
   quint16 telPort = kDefaultTelephonyPort;

@@ -13,6 +13,8 @@ constexpr std::size_t kConnectionStringSize = 1024;
 constexpr SQLSMALLINT kCompletedStringSize = 256;
 constexpr SQLSMALLINT kDiagnosticMessageSize = 255;
 constexpr SQLSMALLINT kMaxDiagnosticRecords = 11;
+// A server that takes the connection and never answers must not hold start-up.
+constexpr SQLULEN kLoginTimeoutSeconds = 10;
 
 }  // namespace
 
@@ -35,6 +37,8 @@ bool CallDatabase::ConnectDB() {
     return false;
   }
   if (SQLAllocHandle(SQL_HANDLE_DBC, m_henv, &m_hdbc) != SQL_SUCCESS) return false;
+  SQLSetConnectAttr(m_hdbc, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), SQL_IS_UINTEGER);
 
   const SQLRETURN r = SQLDriverConnect(m_hdbc, nullptr, connection, SQL_NTS, completed,
                                        kCompletedStringSize, &completedLength, SQL_DRIVER_NOPROMPT);

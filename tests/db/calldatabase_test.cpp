@@ -5,7 +5,7 @@
 
 #include "core/db/calldatabase.h"
 #include "core/text/cp949.h"
-#include "support/postgrescluster.h"
+#include "support/postgrestest.h"
 
 namespace {
 
@@ -16,33 +16,7 @@ quint16 ClosedPort() {
   return server.serverPort();
 }
 
-class CallDatabaseTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    s_cluster = std::make_unique<PostgresCluster>();
-    if (!s_cluster->Start()) s_startError = s_cluster->LastError();
-  }
-  static void TearDownTestSuite() { s_cluster.reset(); }
-
-  void SetUp() override {
-    ASSERT_TRUE(s_startError.isEmpty()) << s_startError.toStdString();
-    // A test that stopped the server may have failed before starting it again.
-    ASSERT_TRUE(s_cluster->Start()) << s_cluster->LastError().toStdString();
-    ASSERT_TRUE(s_cluster->ClearCalls()) << s_cluster->LastError().toStdString();
-  }
-
-  static QList<CallRow> Rows() {
-    const std::optional<QList<CallRow>> rows = s_cluster->Calls();
-    EXPECT_TRUE(rows) << s_cluster->LastError().toStdString();
-    return rows.value_or(QList<CallRow>{});
-  }
-
-  static std::unique_ptr<PostgresCluster> s_cluster;
-  static QString s_startError;
-};
-
-std::unique_ptr<PostgresCluster> CallDatabaseTest::s_cluster;
-QString CallDatabaseTest::s_startError;
+using CallDatabaseTest = PostgresTest;
 
 TEST_F(CallDatabaseTest, RecordsOneRowWithTheFourValues) {
   CallDatabase db(s_cluster->ConnectionString());

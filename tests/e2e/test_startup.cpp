@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <map>
+#include <string>
 
 #include "core/relay/clientprotocol.h"
 #include "support/postgrescluster.h"
@@ -112,17 +113,42 @@ TEST_F(StartupTest, LdkClientGetsTheGreetingBeforeItsConnectionLineIsWritten) {
   }
 }
 
+// A database that refuses the connection, and one that takes it and never
+// answers: either ends start-up with the message, the latter once the login
+// time-out has run out.
 TEST_F(StartupTest, UnreachableDatabaseEndsBeforeAnyWindow) {
-  RelayProcess::Options options = Options();
-  options.odbc = "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=1;UID=nobody;PWD=x;DATABASE=none;";
-  RelayProcess relay(options);
-  ASSERT_TRUE(relay.Start());
-  ASSERT_TRUE(relay.WaitFinished(60000));
-  const QString output = relay.StandardError();
-  EXPECT_TRUE(output.contains(QStringLiteral("서버에 접속할수 없습니다."))) << output.toStdString();
-  EXPECT_TRUE(output.contains(QStringLiteral("ConnectDB - SQLSTATE:"))) << output.toStdString();
-  EXPECT_FALSE(QFileInfo::exists(relay.options().logDirectory));
-  EXPECT_FALSE(PortAcceptsConnections(relay.options().ldkPort));
+  // The system completes connections to a listening socket nobody accepts on.
+  const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent, 16), 0);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string silentPort = std::to_string(ntohs(address.sin_port));
+
+  const struct {
+    const char* name;
+    std::string port;
+  } cases[] = {{"refused", "1"}, {"never answers", silentPort}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RelayProcess::Options options = Options();
+    options.odbc = "DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;PORT=" + c.port +
+                   ";UID=nobody;PWD=x;DATABASE=none;";
+    RelayProcess relay(options);
+    ASSERT_TRUE(relay.Start());
+    ASSERT_TRUE(relay.WaitFinished(60000));
+    const QString output = relay.StandardError();
+    EXPECT_TRUE(output.contains(QStringLiteral("서버에 접속할수 없습니다.")))
+        << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("ConnectDB - SQLSTATE:"))) << output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(relay.options().logDirectory));
+    EXPECT_FALSE(PortAcceptsConnections(relay.options().ldkPort));
+  }
+  ::close(silent);
 }
 
 // However it finds itself without a display, the binary runs the core alone:

@@ -36,6 +36,14 @@ bool PostgresCluster::Kill() {
   return RunScript({QStringLiteral("kill"), m_dir.path()}).has_value();
 }
 
+bool PostgresCluster::Freeze() {
+  return RunScript({QStringLiteral("freeze"), m_dir.path()}).has_value();
+}
+
+bool PostgresCluster::Thaw() {
+  return RunScript({QStringLiteral("thaw"), m_dir.path()}).has_value();
+}
+
 std::optional<QList<CallRow>> PostgresCluster::Calls() {
   const std::optional<QByteArray> output =
       RunScript({QStringLiteral("sql"), m_dir.path(),
@@ -58,8 +66,11 @@ std::optional<QList<CallRow>> PostgresCluster::Calls() {
 }
 
 bool PostgresCluster::ClearCalls() {
-  return RunScript({QStringLiteral("sql"), m_dir.path(), QStringLiteral("DELETE FROM calls")})
-      .has_value();
+  return Execute(QStringLiteral("DELETE FROM calls")).has_value();
+}
+
+std::optional<QByteArray> PostgresCluster::Execute(const QString& sql) {
+  return RunScript({QStringLiteral("sql"), m_dir.path(), sql});
 }
 
 std::optional<QByteArray> PostgresCluster::RunScript(const QStringList& arguments) {

@@ -33,6 +33,9 @@ class PostgresCluster {
   bool Stop();
   // Stops the server at once, as a crash would; Start() recovers it.
   bool Kill();
+  // Halts every server process (SIGSTOP), as a hung server; Thaw() lets them go on.
+  bool Freeze();
+  bool Thaw();
 
   // ODBC connection string through "PostgreSQL ANSI" with CP949 as client encoding.
   // Empty before the first successful Start().
@@ -41,6 +44,9 @@ class PostgresCluster {
   // Rows of the calls table in the order they were written; nullopt on failure.
   std::optional<QList<CallRow>> Calls();
   bool ClearCalls();
+  // Runs SQL as the relay's login; what it printed, fields separated by 0x1F
+  // and rows ended by 0x1E. nullopt on failure.
+  std::optional<QByteArray> Execute(const QString& sql);
 
   const QString& LastError() const { return m_lastError; }
 

@@ -30,6 +30,7 @@ bool PortAcceptsConnections(quint16 port) {
 RelayProcess::RelayProcess(Options options) : m_options(std::move(options)) {
   if (m_options.logDirectory.isEmpty()) m_options.logDirectory = m_dir.filePath("CIDLog");
   if (m_options.configHome.isEmpty()) m_options.configHome = m_dir.filePath("config");
+  if (m_options.stateDirectory.isEmpty()) m_options.stateDirectory = m_dir.filePath("state");
   if (m_options.extPort == 0) m_options.extPort = AnyFreePort();
   while (m_options.ldkPort == 0 || m_options.ldkPort == m_options.extPort) {
     m_options.ldkPort = AnyFreePort();
@@ -61,6 +62,7 @@ bool RelayProcess::Start() {
   }
   environment.insert("TARVEX_ODBC", QString::fromStdString(m_options.odbc));
   environment.insert("TARVEX_LOG_DIR", m_options.logDirectory);
+  environment.insert("TARVEX_STATE_DIR", m_options.stateDirectory);
   environment.insert("TARVEX_EXT_PORT", QString::number(m_options.extPort));
   environment.insert("TARVEX_LDK_PORT", QString::number(m_options.ldkPort));
   environment.insert("TARVEX_TEL_PORT", QString::number(m_options.telPort));

@@ -15,9 +15,10 @@ class RelayProcess {
   struct Options {
     std::string odbc;
     QString instance;
-    QString logDirectory;  // default: a fresh temporary directory
-    QString configHome;    // settings; default: a fresh temporary directory
-    quint16 extPort = 0;   // 0: a free port
+    QString logDirectory;    // default: a fresh temporary directory
+    QString configHome;      // settings; default: a fresh temporary directory
+    QString stateDirectory;  // call-record spool; default: a fresh temporary directory
+    quint16 extPort = 0;     // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
     QString platform = QStringLiteral("offscreen");  // Qt platform plugin

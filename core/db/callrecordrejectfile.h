@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <mutex>
+
+#include "core/db/callrecord.h"
+
+// Where a call goes that will not reach the database (the spool is full, or
+// the database refused its values), and spool bytes that no longer read as a
+// record: one UTF-8 line each, appended and synced, for the operator to
+// re-enter or to keep. Both the event loop and the writer append to it.
+class CallRecordRejectFile {
+ public:
+  explicit CallRecordRejectFile(QString path) : m_path(std::move(path)) {}
+
+  // "<call time> 회사코드 <n> DB 기록 실패: <caller> => <line>[<ext>] (<reason>)";
+  // the reason is CP949 like the values.
+  bool AppendRecord(const CallRecord& record, const QByteArray& reason);
+  // "<now> 읽을 수 없는 기록 <n>바이트: <hex>", the first 256 bytes shown.
+  bool AppendUnreadable(const QByteArray& bytes);
+
+  const QString& Path() const { return m_path; }
+
+ private:
+  bool AppendLine(const QByteArray& cp949);
+
+  const QString m_path;
+  std::mutex m_mutex;
+};
