@@ -6,6 +6,7 @@
 namespace {
 
 const char kConfig[] = "config";
+const char kStateDir[] = "state-dir";
 const char kNoWindow[] = "no-window";
 const char kCheck[] = "check";
 const char kHelp[] = "help";
@@ -28,12 +29,14 @@ QString HelpText(const QString& program) {
              "  --version        Show the version and end.\n"
              "  --config FILE    Keep the settings in the INI file FILE (section [SETTING])\n"
              "                   instead of the per-user store.\n"
+             "  --state-dir DIR  Keep the calls waiting for the call database in DIR\n"
+             "                   instead of TARVEX_STATE_DIR or ~/.local/share/tarvex.\n"
              "  --no-window      Run without a window, also where a display is available.\n"
              "  --check          Read the settings, connect to the call database, report\n"
              "                   and end: exit status 0 when both work.\n"
              "\n"
              "Environment: TARVEX_ODBC, TARVEX_LOG_DIR, TARVEX_EXT_PORT, TARVEX_LDK_PORT,\n"
-             "TARVEX_TEL_PORT, TARVEX_INSTANCE (see %1(8)).\n")
+             "TARVEX_TEL_PORT, TARVEX_INSTANCE, TARVEX_STATE_DIR (see %1(8)).\n")
       .arg(program);
 }
 
@@ -46,6 +49,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
   parser.addOption({{QStringLiteral("h"), kHelp}, {}});
   parser.addOption({kVersion, {}});
   parser.addOption({kConfig, {}, QStringLiteral("FILE")});
+  parser.addOption({kStateDir, {}, QStringLiteral("DIR")});
   parser.addOption({kNoWindow, {}});
   parser.addOption({kCheck, {}});
   if (!parser.parse(arguments.isEmpty() ? QStringList{program} : arguments)) {
@@ -65,18 +69,24 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             QStringLiteral("%1 %2\n").arg(program, TarvexVersion())};
   }
 
-  ParsedCommandLine parsed;
-  const QStringList configFiles = parser.values(kConfig);
-  if (configFiles.size() > 1) {
-    return Failure(program, QStringLiteral("--config given more than once."));
-  }
-  if (!configFiles.isEmpty()) {
-    if (configFiles.first().isEmpty()) {
-      return Failure(program, QStringLiteral("--config needs a file name."));
+  // A path given at most once and not empty, made absolute: what the relay
+  // reads and writes must not depend on the directory it was started from.
+  QString error;
+  const auto path = [&](const char* option, const char* what) {
+    const QStringList values = parser.values(option);
+    if (values.size() > 1) {
+      error = QStringLiteral("--%1 given more than once.").arg(option);
+    } else if (!values.isEmpty() && values.first().isEmpty()) {
+      error = QStringLiteral("--%1 needs a %2.").arg(option, what);
     }
-    // Settings must not depend on the directory the relay was started from.
-    parsed.options.configFile = QFileInfo(configFiles.first()).absoluteFilePath();
-  }
+    return values.isEmpty() || !error.isEmpty() ? QString()
+                                                : QFileInfo(values.first()).absoluteFilePath();
+  };
+  ParsedCommandLine parsed;
+  parsed.options.configFile = path(kConfig, "file name");
+  if (!error.isEmpty()) return Failure(program, error);
+  parsed.options.stateDirectory = path(kStateDir, "directory name");
+  if (!error.isEmpty()) return Failure(program, error);
   parsed.options.noWindow = parser.isSet(kNoWindow);
   parsed.options.check = parser.isSet(kCheck);
   return parsed;

@@ -11,6 +11,9 @@ struct CommandLineOptions {
   bool noWindow = false;
   // Read the settings, try the database, report and end.
   bool check = false;
+  // Where the calls waiting for the database are kept; empty for
+  // TARVEX_STATE_DIR or its default. Always an absolute path.
+  QString stateDirectory;
 };
 
 struct ParsedCommandLine {

@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
   }
   AppConfig config = AppConfig::FromEnvironment(ExecutableName(argv[0]));
   config.settingsFile = commandLine.options.configFile;
+  if (!commandLine.options.stateDirectory.isEmpty()) {
+    config.stateDirectory = commandLine.options.stateDirectory;
+  }
   if (commandLine.options.check) {
     const StartupCheck check = RunStartupCheck(*config.OpenSettings(), config.odbcConnection);
     std::fputs(check.report.toUtf8().constData(), stdout);

@@ -22,6 +22,7 @@ ServiceCounts CountService(const CentrixCore& core) {
   const ClientRegistry& registry = core.Relay().Registry();
   counts.clientsConnected =
       int(registry.Table(kExtensionClient).size() + registry.Table(kLdkClient).size());
+  counts.recordsWaiting = core.RecordsWaiting();
   return counts;
 }
 

@@ -1,8 +1,10 @@
 #include "core/config/servicestatus.h"
 
 QString ServiceStatusText(const ServiceCounts& counts) {
-  return QStringLiteral("Accounts signed in: %1 of %2; clients connected: %3")
+  return QStringLiteral(
+             "Accounts signed in: %1 of %2; clients connected: %3; call records waiting: %4")
       .arg(counts.accountsSignedIn)
       .arg(counts.accountsConfigured)
-      .arg(counts.clientsConnected);
+      .arg(counts.clientsConnected)
+      .arg(counts.recordsWaiting);
 }

@@ -70,16 +70,16 @@ TEST_F(ServiceTest, TellsReadyStatusWatchdogAndStopping) {
   EXPECT_TRUE(PortAcceptsConnections(relay->options().extPort));
   EXPECT_TRUE(PortAcceptsConnections(relay->options().ldkPort));
 
-  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 1 of 2; clients connected: 0"))
+  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 1 of 2; clients connected: 0; call records waiting: 0"))
       << socket.Messages().join('\n').toStdString();
   TestClient client(relay->options().extPort);
   ASSERT_TRUE(client.Send("301") && client.WaitForBytes(RegisterAck().size()));
-  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 1 of 2; clients connected: 1"))
+  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 1 of 2; clients connected: 1; call records waiting: 0"))
       << socket.Messages().join('\n').toStdString();
 
   // The status follows an account that loses its link.
   telsim.Close();
-  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 0 of 2; clients connected: 1"))
+  ASSERT_TRUE(socket.WaitFor("STATUS=Accounts signed in: 0 of 2; clients connected: 1; call records waiting: 0"))
       << socket.Messages().join('\n').toStdString();
 
   // Keep-alives keep coming at about half the allowed time, not in a rush.

@@ -21,20 +21,37 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
   const QString absolute = QDir::current().absoluteFilePath(QStringLiteral("tarvex.conf"));
   const Case cases[] = {
       {{}, Outcome::Run, {}, {}},
-      {{"--no-window"}, Outcome::Run, {{}, true, false}, {}},
-      {{"--check"}, Outcome::Run, {{}, false, true}, {}},
+      {{"--no-window"}, Outcome::Run, {{}, true, false, {}}, {}},
+      {{"--check"}, Outcome::Run, {{}, false, true, {}}, {}},
       {{"--config", "/etc/tarvex/tarvex.conf", "--check", "--no-window"},
        Outcome::Run,
-       {"/etc/tarvex/tarvex.conf", true, true},
+       {"/etc/tarvex/tarvex.conf", true, true, {}},
        {}},
-      {{"--config=/etc/tarvex/tarvex.conf"}, Outcome::Run, {"/etc/tarvex/tarvex.conf"}, {}},
-      {{"--config", "tarvex.conf"}, Outcome::Run, {absolute}, {}},
+      {{"--config=/etc/tarvex/tarvex.conf"},
+       Outcome::Run,
+       {"/etc/tarvex/tarvex.conf", false, false, {}},
+       {}},
+      {{"--config", "tarvex.conf"}, Outcome::Run, {absolute, false, false, {}}, {}},
       // The value of --config, however it looks, asks for no run mode.
       {{"--config", "--no-window"},
        Outcome::Run,
-       {QDir::current().absoluteFilePath(QStringLiteral("--no-window"))},
+       {QDir::current().absoluteFilePath(QStringLiteral("--no-window")), false, false, {}},
        {}},
-      {{"--config", "/etc/tarvex/../tarvex/./t.conf"}, Outcome::Run, {"/etc/tarvex/t.conf"}, {}},
+      {{"--config", "/etc/tarvex/../tarvex/./t.conf"},
+       Outcome::Run,
+       {"/etc/tarvex/t.conf", false, false, {}},
+       {}},
+      {{"--state-dir", "/var/lib/tarvex", "--no-window"},
+       Outcome::Run,
+       {{}, true, false, "/var/lib/tarvex"},
+       {}},
+      {{"--state-dir=spool"},
+       Outcome::Run,
+       {{}, false, false, QDir::current().absoluteFilePath(QStringLiteral("spool"))},
+       {}},
+      {{"--state-dir"}, Outcome::Error, {}, "Missing value after '--state-dir'"},
+      {{"--state-dir="}, Outcome::Error, {}, "--state-dir needs a directory name"},
+      {{"--state-dir", "a", "--state-dir", "b"}, Outcome::Error, {}, "more than once"},
       {{"--help"}, Outcome::ShowHelp, {}, {}},
       {{"-h"}, Outcome::ShowHelp, {}, {}},
       {{"--check", "--help"}, Outcome::ShowHelp, {}, {}},
@@ -60,6 +77,7 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
     EXPECT_EQ(parsed.options.configFile, c.options.configFile) << what;
     EXPECT_EQ(parsed.options.noWindow, c.options.noWindow) << what;
     EXPECT_EQ(parsed.options.check, c.options.check) << what;
+    EXPECT_EQ(parsed.options.stateDirectory, c.options.stateDirectory) << what;
     if (c.outcome == Outcome::Error) {
       EXPECT_TRUE(parsed.text.contains(c.error)) << what << ": " << parsed.text;
       EXPECT_TRUE(parsed.text.startsWith("Tarvex: ")) << what << ": " << parsed.text;
@@ -72,7 +90,8 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
 TEST(CommandLineTest, HelpAndVersionNameTheProgramAsItWasStarted) {
   const ParsedCommandLine help = ParseCommandLine({"/opt/x/TarvexTest", "--help"});
   EXPECT_TRUE(help.text.startsWith("Usage: TarvexTest [options]\n")) << help.text;
-  for (const char* option : {"--help", "--version", "--config FILE", "--no-window", "--check"}) {
+  for (const char* option :
+       {"--help", "--version", "--config FILE", "--state-dir DIR", "--no-window", "--check"}) {
     EXPECT_TRUE(help.text.contains(option)) << option;
   }
   const ParsedCommandLine version = ParseCommandLine({"Tarvex", "--version"});
