@@ -257,6 +257,18 @@ class Report {
   QString m_text;
 };
 
+// One figure of the relay and the reference, with their ratio unless told not to.
+template <typename Figures, typename Value>
+void PairRow(Report& report, const std::optional<Figures>& relay,
+             const std::optional<Figures>& reference, const QString& figure, Value value,
+             int decimals, bool ratio) {
+  const double a = relay ? value(*relay) : 0;
+  const double b = reference ? value(*reference) : 0;
+  report.Row({figure, relay ? Number(a, decimals) : QStringLiteral("failed"),
+              reference ? Number(b, decimals) : QStringLiteral("failed"),
+              ratio ? Ratio(a, b) : QStringLiteral("-")});
+}
+
 struct Results {
   std::vector<std::pair<int, std::pair<std::optional<LoadFigures>, std::optional<LoadFigures>>>>
       load;
@@ -322,11 +334,7 @@ void ReportMemory(Report& report, const BenchOptions& options, const Results& re
   report.Row({"Figure", "Relay", "Reference", "Relay / reference"});
   report.Row({"---", "---:", "---:", "---:"});
   const auto row = [&](const QString& figure, auto value, int decimals, bool ratio = true) {
-    const double a = relay ? value(*relay) : 0;
-    const double b = reference ? value(*reference) : 0;
-    report.Row({figure, relay ? Number(a, decimals) : QStringLiteral("failed"),
-                reference ? Number(b, decimals) : QStringLiteral("failed"),
-                ratio ? Ratio(a, b) : QStringLiteral("-")});
+    PairRow(report, relay, reference, figure, value, decimals, ratio);
   };
   const QString checkpoint = Number(double(options.memoryCheckpoint), 0);
   const QString end = Number(double(options.memoryEvents), 0);
@@ -372,11 +380,8 @@ void ReportFlood(Report& report, const BenchOptions& options, const Results& res
   report.Line();
   report.Row({"Figure", "Relay", "Reference", "Relay / reference"});
   report.Row({"---", "---:", "---:", "---:"});
-  const auto row = [&](const QString& figure, auto value, int decimals) {
-    const double a = relay ? value(*relay) : 0;
-    const double b = reference ? value(*reference) : 0;
-    report.Row({figure, relay ? Number(a, decimals) : QStringLiteral("failed"),
-                reference ? Number(b, decimals) : QStringLiteral("failed"), Ratio(a, b)});
+  const auto row = [&](const QString& figure, auto value, int decimals, bool ratio = true) {
+    PairRow(report, relay, reference, figure, value, decimals, ratio);
   };
   row(
       "flood sent (MiB)", [](const FloodFigures& f) { return double(f.sentBytes) / (1 << 20); }, 0);
@@ -398,7 +403,7 @@ void ReportFlood(Report& report, const BenchOptions& options, const Results& res
       1);
   row(
       "VmRSS growth at the peak (MiB)",
-      [](const FloodFigures& f) { return double(f.peakRssKb - f.startRssKb) / 1024; }, 1);
+      [](const FloodFigures& f) { return double(f.peakRssKb - f.startRssKb) / 1024; }, 1, false);
   report.Line();
 }
 
