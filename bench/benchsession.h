@@ -33,6 +33,7 @@ class BenchSession {
 
   double StartupMs() const { return m_relay->StartupMs(); }
   pid_t RelayPid() const { return m_relay->Pid(); }
+  quint16 ExtPort() const { return m_relay->ExtPort(); }
   CallFeed& Feed() { return *m_feed; }
   RingLedger& Ledger() { return m_ledger; }
   const ClientFleet& Fleet() const { return *m_fleet; }

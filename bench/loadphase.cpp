@@ -40,7 +40,7 @@ PhaseResult RunPhase(CallFeed& feed, RingLedger& ledger, const ClientFleet& flee
     const double elapsed = double(now - started) / 1e9;
     const int64_t sent = feed.EventsSent() - firstEvent;
     if (sending && ((plan.seconds > 0 && elapsed >= plan.seconds) ||
-                    (plan.events > 0 && sent >= plan.events))) {
+                    (plan.events > 0 && sent >= plan.events) || (plan.over && plan.over()))) {
       sending = false;
     }
     if (sending) {

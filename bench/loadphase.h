@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class CallFeed;
 class ClientFleet;
@@ -11,10 +12,11 @@ class RingLedger;
 
 // How one stretch of load is sent.
 struct PhasePlan {
-  double seconds = 0;         // stop sending after this long; 0: no limit
-  int64_t events = 0;         // or after this many events; 0: no limit
-  double ringsPerSecond = 0;  // paced; 0: as fast as the window lets
-  int window = 256;           // rings sent but not yet at every client, at most
+  double seconds = 0;          // stop sending after this long; 0: no limit
+  int64_t events = 0;          // or after this many events; 0: no limit
+  double ringsPerSecond = 0;   // paced; 0: as fast as the window lets
+  int window = 256;            // rings sent but not yet at every client, at most
+  std::function<bool()> over;  // or once this says so
 };
 
 // What it gave, from the first event sent to the last ring delivered.

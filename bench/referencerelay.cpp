@@ -27,6 +27,7 @@
 
 #include "core/relay/callnotice.h"
 #include "core/relay/clientprotocol.h"
+#include "core/relay/clientregistry.h"
 #include "core/telephony/telprotocol.h"
 #include "core/text/eventtext.h"
 
@@ -205,6 +206,8 @@ void ReferenceRelay::Read(Endpoint& endpoint) {
   } else if (endpoint.kind == Kind::ExtClient) {
     const QByteArray text = ReceivedText(bytes);
     if (LeadingInt(text) == 0) return;
+    // The relay's bound: a client flooding texts gets no more rows.
+    if (endpoint.registrations.size() >= size_t(ClientRegistry::kMaxRowsPerClient)) return;
     endpoint.registrations.push_back(CutRegistrationText(text));
     Send(endpoint, RegisterAck());
   }

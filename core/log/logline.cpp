@@ -1,5 +1,7 @@
 #include "core/log/logline.h"
 
+#include <algorithm>
+
 #include "core/text/cp949.h"
 
 QByteArray LogSeparatorLine() { return QByteArray(76, '=') + "\r\n"; }
@@ -19,17 +21,23 @@ QString HourlyLogFileName(const QString& directory, const QDate& date) {
 }
 
 QByteArray JournalLine(const QByteArray& activityLine) {
-  QByteArray line = activityLine;
+  QByteArrayView line(activityLine);
   while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-  const QByteArray utf8 = FromCp949(line).toUtf8();
+  // ASCII reads the same in CP949 and UTF-8; most lines are ASCII, and the
+  // journal gets every line the relay has.
+  const bool ascii =
+      std::all_of(line.begin(), line.end(), [](char byte) { return uchar(byte) < 0x80; });
+  const QByteArray utf8 = ascii ? line.toByteArray() : FromCp949(line.toByteArray()).toUtf8();
   QByteArray journal;
   journal.reserve(utf8.size());
-  for (const char byte : utf8) {
-    if (uchar(byte) < 0x20 && byte != '\t') {
-      journal += "\\x" + QByteArray::number(uchar(byte), 16).rightJustified(2, '0');
-    } else {
-      journal += byte;
-    }
+  qsizetype kept = 0;  // bytes of utf8 already in journal
+  for (qsizetype at = 0; at < utf8.size(); ++at) {
+    const uchar byte = uchar(utf8[at]);
+    if (byte >= 0x20 || byte == '\t') continue;
+    journal.append(utf8.constData() + kept, at - kept);
+    journal += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+    kept = at + 1;
   }
+  journal.append(utf8.constData() + kept, utf8.size() - kept);
   return journal;
 }

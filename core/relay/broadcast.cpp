@@ -39,7 +39,7 @@ void ClientRelay::BroadcastCallNotice(const CallNotice& notice) {
       emit SortedActivityLine(noticeLine);
     }
   }
-  // Out now, not when the event loop's pass ends: in a burst of telephony
-  // events the first notice must not wait for the last.
-  m_sendBatch.FlushAll();
+  // Not when the event loop's pass ends: in a burst of telephony events the
+  // first notice must not wait for the last.
+  m_sendBatch.FlushDue();
 }

@@ -18,3 +18,9 @@ void ClientSendBatch::FlushAll() {
     if (socket) socket->Flush();
   }
 }
+
+void ClientSendBatch::FlushDue() {
+  const bool quiet = !m_sinceNotice.isValid() || m_sinceNotice.nsecsElapsed() >= kQuietNs;
+  m_sinceNotice.start();
+  if (quiet) FlushAll();
+}

@@ -14,6 +14,9 @@ CClientSocket::CClientSocket(QTcpSocket* socket, quint64 id, int kind, ClientSen
       m_batch(batch) {
   m_socket->setParent(this);
   m_socket->setReadBufferSize(kMaxReadAheadBytes);
+  // A notice is one small record: it must not wait for the client to
+  // acknowledge the one before it.
+  m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   // A notification already waiting in the event loop will read this data too.
   connect(m_socket, &QTcpSocket::readyRead, this, [this] {
     if (!m_bNotifyQueued) NotifyReceive();

@@ -234,4 +234,29 @@ TEST_F(BurstTest, FirstNoticeOfABurstLeavesBeforeTheBurstIsHandled) {
   ASSERT_TRUE(client->WaitForBytes(kAck.size() + 50 * kCallNoticeSize));
 }
 
+// Notices right behind the first of a burst may gather, but none may stay
+// behind once the pass that raised them ends: each caller arrives, in order,
+// with no later event to push it out.
+TEST_F(BurstTest, EveryNoticeOfABurstLeavesInOrderWhenItsPassEnds) {
+  controls[0].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:ok 301,"));
+  auto client = Connect();
+  ASSERT_TRUE(Register(*client, "301"));
+  constexpr int kRings = 200;
+  for (int i = 0; i < kRings; ++i) {
+    controls[0].RaiseRing(
+        QStringLiteral("ISDIAL:0|CALLERID:02123%1|INEXTEN:07012345678|").arg(i, 5, 10, QChar('0')));
+  }
+  QCoreApplication::processEvents();
+  const qsizetype expected = kAck.size() + kRings * kCallNoticeSize;
+  for (int wait = 0; wait < 100 && client->Received().size() < expected; ++wait) {
+    ::poll(nullptr, 0, 10);
+  }
+  const QByteArray notices = NoticesOf(*client, 1);
+  ASSERT_EQ(notices.size(), kRings * kCallNoticeSize);
+  for (int i = 0; i < kRings; ++i) {
+    const CallNotice notice = DecodeCallNotice(QByteArrayView(notices).sliced(i * kCallNoticeSize));
+    EXPECT_EQ(CallerIdText(notice), "02123" + QByteArray::number(i).rightJustified(5, '0')) << i;
+  }
+}
+
 }  // namespace

@@ -46,6 +46,11 @@ TEST(LogLine, JournalLineIsOneReadableUtf8Line) {
        "\\x06\\x06301 : 0101 ->  301"},
       {"a\nb\tc", "a\\x0ab\tc"},
       {"\xb7\xce\xb1\xd7\xc0\xce", "로그인"},
+      // Converted and escaped in one line; the escape ends a run of text.
+      {"\x07\xb7\xce\xb1\xd7\xc0\xce\x01"
+       "301\r\n",
+       "\\x07로그인\\x01301"},
+      {"\x7f~ \x1f", "\x7f~ \\x1f"},
       {"", ""},
   };
   for (const auto& c : cases)
