@@ -11,6 +11,7 @@ void ClientSendBatch::Add(CClientSocket* socket) {
 
 void ClientSendBatch::FlushAll() {
   m_bFlushQueued = false;
+  m_heldSince.invalidate();
   // Taken first, so that nothing a flush sets off can change the list under it.
   const std::vector<QPointer<CClientSocket>> waiting = std::move(m_waiting);
   m_waiting.clear();
@@ -22,5 +23,9 @@ void ClientSendBatch::FlushAll() {
 void ClientSendBatch::FlushDue() {
   const bool quiet = !m_sinceNotice.isValid() || m_sinceNotice.nsecsElapsed() >= kQuietNs;
   m_sinceNotice.start();
-  if (quiet) FlushAll();
+  if (quiet || (m_heldSince.isValid() && m_heldSince.nsecsElapsed() >= kMaxHoldNs)) {
+    FlushAll();
+  } else if (!m_heldSince.isValid()) {
+    m_heldSince.start();
+  }
 }

@@ -22,17 +22,21 @@ class ClientSendBatch : public QObject {
   // Hands everything waiting to the system now.
   void FlushAll();
   // After a call notice: now when it is the first after a quiet spell of
-  // kQuietNs, so that a burst never holds its first notice back; the rest
-  // of a burst leaves with the flush at the end of the pass, one send per
-  // client instead of one per notice. With a thousand clients those sends
-  // were most of the relay's time under load.
+  // kQuietNs, so that a burst never holds its first notice back, or when
+  // notices have been held for kMaxHoldNs, so that a long burst holds none
+  // for long; otherwise the notice leaves with the next of those flushes or
+  // the one at the end of the pass, one send per client for many notices.
+  // With a thousand clients a send per client per notice was most of the
+  // relay's time under load.
   void FlushDue();
 
   static constexpr qint64 kQuietNs = 5'000'000;
+  static constexpr qint64 kMaxHoldNs = 10'000'000;
 
  private:
   // Guarded: a client can go between its send and the flush.
   std::vector<QPointer<CClientSocket>> m_waiting;
   bool m_bFlushQueued = false;
   QElapsedTimer m_sinceNotice;  // since the last call notice; invalid before one
+  QElapsedTimer m_heldSince;    // since the oldest notice held back; invalid when none is
 };

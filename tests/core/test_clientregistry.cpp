@@ -234,6 +234,28 @@ TEST_F(BurstTest, FirstNoticeOfABurstLeavesBeforeTheBurstIsHandled) {
   ASSERT_TRUE(client->WaitForBytes(kAck.size() + 50 * kCallNoticeSize));
 }
 
+// A burst that takes longer than a notice may be held holds none back for
+// its whole length: with no event-loop pass in between, notices reach the
+// client while the rings are still being raised.
+TEST_F(BurstTest, NoNoticeIsHeldForTheWholeOfALongBurst) {
+  controls[0].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:ok 301,"));
+  auto client = Connect();
+  ASSERT_TRUE(Register(*client, "301"));
+  const QString ring = QStringLiteral("ISDIAL:0|CALLERID:0212345678|INEXTEN:07012345678|");
+  constexpr int kRings = 60;
+  for (int i = 0; i < kRings; ++i) {
+    controls[0].RaiseRing(ring);
+    ::poll(nullptr, 0, 1);  // a millisecond of other work, no event-loop pass
+  }
+  // What arrived before the pass ends: more than the first notice alone.
+  for (int wait = 0; wait < 50 && client->Received().size() <= kAck.size() + kCallNoticeSize;
+       ++wait) {
+    ::poll(nullptr, 0, 10);
+  }
+  EXPECT_GT(client->Received().size(), kAck.size() + kCallNoticeSize);
+  ASSERT_TRUE(client->WaitForBytes(kAck.size() + kRings * kCallNoticeSize));
+}
+
 // Notices right behind the first of a burst may gather, but none may stay
 // behind once the pass that raised them ends: each caller arrives, in order,
 // with no later event to push it out.
