@@ -43,6 +43,7 @@ bool BenchSession::Open(QString* error) {
   options.telPort = m_server.Port();
   options.accounts = m_accounts;
   options.odbc = m_config.odbc;
+  options.record = m_config.record;
   options.stderrFile = m_bReference ? QString() : m_config.relayStderr;
   m_relay = std::make_unique<LaunchedRelay>(options);
   if (!m_relay->Start(error) || !WaitSignedIn(error)) return false;

@@ -20,6 +20,7 @@ struct SessionConfig {
   std::string odbc;
   int accounts = 10;
   QString relayStderr;  // empty: discarded
+  bool record = false;  // the real relay records every call
 };
 
 // One relay under load: the in-process simulator with its accounts, the

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QtEndian>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +22,7 @@ constexpr int kBatchTimeoutMs = 20000;
 constexpr int kAckBytes = 4;
 constexpr int kCallerOffset = 8;
 constexpr int kCallerBytes = 12;
+constexpr int kStateOffset = 20;
 constexpr char kRingLineLead = '\x07';
 constexpr char kLineHeadEnd[] = " : ";
 
@@ -135,7 +137,10 @@ void ClientFleet::TakeRecords(Client& client) {
   }
   const int64_t now = NowNs();
   for (; client.pending.size() - used >= kCallNoticeSize; used += kCallNoticeSize) {
-    const char* caller = client.pending.constData() + used + kCallerOffset;
+    // With send type 2 the answer's notice follows the ring's with the same caller.
+    const char* record = client.pending.constData() + used;
+    if (qFromLittleEndian<qint32>(record + kStateOffset) != kCallStateRinging) continue;
+    const char* caller = record + kCallerOffset;
     TakeCaller(QByteArrayView(caller, qsizetype(strnlen(caller, kCallerBytes))), now);
   }
   client.pending.remove(0, used);

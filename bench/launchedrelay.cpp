@@ -71,6 +71,7 @@ bool LaunchedRelay::Start(QString* error) {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("TARVEX_ODBC", QString::fromStdString(m_options.odbc));
     environment.insert("TARVEX_LOG_DIR", work.filePath(QStringLiteral("CIDLog")));
+    environment.insert("TARVEX_STATE_DIR", work.filePath(QStringLiteral("state")));
     environment.insert("TARVEX_INSTANCE", QStringLiteral("tarvex-bench-%1").arg(getpid()));
     environment.insert("XDG_CONFIG_HOME", configHome);
   }
@@ -111,7 +112,9 @@ void LaunchedRelay::Stop() {
 }
 
 // Settings as the operator leaves them: the accounts signed in at the local
-// simulator, send type 0 (notice on ringing), caller numbers in the log.
+// simulator, send type 0 (notice on ringing) or, to record, 2 (notices on
+// ringing and answer, each call written to the database under centre code 1),
+// caller numbers in the log.
 bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) const {
   const QString name = QFileInfo(m_options.program).baseName();
   QDir().mkpath(configHome + QStringLiteral("/MERVO"));
@@ -127,6 +130,7 @@ bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) con
     text += "PWD" + slot + '=' + m_options.accounts[n].password.toUtf8() + '\n';
     text += "SERVERIP" + slot + "=127.0.0.1\n";
   }
-  text += "SENDTYPE=0\nLOGTYPE=0\nSERVERTYPE=0\nCENTERID=0\n";
+  text += m_options.record ? "SENDTYPE=2\nCENTERID=1\n" : "SENDTYPE=0\nCENTERID=0\n";
+  text += "LOGTYPE=0\nSERVERTYPE=0\n";
   return file.write(text) == text.size();
 }

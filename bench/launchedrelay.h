@@ -11,8 +11,9 @@
 
 // One relay under measurement, the real one or the reference, on ports of its
 // own and signed in to the simulator's accounts, ended with SIGTERM. The real
-// relay gets its settings (send type 0, the accounts at 127.0.0.1) written
-// into a configuration home of its own.
+// relay gets its settings (send type 0, or 2 with centre code 1 to record
+// the calls; the accounts at 127.0.0.1) written into a configuration home of
+// its own.
 class LaunchedRelay {
  public:
   struct Options {
@@ -22,7 +23,8 @@ class LaunchedRelay {
     quint16 telPort = 0;
     QList<TelAccount> accounts;
     std::string odbc;
-    QString stderrFile;  // empty: discarded
+    bool record = false;  // the relay records each call through cid_CallInWrite
+    QString stderrFile;   // empty: discarded
   };
 
   explicit LaunchedRelay(Options options);

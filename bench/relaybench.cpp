@@ -147,10 +147,12 @@ std::optional<LoadFigures> MeasureLoad(const BenchOptions& options, bool referen
   if (!latency) return std::nullopt;
   figures.latency = session.Ledger().Latencies(latency->firstRing, latency->endRing);
   figures.driverBusyPaced = latency->driverCpuSeconds / latency->seconds;
-  Progress(QStringLiteral("%1: %2 us CPU per event at full rate, p99 %3 ms when paced")
+  Progress(QStringLiteral("%1: %2 us CPU per event at full rate, p99 %3 ms when paced, %4 rings in "
+                          "all")
                .arg(name)
                .arg(figures.cpuUsPerEvent, 0, 'f', 1)
-               .arg(figures.latency.p99Us / 1000, 0, 'f', 2));
+               .arg(figures.latency.p99Us / 1000, 0, 'f', 2)
+               .arg(session.Ledger().Sent()));
   return figures;
 }
 
@@ -279,9 +281,12 @@ struct Results {
 };
 
 void ReportLoad(Report& report, const BenchOptions& options, const Results& results) {
-  report.Line(QStringLiteral("### Load: %1 accounts, %2 LDK505 clients, send type 0")
+  report.Line(QStringLiteral("### Load: %1 accounts, %2 LDK505 clients, %3")
                   .arg(options.session.accounts)
-                  .arg(options.ldkClients));
+                  .arg(options.ldkClients)
+                  .arg(options.session.record
+                           ? QStringLiteral("send type 2, centre code 1 (relay records calls)")
+                           : QStringLiteral("send type 0")));
   report.Line();
   report.Row({"Extension clients", "Figure", "Relay", "Reference", "Relay / reference"});
   report.Row({"---:", "---", "---:", "---:", "---:"});
@@ -513,11 +518,15 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   const QCommandLineOption floodClients("flood-clients", "Extension clients of the flood run.", "n",
                                         "100");
   const QCommandLineOption markdown("markdown", "Also write the tables to this file.", "path");
+  const QCommandLineOption record(
+      "record",
+      "Relay with send type 2 and centre code 1: every call recorded in the database. Needs "
+      "--ldk 0 (an LDK505 line of an answer reads as the ring's).");
   const QCommandLineOption relayStderr("relay-stderr", "Keep the relay's standard error here.",
                                        "path");
   parser.addOptions({relay, reference, odbc, clients, ldk, accounts, seconds, window, latencyRate,
                      memoryEvents, memoryCheckpoint, memoryClients, floodMiB, floodClients,
-                     markdown, relayStderr});
+                     markdown, record, relayStderr});
   parser.process(app);
 
   BenchOptions options;
@@ -527,6 +536,7 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
       parser.isSet(odbc) ? parser.value(odbc).toStdString() : qgetenv("TARVEX_ODBC").toStdString();
   options.session.accounts = std::clamp(parser.value(accounts).toInt(), 1, 60);
   options.session.relayStderr = parser.value(relayStderr);
+  options.session.record = parser.isSet(record);
   for (const QString& count : parser.value(clients).split(',', Qt::SkipEmptyParts)) {
     options.clientCounts.append(count.toInt());
   }
@@ -540,6 +550,10 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   options.floodMiB = parser.value(floodMiB).toLongLong();
   options.floodClients = parser.value(floodClients).toInt();
   options.markdownFile = parser.value(markdown);
+  if (options.session.record && options.ldkClients > 0) {
+    Progress(QStringLiteral("--record counts rings at extension clients only: give --ldk 0"));
+    return std::nullopt;
+  }
   if (options.session.odbc.empty()) {
     Progress(QStringLiteral("the relay needs a database: give --odbc or set TARVEX_ODBC"));
     return std::nullopt;
