@@ -66,6 +66,7 @@ export XDG_RUNTIME_DIR=$demo/runtime
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 TARVEX_ODBC=$odbc TARVEX_LOG_DIR=$demo/CIDLog TARVEX_TEL_PORT=$tel_port \
   TARVEX_EXT_PORT=$ext_port TARVEX_LDK_PORT=$ldk_port TARVEX_INSTANCE="tarvex-demo-$$" \
+  TARVEX_STATE_DIR=$demo/state \
   XDG_CONFIG_HOME=$demo/config prefixed relay "$bin/Tarvex"
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$ldk_port") 2>/dev/null && break
