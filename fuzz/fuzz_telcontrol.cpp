@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // No retry within one input: it would leave a connection behind for the next.
   NetworkTelControl control(kFirstTelControlId, server->serverPort(), kWaitMs * 10,
-                            {kWaitMs * 10, kWaitMs * 10});
+                            {kWaitMs * 10, kWaitMs * 10, {}});
   QList<Event> events;
   bool loggedOut = false;
   QObject::connect(&control, &CTelBaseOpenApi::LoginResult, [&](int, const QString& text) {
