@@ -93,7 +93,7 @@ bool CTarvexCentrixApp::InitInstance() {
     } else {
       const QByteArray line =
           ToCp949(QStringLiteral("DB 기록 대기열을 열 수 없습니다: ") + spoolProblem);
-      std::fprintf(stderr, "%s\n", JournalLine(line).constData());
+      WriteJournalLine(JournalPriority::Warning, JournalLine(line));
       core.InsertActivityLine(line);
     }
     if (m_mode == RunMode::Headless) {
