@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
@@ -163,10 +164,19 @@ void AsteriskPbx::Stop() {
 
 bool AsteriskPbx::Send(const AmiMessage& action) { return m_driver && m_driver->Send(action); }
 
-QByteArray AsteriskPbx::LatestChannel(const QByteArray& prefix, const QByteArray& suffix) const {
-  for (auto event = m_events.crbegin(); event != m_events.crend(); ++event) {
-    const QByteArray channel = event->Value("Channel");
-    if (channel.startsWith(prefix) && channel.endsWith(suffix)) return channel;
+QByteArray AsteriskPbx::BridgedChannel(const QByteArray& prefix, const QByteArray& suffix,
+                                       qsizetype since) const {
+  // A bridge with one channel in it cannot be transferred yet: wait for its second.
+  QHash<QByteArray, QByteArray> channelOfBridge;
+  for (qsizetype n = since; n < m_events.size(); ++n) {
+    const AmiMessage& event = m_events[n];
+    if (event.EventName() != "BridgeEnter") continue;
+    const QByteArray bridge = event.Value("BridgeUniqueid");
+    const QByteArray channel = event.Value("Channel");
+    if (channel.startsWith(prefix) && channel.endsWith(suffix)) channelOfBridge[bridge] = channel;
+    if (event.Value("BridgeNumChannels").toInt() >= 2 && channelOfBridge.contains(bridge)) {
+      return channelOfBridge[bridge];
+    }
   }
   return {};
 }

@@ -44,8 +44,10 @@ class AsteriskPbx {
   bool Send(const AmiMessage& action);
   // Events seen by the test's own manager user, in order.
   const QList<AmiMessage>& Events() const { return m_events; }
-  // The name of the latest channel whose name starts with prefix and ends with suffix.
-  QByteArray LatestChannel(const QByteArray& prefix, const QByteArray& suffix) const;
+  // The first channel named prefix...suffix seen, in the events from index
+  // since on, in a bridge with another channel; empty while none is.
+  QByteArray BridgedChannel(const QByteArray& prefix, const QByteArray& suffix,
+                            qsizetype since) const;
 
  private:
   bool WriteConfiguration(QString* error);
