@@ -7,23 +7,6 @@ namespace {
 constexpr int kTrimAbove = 1000;
 constexpr int kTrimKeep = 501;
 
-// The halving search of a sorted list box: the first row whose line sorts
-// after the new one. Top insertions leave the list unsorted, so the search
-// is spelled out to stay defined (and deterministic) for any order.
-int SortedInsertRow(const QList<QByteArray>& lines, const QByteArray& line) {
-  qsizetype low = 0;
-  qsizetype high = lines.size();
-  while (low < high) {
-    const qsizetype middle = low + (high - low) / 2;
-    if (line < lines.at(middle)) {
-      high = middle;
-    } else {
-      low = middle + 1;
-    }
-  }
-  return static_cast<int>(low);
-}
-
 }  // namespace
 
 ActivityListModel::ActivityListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -31,13 +14,34 @@ ActivityListModel::ActivityListModel(QObject* parent) : QAbstractListModel(paren
 void ActivityListModel::InsertActivityLine(const QByteArray& line) { InsertAt(0, line); }
 
 void ActivityListModel::AppendActivityLine(const QByteArray& line) {
-  InsertAt(SortedInsertRow(m_lines, line), line);
+  InsertAt(SortedInsertRow(line), line);
+}
+
+// The halving search of a sorted list box: the first row whose line sorts
+// after the new one. Top insertions leave the list unsorted, so the search
+// is spelled out to stay defined (and deterministic) for any order.
+int ActivityListModel::SortedInsertRow(const QByteArray& line) const {
+  int low = 0;
+  int high = Count();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (line < Line(middle)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
 }
 
 void ActivityListModel::TrimActivityList() {
   if (Count() <= kTrimAbove) return;
   beginRemoveRows(QModelIndex(), kTrimKeep, Count() - 1);
-  m_lines.resize(kTrimKeep);
+  for (size_t row = kTrimKeep; row < m_order.size(); ++row) {
+    m_slots[size_t(m_order[row])].clear();
+    m_freeSlots.push_back(m_order[row]);
+  }
+  m_order.resize(kTrimKeep);
   endRemoveRows();
 }
 
@@ -51,14 +55,22 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
   }
   // A list box shows one line per entry: control bytes (the LDK505 lines'
   // BEL, ACK and line feed) do not show.
-  QString text = FromCp949(m_lines.at(index.row()));
+  QString text = FromCp949(Line(index.row()));
   text.removeIf([](QChar c) { return c.unicode() < 0x20; });
   return text;
 }
 
 void ActivityListModel::InsertAt(int row, const QByteArray& line) {
   beginInsertRows(QModelIndex(), row, row);
-  m_lines.insert(row, line);
+  int slot = int(m_slots.size());
+  if (m_freeSlots.empty()) {
+    m_slots.push_back(line);
+  } else {
+    slot = m_freeSlots.back();
+    m_freeSlots.pop_back();
+    m_slots[size_t(slot)] = line;
+  }
+  m_order.insert(m_order.begin() + row, slot);
   endInsertRows();
   if (m_mirror) m_mirror(line);
   // Whatever adds the line: a centre whose calls are never answered would

@@ -2,8 +2,8 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
-#include <QList>
 #include <functional>
+#include <vector>
 
 // The activity list: CP949 lines, shown converted; a sorted list box that
 // also takes insertions at the top. A line that takes it past 1000 lines cuts
@@ -22,8 +22,8 @@ class ActivityListModel : public QAbstractListModel {
   void AppendActivityLine(const QByteArray& line);  // where the sorting puts it
   void TrimActivityList();                          // over 1000 lines: back to 501
 
-  int Count() const { return static_cast<int>(m_lines.size()); }
-  const QByteArray& Line(int index) const { return m_lines.at(index); }
+  int Count() const { return static_cast<int>(m_order.size()); }
+  const QByteArray& Line(int index) const { return m_slots[size_t(m_order.at(size_t(index)))]; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
@@ -31,6 +31,13 @@ class ActivityListModel : public QAbstractListModel {
  private:
   void InsertAt(int row, const QByteArray& line);
 
-  QList<QByteArray> m_lines;
+  int SortedInsertRow(const QByteArray& line) const;
+
+  // Lines stay in the slot they were stored in; the list's order is a
+  // vector of slot numbers, so that an insertion among up to 1000 lines,
+  // dozens of times per call, moves small integers rather than the lines.
+  std::vector<QByteArray> m_slots;
+  std::vector<int> m_freeSlots;
+  std::vector<int> m_order;
   Mirror m_mirror;
 };

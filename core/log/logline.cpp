@@ -27,17 +27,21 @@ QByteArray JournalLine(const QByteArray& activityLine) {
   // journal gets every line the relay has.
   const bool ascii =
       std::all_of(line.begin(), line.end(), [](char byte) { return uchar(byte) < 0x80; });
-  const QByteArray utf8 = ascii ? line.toByteArray() : FromCp949(line.toByteArray()).toUtf8();
+  QByteArray converted;
+  if (!ascii) converted = FromCp949(line.toByteArray()).toUtf8();
+  const QByteArrayView utf8 = ascii ? line : QByteArrayView(converted);
+  static constexpr char kHex[] = "0123456789abcdef";
   QByteArray journal;
-  journal.reserve(utf8.size());
+  journal.reserve(utf8.size() + 8);
   qsizetype kept = 0;  // bytes of utf8 already in journal
   for (qsizetype at = 0; at < utf8.size(); ++at) {
     const uchar byte = uchar(utf8[at]);
     if (byte >= 0x20 || byte == '\t') continue;
-    journal.append(utf8.constData() + kept, at - kept);
-    journal += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+    journal.append(utf8.sliced(kept, at - kept));
+    const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+    journal.append(escape, sizeof escape);
     kept = at + 1;
   }
-  journal.append(utf8.constData() + kept, utf8.size() - kept);
+  journal.append(utf8.sliced(kept));
   return journal;
 }

@@ -34,9 +34,9 @@ QByteArray CClientSocket::Receive(qint64 maxBytes) { return m_socket->read(maxBy
 
 void CClientSocket::Send(const QByteArray& bytes) {
   if (m_bDropped || m_bClosed || m_socket->state() != QAbstractSocket::ConnectedState) return;
-  if (m_unsent.isEmpty()) m_batch.Add(this);
-  m_unsent += bytes;
-  if (m_unsent.size() + m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  if (m_unsent.empty()) m_batch.Add(this);
+  m_unsent.append(bytes.constData(), size_t(bytes.size()));
+  if (qint64(m_unsent.size()) + m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
   // Judge by what the system would not take, not by how long ago the event
   // loop last wrote.
   Flush();
@@ -52,22 +52,23 @@ void CClientSocket::Send(const QByteArray& bytes) {
 // event loop, and with a thousand clients those round trips were most of
 // the time a notice took.
 void CClientSocket::Flush() {
-  if (m_unsent.isEmpty()) return;
+  if (m_unsent.empty()) return;
   // Qt closes the descriptor as soon as the connection ends, and the system
   // may hand its number to the next client: what was left is for no one.
   if (m_socket->state() != QAbstractSocket::ConnectedState) {
-    m_unsent.truncate(0);
+    m_unsent.clear();
     return;
   }
-  qsizetype sent = 0;
+  size_t sent = 0;
   if (m_socket->bytesToWrite() == 0) {
-    const ssize_t taken = ::send(m_socket->socketDescriptor(), m_unsent.constData(),
-                                 m_unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t taken = ::send(m_socket->socketDescriptor(), m_unsent.data(), m_unsent.size(),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
     // A refused send leaves all to Qt, which waits or reports the error.
-    if (taken > 0) sent = taken;
+    if (taken > 0) sent = size_t(taken);
   }
-  if (sent < m_unsent.size()) m_socket->write(m_unsent.constData() + sent, m_unsent.size() - sent);
-  m_unsent.truncate(0);
+  if (sent < m_unsent.size())
+    m_socket->write(m_unsent.data() + sent, qint64(m_unsent.size() - sent));
+  m_unsent.clear();
 }
 
 void CClientSocket::Close() {
