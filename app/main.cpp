@@ -12,6 +12,7 @@
 #include "core/config/descriptorlimit.h"
 #include "core/config/messagepresenter.h"
 #include "core/config/settingsstore.h"
+#include "core/eventloop/epolleventdispatcher.h"
 #include "core/log/journalstream.h"
 #include "ui/widgetmessagepresenter.h"
 
@@ -59,6 +60,13 @@ int main(int argc, char** argv) {
   RaiseDescriptorLimit();
   if (RunsHeadless(commandLine.options.noWindow, [](const char* name) { return qgetenv(name); })) {
     RouteQtMessagesToJournal();
+    // Before the application object, which would make Qt's own.
+    auto* dispatcher = new EpollEventDispatcher;
+    if (dispatcher->IsValid()) {
+      QCoreApplication::setEventDispatcher(dispatcher);
+    } else {
+      delete dispatcher;
+    }
     return RunUnder<QCoreApplication, HeadlessMessagePresenter>(argc, argv, std::move(config),
                                                                 RunMode::Headless);
   }
