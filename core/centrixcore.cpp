@@ -2,6 +2,7 @@
 
 #include "core/config/settingsstore.h"
 #include "core/db/callrecording.h"
+#include "core/log/logline.h"
 #include "core/text/cp949.h"
 
 namespace {
@@ -17,9 +18,7 @@ const ColumnItem kAccountColumns[] = {{"NO", 30},       {"ID", 90},        {"PWD
 
 }  // namespace
 
-QByteArray TimeText(const QDateTime& time) {
-  return time.toString(QStringLiteral("HH:mm:ss")).toLatin1();
-}
+QByteArray TimeText(const QDateTime& time) { return ClockText(time.time()); }
 
 CentrixCore::CentrixCore(CoreContext context, QObject* parent)
     : QObject(parent),

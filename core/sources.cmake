@@ -6,6 +6,7 @@ set(TARVEX_CORE_SOURCES
   core/config/appconfig.cpp core/config/appconfig.h
   core/config/descriptorlimit.cpp core/config/descriptorlimit.h
   core/config/instancelock.cpp core/config/instancelock.h
+  core/config/localclock.cpp core/config/localclock.h
   core/config/messagepresenter.cpp core/config/messagepresenter.h
   core/config/servicestatus.cpp core/config/servicestatus.h
   core/config/settingsstore.cpp core/config/settingsstore.h

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/config/localclock.h"
 #include "core/telephony/telbaseopenapi.h"
 #include "core/telephony/telprotocol.h"
 
@@ -27,7 +28,7 @@ struct AppConfig {
   quint16 telPort = kDefaultTelephonyPort;
   TelControlFactory telControlFactory;
   MessagePresenter* presenter = nullptr;
-  std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+  std::function<QDateTime()> clock = LocalNow;
 
   // Fixed values with the environment's overrides; the stand-in control factory.
   static AppConfig FromEnvironment(const QString& applicationName);

@@ -6,8 +6,42 @@
 
 QByteArray LogSeparatorLine() { return QByteArray(76, '=') + "\r\n"; }
 
+namespace {
+
+// Two digits with a leading zero; what the clock's fields always fit in.
+void AppendTwoDigits(QByteArray& text, int value) {
+  text += char('0' + value / 10 % 10);
+  text += char('0' + value % 10);
+}
+
+}  // namespace
+
+// Formatted by hand: Qt's formatting of a time took more than the rest of
+// a telephony event's log line.
+QByteArray ClockText(const QTime& time) {
+  QByteArray text;
+  text.reserve(8);
+  AppendTwoDigits(text, time.hour());
+  text += ':';
+  AppendTwoDigits(text, time.minute());
+  text += ':';
+  AppendTwoDigits(text, time.second());
+  return text;
+}
+
 QByteArray FormatLogEntry(const QDateTime& now, const QByteArray& text) {
-  return now.toString(QStringLiteral("MM-dd HH:mm:ss")).toLatin1() + ":  " + text + "\r\n";
+  QByteArray entry;
+  entry.reserve(18 + text.size());
+  const QDate date = now.date();
+  AppendTwoDigits(entry, date.month());
+  entry += '-';
+  AppendTwoDigits(entry, date.day());
+  entry += ' ';
+  entry += ClockText(now.time());
+  entry += ":  ";
+  entry += text;
+  entry += "\r\n";
+  return entry;
 }
 
 QString StartupLogFileName(const QString& directory, const QDate& date) {

@@ -7,6 +7,8 @@
 
 // 76 "=" and CR LF.
 QByteArray LogSeparatorLine();
+// "HH:mm:ss", 24-hour.
+QByteArray ClockText(const QTime& time);
 // "%m-%d %H:%M:%S:  text" and CR LF, the text unchanged.
 QByteArray FormatLogEntry(const QDateTime& now, const QByteArray& text);
 // directory/CID_U_yyyyMMdd.txt, the file opened at start-up.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QThread>
+
+#include "core/config/localclock.h"
 #include "core/log/logline.h"
 
 namespace {
@@ -16,6 +19,38 @@ TEST(LogLine, EntryHasTimeWithoutYearAndTheTextUnchanged) {
   const QByteArray raw("STATUS:1|\xb0\xa1\x80\r\n|");
   EXPECT_EQ(FormatLogEntry(QDateTime(QDate(2027, 1, 31), QTime(23, 59, 59)), raw),
             "01-31 23:59:59:  " + raw + "\r\n");
+}
+
+TEST(LogLine, ClockTextIsTwentyFourHourWithLeadingZeros) {
+  EXPECT_EQ(ClockText(QTime(0, 0, 0)), "00:00:00");
+  EXPECT_EQ(ClockText(QTime(9, 5, 7)), "09:05:07");
+  EXPECT_EQ(ClockText(QTime(23, 59, 59, 999)), "23:59:59");
+}
+
+// The log line of an event is stamped with the local time, whatever offset
+// the zone has on that day.
+TEST(LogLine, LocalNowReadsAsTheLocalClock) {
+  const QByteArray zone = qgetenv("TZ");
+  for (const char* tz : {"Asia/Seoul", "America/St_Johns"}) {
+    qputenv("TZ", tz);
+    // The offset is looked up again in the next second; both read in the same one.
+    const qint64 changedAt = QDateTime::currentSecsSinceEpoch();
+    QDateTime local;
+    QDateTime now;
+    do {
+      QThread::msleep(5);
+      local = QDateTime::currentDateTime();
+      now = LocalNow();
+    } while (local.toSecsSinceEpoch() == changedAt ||
+             local.toSecsSinceEpoch() != now.toSecsSinceEpoch());
+    EXPECT_EQ(now.offsetFromUtc(), local.offsetFromUtc()) << tz;
+    EXPECT_EQ(FormatLogEntry(now, "x"), FormatLogEntry(local, "x")) << tz;
+  }
+  if (zone.isNull()) {
+    qunsetenv("TZ");
+  } else {
+    qputenv("TZ", zone);
+  }
 }
 
 TEST(LogLine, StartupAndHourlyFilesHaveDifferentNames) {
