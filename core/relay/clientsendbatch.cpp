@@ -2,6 +2,8 @@
 
 #include "core/relay/clientsocket.h"
 
+#include <algorithm>
+
 void ClientSendBatch::Add(CClientSocket* socket) {
   m_waiting.emplace_back(socket);
   if (m_bFlushQueued) return;
@@ -9,15 +11,19 @@ void ClientSendBatch::Add(CClientSocket* socket) {
   QMetaObject::invokeMethod(this, &ClientSendBatch::FlushAll, Qt::QueuedConnection);
 }
 
+void ClientSendBatch::Forget(const CClientSocket* socket) {
+  std::replace(m_waiting.begin(), m_waiting.end(), const_cast<CClientSocket*>(socket),
+               static_cast<CClientSocket*>(nullptr));
+}
+
 void ClientSendBatch::FlushAll() {
   m_bFlushQueued = false;
   m_heldSince.invalidate();
-  // Taken first, so that nothing a flush sets off can change the list under it.
-  const std::vector<QPointer<CClientSocket>> waiting = std::move(m_waiting);
-  m_waiting.clear();
-  for (const QPointer<CClientSocket>& socket : waiting) {
-    if (socket) socket->Flush();
+  // By index: whatever a flush sets off may add to the list or forget a socket.
+  for (size_t n = 0; n < m_waiting.size(); ++n) {
+    if (m_waiting[n]) m_waiting[n]->Flush();
   }
+  m_waiting.clear();
 }
 
 void ClientSendBatch::FlushDue() {

@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <vector>
 
 class CClientSocket;
@@ -19,6 +18,8 @@ class ClientSendBatch : public QObject {
 
   // socket has data waiting; it is flushed once the current pass returns.
   void Add(CClientSocket* socket);
+  // socket is closing: nothing of it is flushed any more.
+  void Forget(const CClientSocket* socket);
   // Hands everything waiting to the system now.
   void FlushAll();
   // After a call notice: now when it is the first after a quiet spell of
@@ -34,8 +35,8 @@ class ClientSendBatch : public QObject {
   static constexpr qint64 kMaxHoldNs = 10'000'000;
 
  private:
-  // Guarded: a client can go between its send and the flush.
-  std::vector<QPointer<CClientSocket>> m_waiting;
+  // A socket leaves the list when it closes (Forget), before it can go.
+  std::vector<CClientSocket*> m_waiting;
   bool m_bFlushQueued = false;
   QElapsedTimer m_sinceNotice;  // since the last call notice; invalid before one
   QElapsedTimer m_heldSince;    // since the oldest notice held back; invalid when none is

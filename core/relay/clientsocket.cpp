@@ -11,7 +11,8 @@ CClientSocket::CClientSocket(QTcpSocket* socket, quint64 id, int kind, ClientSen
       m_hSocket(socket->socketDescriptor()),
       m_nId(id),
       m_nKind(kind),
-      m_batch(batch) {
+      m_batch(batch),
+      m_bConnected(socket->state() == QAbstractSocket::ConnectedState) {
   m_socket->setParent(this);
   m_socket->setReadBufferSize(kMaxReadAheadBytes);
   // A notice is one small record: it must not wait for the client to
@@ -24,6 +25,9 @@ CClientSocket::CClientSocket(QTcpSocket* socket, quint64 id, int kind, ClientSen
   // Qt has no half-open sockets: the end of the peer's data ends the client.
   connect(m_socket, &QTcpSocket::readChannelFinished, this, &CClientSocket::OnPeerClosed);
   connect(m_socket, &QTcpSocket::disconnected, this, &CClientSocket::OnPeerClosed);
+  connect(m_socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+    m_bConnected = state == QAbstractSocket::ConnectedState;
+  });
 }
 
 CClientSocket::~CClientSocket() { Close(); }
@@ -33,10 +37,10 @@ QByteArray CClientSocket::PeerAddress() const { return DottedIpv4(m_socket->peer
 QByteArray CClientSocket::Receive(qint64 maxBytes) { return m_socket->read(maxBytes); }
 
 void CClientSocket::Send(const QByteArray& bytes) {
-  if (m_bDropped || m_bClosed || m_socket->state() != QAbstractSocket::ConnectedState) return;
+  if (m_bDropped || m_bClosed || !m_bConnected) return;
   if (m_unsent.empty()) m_batch.Add(this);
   m_unsent.append(bytes.constData(), size_t(bytes.size()));
-  if (qint64(m_unsent.size()) + m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  if (qint64(m_unsent.size()) + QtHeldBytes() <= kMaxUnsentBytes) return;
   // Judge by what the system would not take, not by how long ago the event
   // loop last wrote.
   Flush();
@@ -60,21 +64,33 @@ void CClientSocket::Flush() {
     return;
   }
   size_t sent = 0;
-  if (m_socket->bytesToWrite() == 0) {
+  if (QtHeldBytes() == 0) {
     const ssize_t taken = ::send(m_socket->socketDescriptor(), m_unsent.data(), m_unsent.size(),
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
     // A refused send leaves all to Qt, which waits or reports the error.
     if (taken > 0) sent = size_t(taken);
   }
-  if (sent < m_unsent.size())
+  if (sent < m_unsent.size()) {
     m_socket->write(m_unsent.data() + sent, qint64(m_unsent.size() - sent));
+    m_bQtHolds = true;
+  }
   m_unsent.clear();
+}
+
+// Qt is asked only once the relay has handed it data: a call into the
+// socket per client and notice showed in every profile.
+qint64 CClientSocket::QtHeldBytes() {
+  if (!m_bQtHolds) return 0;
+  const qint64 held = m_socket->bytesToWrite();
+  m_bQtHolds = held > 0;
+  return held;
 }
 
 void CClientSocket::Close() {
   if (m_bClosed) return;
   Flush();
   m_bClosed = true;
+  m_batch.Forget(this);
   m_socket->disconnect(this);
   m_socket->flush();
   m_socket->abort();

@@ -69,6 +69,7 @@ class CClientSocket : public QObject {
   void NotifyReceive();
   void QueueNotifyReceive();
   void OnPeerClosed();
+  qint64 QtHeldBytes();
 
   QTcpSocket* m_socket;
   qintptr m_hSocket;
@@ -78,6 +79,10 @@ class CClientSocket : public QObject {
   // Waiting for the batch. Appended to for every client on every notice:
   // std::string's inline append cost a fraction of QByteArray's.
   std::string m_unsent;
+  // As Qt last reported it: filters sends cheaply; the flush still asks Qt
+  // before it uses the descriptor.
+  bool m_bConnected;
+  bool m_bQtHolds = false;  // data was handed to Qt's buffer and may still be there
   bool m_bNotifyQueued = false;
   bool m_bPeerClosed = false;
   bool m_bDropped = false;
