@@ -15,8 +15,7 @@ void ClientRelay::OnSocketClose(CClientSocket* client, int kind) {
 // At shutdown; the rows stay, the relay is going anyway.
 void ClientRelay::CloseAllClients() {
   for (const int kind : {kExtensionClient, kLdkClient}) {
-    ClientTable& table = m_registry.Table(kind);
-    for (auto& [id, member] : table) member->pSocket->Close();
-    table.clear();
+    for (auto& [id, member] : m_registry.Table(kind)) member->pSocket->Close();
   }
+  m_registry.EraseAll();
 }

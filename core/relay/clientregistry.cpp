@@ -27,14 +27,11 @@ void ClientRegistry::Erase(const CClientSocket* client) {
   if (Find(client)) Table(client->Kind()).erase(client->Id());
 }
 
-const MEMBER* ClientRegistry::Owner(const ClientRow& row) const {
-  const auto it = m_clients.find(row.owner);
-  return it == m_clients.end() ? nullptr : it->second.get();
-}
-
-MEMBER* ClientRegistry::Owner(const ClientRow& row) {
-  const auto it = m_clients.find(row.owner);
-  return it == m_clients.end() ? nullptr : it->second.get();
+void ClientRegistry::EraseAll() {
+  for (ClientRow& row : m_rows) row.owner = nullptr;
+  if (!m_rows.empty()) m_model.CellsChanged(0, int(m_rows.size()) - 1, 1, 2);
+  m_clients.clear();
+  m_clients2.clear();
 }
 
 int ClientRegistry::RowOfText(const QByteArray& text) const {
@@ -47,7 +44,7 @@ int ClientRegistry::RowOfText(const QByteArray& text) const {
 // One row per text, owned by the client that sent it last.
 Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
   const int row = RowOfText(text);
-  const bool ownsRow = row >= 0 && m_rows[size_t(row)].owner == member.id;
+  const bool ownsRow = row >= 0 && m_rows[size_t(row)].owner == &member;
   if (!ownsRow && member.rowCount >= kMaxRowsPerClient) return Registration::OverLimit;
   member.szExtension = text;
   member.registeredAt = ++m_lastRegistration;
@@ -56,12 +53,12 @@ Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
   if (row < 0) {
     const int added = int(m_rows.size());
     m_model.beginInsertRows(QModelIndex(), added, added);
-    m_rows.push_back({text, member.id, {}});
+    m_rows.push_back({text, &member, {}});
     m_model.endInsertRows();
   } else {
     ClientRow& taken = m_rows[size_t(row)];
-    if (MEMBER* previous = Owner(taken)) --previous->rowCount;
-    taken.owner = member.id;
+    if (taken.owner) --taken.owner->rowCount;
+    taken.owner = &member;
     m_model.CellsChanged(row, row, 1, 2);
   }
   ++member.rowCount;
@@ -73,7 +70,7 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
   // For each text of member's rows, the client that registered it last.
   QHash<QByteArray, MEMBER*> heirs;
   for (const ClientRow& row : m_rows) {
-    if (row.owner == member.id) heirs.insert(row.text, nullptr);
+    if (row.owner == &member) heirs.insert(row.text, nullptr);
   }
   for (auto& [id, other] : m_clients) {
     if (id == member.id || other->pSocket->IsDropped()) continue;
@@ -90,14 +87,14 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
   int removed = 0;
   for (int row = 0; row < int(m_rows.size()); ++row) {
     ClientRow& cells = m_rows[size_t(row)];
-    if (cells.owner != member.id) continue;
+    if (cells.owner != &member) continue;
     if (MEMBER* heir = heirs.value(cells.text)) {
-      cells.owner = heir->id;
+      cells.owner = heir;
       ++heir->rowCount;
       firstHandedBack = std::min(firstHandedBack, row);
       lastHandedBack = row;
     } else {
-      cells.owner = 0;
+      cells.owner = nullptr;
       firstRemoved = std::min(firstRemoved, row);
       lastRemoved = row;
       ++removed;
@@ -115,7 +112,7 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
   } else {
     m_model.beginResetModel();
     m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(),
-                                [](const ClientRow& row) { return row.owner == 0; }),
+                                [](const ClientRow& row) { return row.owner == nullptr; }),
                  m_rows.end());
     m_model.endResetModel();
   }

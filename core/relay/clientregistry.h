@@ -25,10 +25,13 @@ using ClientTable = std::map<ClientId, std::unique_ptr<MEMBER>>;
 
 // One row of the clients list: a registration text and the client it
 // belongs to. The address and descriptor columns are read from the owner.
+// The owner is the registry's entry itself: a notice reaches a thousand
+// rows' clients without a lookup. The registry keeps it valid: a client's
+// rows are handed on or removed before its entry goes.
 struct ClientRow {
   QByteArray text;
-  ClientId owner = 0;
-  QByteArray notice;  // column 3: the last notice sent for the row
+  MEMBER* owner = nullptr;  // null only for a row of no one
+  QByteArray notice;        // column 3: the last notice sent for the row
 };
 
 enum class Registration { Filed, OverLimit };
@@ -50,7 +53,10 @@ class ClientRegistry {
   // The entry that holds client, or null.
   MEMBER* Find(const CClientSocket* client);
   // Takes the entry of client out of its table; the socket goes with it.
+  // Its rows must have been released.
   void Erase(const CClientSocket* client);
+  // Every entry goes; the rows stay, owned by no one.
+  void EraseAll();
 
   // Files text for member: the row with that text becomes member's, or a new
   // row is added. A client that owns kMaxRowsPerClient rows gets no new one.
@@ -66,8 +72,7 @@ class ClientRegistry {
   const ClientTable& Table(int kind) const { return kind == kLdkClient ? m_clients2 : m_clients; }
   const std::vector<ClientRow>& Rows() const { return m_rows; }
   // The extension client a row belongs to; null only for a row of no one.
-  const MEMBER* Owner(const ClientRow& row) const;
-  MEMBER* Owner(const ClientRow& row);
+  static MEMBER* Owner(const ClientRow& row) { return row.owner; }
 
   ClientListModel& Model() { return m_model; }
   const ClientListModel& Model() const { return m_model; }
