@@ -22,8 +22,8 @@ class ClientSendBatch : public QObject {
   void Forget(const CClientSocket* socket);
   // Hands everything waiting to the system now.
   void FlushAll();
-  // After a call notice: now when it is the first after a quiet spell of
-  // kQuietNs, so that a burst never holds its first notice back, or when
+  // After a call notice: now when no notices left in the kQuietNs before,
+  // so that a burst never holds its first notice back, or when
   // notices have been held for kMaxHoldNs, so that a long burst holds none
   // for long; otherwise the notice leaves with the next of those flushes or
   // the one at the end of the pass, one send per client for many notices.
@@ -38,6 +38,6 @@ class ClientSendBatch : public QObject {
   // A socket leaves the list when it closes (Forget), before it can go.
   std::vector<CClientSocket*> m_waiting;
   bool m_bFlushQueued = false;
-  QElapsedTimer m_sinceNotice;  // since the last call notice; invalid before one
-  QElapsedTimer m_heldSince;    // since the oldest notice held back; invalid when none is
+  QElapsedTimer m_sinceNoticesLeft;  // since notices were last flushed; invalid before
+  QElapsedTimer m_heldSince;         // since the oldest notice held back; invalid when none is
 };
