@@ -96,15 +96,15 @@ void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text) {
 
 void QueueJournalLine(JournalPriority priority, QByteArrayView utf8Text) {
   QueuedLines& queued = Queued();
-  const std::lock_guard lock(queued.mutex);
-  AppendJournalText(queued.text, priority, utf8Text, ToJournal());
-  if (queued.flushQueued) return;
   QCoreApplication* application = QCoreApplication::instance();
-  if (!application) {
-    queued.WriteOut();
-    return;
+  {
+    const std::lock_guard lock(queued.mutex);
+    AppendJournalText(queued.text, priority, utf8Text, ToJournal());
+    if (!application) queued.WriteOut();
+    if (!application || queued.flushQueued) return;
+    queued.flushQueued = true;
   }
-  queued.flushQueued = true;
+  // Unlocked: posting may raise a Qt message, which comes back here.
   QMetaObject::invokeMethod(application, &FlushJournalLines, Qt::QueuedConnection);
 }
 
