@@ -122,7 +122,7 @@ void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
 
 void CTarvexCentrixApp::RunHeadless(CentrixCore& core) {
   core.Activity().SetMirror(
-      [](const QByteArray& line) { QueueJournalLine(JournalPriority::Info, JournalLine(line)); });
+      [](const QByteArray& line) { WriteJournalLine(JournalPriority::Info, JournalLine(line)); });
   SystemdNotifier notifier;
   TerminationSignals terminationSignals;
   QObject::connect(&terminationSignals, &TerminationSignals::Terminate,

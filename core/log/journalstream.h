@@ -18,14 +18,6 @@ QByteArray JournalText(JournalPriority priority, QByteArrayView utf8Text, bool w
 // standard error is the journal; elsewhere (a terminal, a file) plain.
 void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text);
 
-// The same, written when the current pass of the event loop ends together
-// with the other lines queued in it: the activity lines come by the dozen
-// per call, and a write each cost more than relaying the call. Without an
-// application object the line is written at once.
-void QueueJournalLine(JournalPriority priority, QByteArrayView utf8Text);
-// Writes the queued lines now.
-void FlushJournalLines();
-
 // Qt's own messages (warnings of its classes) with their priorities too,
 // when standard error is the journal; otherwise Qt's default output stays.
 void RouteQtMessagesToJournal();
