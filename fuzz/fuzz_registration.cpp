@@ -121,19 +121,22 @@ class RawClient {
 
 void CheckClientTables(const ClientRegistry& registry) {
   QSet<QByteArray> texts;
-  std::map<ClientId, int> rowsOf;
+  // Every row's owner is an open extension client's entry.
+  std::map<const MEMBER*, int> rowsOf;
+  for (const auto& [id, member] : registry.Table(kExtensionClient)) rowsOf[member.get()] = 0;
   for (const ClientRow& row : registry.Rows()) {
     FUZZ_CHECK(!row.text.isEmpty() && row.text.size() <= kMaxRegistrationBytes);
     // The number that made it a registration may lie past the cut, so only the NUL is sure.
     FUZZ_CHECK(!row.text.contains('\0'));
     FUZZ_CHECK(!texts.contains(row.text));
     texts.insert(row.text);
-    FUZZ_CHECK(registry.Owner(row) != nullptr);
-    ++rowsOf[row.owner];
+    const auto owner = rowsOf.find(registry.Owner(row));
+    FUZZ_CHECK(owner != rowsOf.end());
+    ++owner->second;
   }
   for (const auto& [id, member] : registry.Table(kExtensionClient)) {
     FUZZ_CHECK(member->szExtension.size() <= kMaxRegistrationBytes);
-    FUZZ_CHECK(member->rowCount == rowsOf[id]);
+    FUZZ_CHECK(member->rowCount == rowsOf[member.get()]);
     FUZZ_CHECK(member->rowCount <= ClientRegistry::kMaxRowsPerClient);
   }
   for (const auto& [id, member] : registry.Table(kLdkClient)) {
