@@ -12,17 +12,17 @@ constexpr int kRecountMs = 1000;
 ServiceCounts CountService(const CentrixCore& core) {
   ServiceCounts counts;
   for (int slot = 0; slot < kTelControlCount; ++slot) {
-    const AccountSlot& account = core.Account(slot);
+    const AccountSlot& account = core.Accounts().Account(slot);
     // As start-up signs them in: an ID and a password.
     if (account.m_strUID.isEmpty() || account.m_strPWD.isEmpty()) continue;
     ++counts.accountsConfigured;
-    CTelBaseOpenApi* control = core.TelControl(slot);
+    CTelBaseOpenApi* control = core.Accounts().TelControl(slot);
     if (control && control->IsLoggedIn()) ++counts.accountsSignedIn;
   }
   const ClientRegistry& registry = core.Relay().Registry();
   counts.clientsConnected =
       int(registry.Table(kExtensionClient).size() + registry.Table(kLdkClient).size());
-  counts.recordsWaiting = core.RecordsWaiting();
+  counts.recordsWaiting = core.Recorder().RecordsWaiting();
   return counts;
 }
 

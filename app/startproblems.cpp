@@ -15,9 +15,9 @@ QList<QByteArray> StartProblems(const CentrixCore& core) {
                           .toUtf8());
     }
   }
-  if (!core.LogFile().IsOpen()) {
+  if (!core.Activity().LogFile().IsOpen()) {
     problems.append(QStringLiteral("Cannot write the log file %1: no log is kept")
-                        .arg(core.LogFile().FileName())
+                        .arg(core.Activity().LogFile().FileName())
                         .toUtf8());
   }
   return problems;

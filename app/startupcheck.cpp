@@ -7,10 +7,10 @@
 
 namespace {
 
-QString Setting(SettingsStore& settings, const char* name) {
+QString Setting(SettingsStore& settings, const IntSetting& setting) {
   return QStringLiteral("%1 %2")
-      .arg(QLatin1String(name))
-      .arg(settings.GetProfileInt(QLatin1String(name), 0));
+      .arg(QLatin1String(setting.name))
+      .arg(settings.GetProfileInt(setting));
 }
 
 // The configured slots, as start-up will sign them in; passwords are not shown.
@@ -18,10 +18,10 @@ QString AccountsReport(SettingsStore& settings) {
   QString lines;
   int configured = 0;
   for (int n = 1; n <= kTelControlCount; ++n) {
-    const QByteArray id = settings.GetProfileString(QStringLiteral("UID%1").arg(n), {});
-    const QByteArray pwd = settings.GetProfileString(QStringLiteral("PWD%1").arg(n), {});
+    const QByteArray id = settings.GetProfileString(AccountIdKey(n), {});
+    const QByteArray pwd = settings.GetProfileString(AccountPasswordKey(n), {});
     if (id.isEmpty() && pwd.isEmpty()) continue;
-    const QByteArray address = settings.GetProfileString(QStringLiteral("SERVERIP%1").arg(n), {});
+    const QByteArray address = settings.GetProfileString(AccountServerKey(n), {});
     const bool signsIn = !id.isEmpty() && !pwd.isEmpty();
     if (signsIn) ++configured;
     lines +=
@@ -42,8 +42,8 @@ StartupCheck RunStartupCheck(SettingsStore& settings, const std::string& odbcCon
     return {ExitCode::SettingsUnreadable, report + QStringLiteral(": cannot be read\n")};
   }
   report += QStringLiteral("\n  %1, %2, %3, %4\n")
-                .arg(Setting(settings, "SERVERTYPE"), Setting(settings, "SENDTYPE"),
-                     Setting(settings, "LOGTYPE"), Setting(settings, "CENTERID"));
+                .arg(Setting(settings, kServerTypeSetting), Setting(settings, kSendTypeSetting),
+                     Setting(settings, kLogTypeSetting), Setting(settings, kCenterIdSetting));
   report += AccountsReport(settings);
 
   CallDatabase database(odbcConnection);

@@ -53,7 +53,7 @@ bool CTarvexCentrixApp::InitInstance() {
     m_database->DisconnectDB();
     ShowMessage("서버에 접속할수 없습니다.", MessageIcon::Exclamation);
     m_exitCode = ExitCode::DatabaseUnreachable;
-    return true;
+    return false;
   }
 
   if (!InitNetwork()) {
@@ -87,14 +87,14 @@ bool CTarvexCentrixApp::InitInstance() {
   {
     CentrixCore core(std::move(context));
     m_database->SetDiagnosticSink(
-        [&core](const QByteArray& line) { core.InsertActivityLine(line); });
+        [&core](const QByteArray& line) { core.Activity().InsertActivityLine(line); });
     if (recording) {
       recording->Start();
     } else {
       const QByteArray line =
           ToCp949(QStringLiteral("DB 기록 대기열을 열 수 없습니다: ") + spoolProblem);
       WriteJournalLine(JournalPriority::Warning, JournalLine(line));
-      core.InsertActivityLine(line);
+      core.Activity().InsertActivityLine(line);
     }
     if (m_mode == RunMode::Headless) {
       RunHeadless(core);
@@ -104,7 +104,7 @@ bool CTarvexCentrixApp::InitInstance() {
     if (recording) recording->Finish(kRecordingDrainBudget);
   }
   m_database->SetDiagnosticSink({});
-  return false;
+  return true;
 }
 
 void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
@@ -121,8 +121,7 @@ void CTarvexCentrixApp::RunWindow(CentrixCore& core, SettingsStore& settings) {
 }
 
 void CTarvexCentrixApp::RunHeadless(CentrixCore& core) {
-  core.Activity().SetMirror(
-      [](const QByteArray& line) { WriteJournalLine(JournalPriority::Info, JournalLine(line)); });
+  core.Activity().MirrorToJournal();
   SystemdNotifier notifier;
   TerminationSignals terminationSignals;
   QObject::connect(&terminationSignals, &TerminationSignals::Terminate,

@@ -24,6 +24,7 @@ class CTarvexCentrixApp {
   int Run();
 
  private:
+  // False when start-up ended the program before the relay ran.
   bool InitInstance();
   int ExitInstance();
   bool InitNetwork();

@@ -1,5 +1,7 @@
 #include "bench/launchedrelay.h"
 
+#include "core/config/settingkeys.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -124,13 +126,20 @@ bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) con
     return false;
   }
   QByteArray text = "[SETTING]\n";
-  for (qsizetype n = 0; n < m_options.accounts.size(); ++n) {
-    const QByteArray slot = QByteArray::number(n + 1);
-    text += "UID" + slot + '=' + m_options.accounts[n].id.toUtf8() + '\n';
-    text += "PWD" + slot + '=' + m_options.accounts[n].password.toUtf8() + '\n';
-    text += "SERVERIP" + slot + "=127.0.0.1\n";
+  const auto line = [&text](const QString& key, const QByteArray& value) {
+    text += key.toLatin1() + '=' + value + '\n';
+  };
+  for (int n = 0; n < int(m_options.accounts.size()); ++n) {
+    line(AccountIdKey(n + 1), m_options.accounts[n].id.toUtf8());
+    line(AccountPasswordKey(n + 1), m_options.accounts[n].password.toUtf8());
+    line(AccountServerKey(n + 1), "127.0.0.1");
   }
-  text += m_options.record ? "SENDTYPE=2\nCENTERID=1\n" : "SENDTYPE=0\nCENTERID=0\n";
-  text += "LOGTYPE=0\nSERVERTYPE=0\n";
+  const auto number = [&line](const IntSetting& setting, int value) {
+    line(QLatin1String(setting.name), QByteArray::number(value));
+  };
+  number(kSendTypeSetting, m_options.record ? 2 : 0);
+  number(kCenterIdSetting, m_options.record ? 1 : 0);
+  number(kLogTypeSetting, 0);
+  number(kServerTypeSetting, 0);
   return file.write(text) == text.size();
 }

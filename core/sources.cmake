@@ -2,6 +2,10 @@
 # configuration's instrumented copy of it. Qt Core, Qt Network, ODBC and
 # libsystemd (service notifications) only.
 set(TARVEX_CORE_SOURCES
+  core/callevent/callevent.h
+  core/callevent/calleventoutput.h
+  core/callevent/calloutcome.h
+  core/callevent/callrules.cpp core/callevent/callrules.h
   core/centrixcore.cpp core/centrixcore.h
   core/config/appconfig.cpp core/config/appconfig.h
   core/config/descriptorlimit.cpp core/config/descriptorlimit.h
@@ -9,14 +13,15 @@ set(TARVEX_CORE_SOURCES
   core/config/localclock.cpp core/config/localclock.h
   core/config/messagepresenter.cpp core/config/messagepresenter.h
   core/config/servicestatus.cpp core/config/servicestatus.h
+  core/config/settingkeys.cpp core/config/settingkeys.h
   core/config/settingsstore.cpp core/config/settingsstore.h
   core/config/settingtypes.h
   core/config/systemdnotifier.cpp core/config/systemdnotifier.h
   core/config/terminationsignals.cpp core/config/terminationsignals.h
   core/db/calldatabase.cpp core/db/calldatabase.h
-  core/db/callinwrite.cpp
   core/db/callrecord.cpp core/db/callrecord.h
   core/db/callrecording.cpp core/db/callrecording.h
+  core/db/callrecorder.cpp core/db/callrecorder.h
   core/db/callrecordrejectfile.cpp core/db/callrecordrejectfile.h
   core/db/callrecordspool.cpp core/db/callrecordspool.h
   core/db/callrecordwriter.cpp core/db/callrecordwriter.h
@@ -27,9 +32,10 @@ set(TARVEX_CORE_SOURCES
   core/db/spoolframe.cpp core/db/spoolframe.h
   core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
-  core/log/activity.cpp
+  core/log/activitylog.cpp core/log/activitylog.h
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h
   core/log/dailylogfile.cpp core/log/dailylogfile.h
+  core/log/journalbuffer.cpp core/log/journalbuffer.h
   core/log/journalstream.cpp core/log/journalstream.h
   core/log/logline.cpp core/log/logline.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
@@ -48,14 +54,14 @@ set(TARVEX_CORE_SOURCES
   core/relay/listening.cpp
   core/relay/slowclientdrop.cpp
   core/telephony/accountrow.h
-  core/telephony/accountsignin.cpp
   core/telephony/accountslot.h
-  core/telephony/callevents.cpp
+  core/telephony/calleventreader.cpp core/telephony/calleventreader.h
   core/telephony/networktelcontrol.cpp core/telephony/networktelcontrol.h
   core/telephony/reportlistmodel.cpp core/telephony/reportlistmodel.h
   core/telephony/signinbackoff.cpp core/telephony/signinbackoff.h
   core/telephony/storedaddress.cpp core/telephony/storedaddress.h
   core/telephony/tasbaseopenapictrl1.h
+  core/telephony/telephoneaccounts.cpp core/telephony/telephoneaccounts.h
   core/telephony/telbaseopenapi.h
   core/telephony/telprotocol.cpp core/telephony/telprotocol.h
   core/text/cp949.cpp core/text/cp949.h

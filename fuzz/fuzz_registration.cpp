@@ -26,7 +26,6 @@
 #include "core/centrixcore.h"
 #include "core/config/settingsstore.h"
 #include "core/relay/clientprotocol.h"
-#include "core/text/cp949.h"
 #include "support/fuzzapp.h"
 #include "support/fuzzcheck.h"
 #include "tests/support/idletelcontrol.h"
@@ -163,8 +162,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   context.ldkPort = 0;
   relay->core = std::make_unique<CentrixCore>(std::move(context));
   FUZZ_CHECK(relay->core->Start());
-  // Headless, activity lines also go to standard error; keep their conversion, not the noise.
-  relay->core->Activity().SetMirror([](const QByteArray& line) { (void)FromCp949(line).toUtf8(); });
   FUZZ_CHECK(relay->core->Relay().Server(kExtensionClient).isListening());
   FUZZ_CHECK(relay->core->Relay().Server(kLdkClient).isListening());
   return 0;
@@ -178,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ClientTable& ldkClients = registry.Table(kLdkClient);
   FuzzedDataProvider input(data, size);
   core.SetLogType(input.ConsumeBool() ? 1 : 0);
-  core.SetSendType(input.ConsumeIntegralInRange<int>(0, 2));
+  const bool everyRow = input.ConsumeIntegralInRange<int>(0, 2) == 2;
   const qint32 accountExt = input.ConsumeIntegralInRange<qint32>(-1, 400);
   const qint32 inExten = input.ConsumeIntegral<qint32>();
   const qint32 state = input.ConsumeIntegralInRange<qint32>(kCallStateRinging, kCallStateAnswer);
@@ -203,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const CallNotice notice = MakeCallNotice(
       accountExt, inExten, QByteArray(caller.data(), qsizetype(caller.size())), state);
-  clientRelay.BroadcastCallNotice(notice);
+  clientRelay.BroadcastCallNotice(notice, everyRow);
   const QByteArray ldkExpected =
       GreetingText() + (accountExt != 0 ? LdkRingLine(notice) + LdkNoticeLine(notice) : "");
   for (const auto& client : clients) {
@@ -218,6 +215,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(PumpUntil(
       [&] { return extensionClients.empty() && ldkClients.empty() && registry.Rows().empty(); },
       kWaitMs));
-  core.TrimActivityList();
+  core.Activity().TrimActivityList();
   return 0;
 }

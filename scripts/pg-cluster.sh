@@ -56,13 +56,18 @@ port_in_use() {
 }
 
 # Below the range the system hands out for outgoing connections, so that
-# connections waiting to time out never hold the port.
+# connections waiting to time out never hold the port. The search starts at a
+# random port: a cluster stopped for a while (a test of a database that is
+# down) must find its port free again when it restarts, so the next cluster
+# must not take the lowest free one.
 free_port() {
-  local port
-  for port in $(seq "${1:-25432}" 25999); do
+  local first=25432 count=568 start offset port
+  start=$((RANDOM % count))
+  for ((offset = 0; offset < count; offset++)); do
+    port=$((first + (start + offset) % count))
     port_in_use "$port" || { echo "$port"; return; }
   done
-  die "no free port between 25432 and 25999"
+  die "no free port between $first and $((first + count - 1))"
 }
 
 port_of() {
@@ -87,9 +92,9 @@ fsync = off
 EOF
   # A port that takes no connection may still be bound by another program (or
   # by another cluster starting at the same moment): then the next one is tried.
-  local port=25431 attempt
+  local port attempt
   for attempt in 1 2 3 4 5; do
-    port=$(free_port $((port + 1)))
+    port=$(free_port)
     echo "port = $port" >>"$dir/data/postgresql.conf"
     as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 120 start >/dev/null && break
     grep -q "could not bind" "$dir/server.log" && [ "$attempt" -lt 5 ] ||

@@ -101,7 +101,7 @@ CTarvexCentrixDlg::CTarvexCentrixDlg(CentrixCore& core, MainWindowContext contex
   m_timerHideWindow.callOnTimeout(this, [this] { OnTimer(IDT_HIDE_WINDOW); });
   m_timerStartup.callOnTimeout(this, [this] { OnTimer(IDT_STARTUP); });
   connect(&m_trayIcon, &CTrayIcon::Activated, this, &CTarvexCentrixDlg::OnTrayNotify);
-  connect(&m_core, &CentrixCore::RecentCallChanged, this,
+  connect(&m_core.Activity(), &ActivityLog::RecentCallChanged, this,
           [this](const QByteArray& recent) { m_editRecent->setPlainText(FromCp949(recent)); });
   connect(&m_core, &CentrixCore::HostAddressKnown, this,
           [this](const QByteArray& address) { setWindowTitle(QString::fromLatin1(address)); });
@@ -124,7 +124,7 @@ void CTarvexCentrixDlg::CreateControls() {
       }
       case Kind::ListView: {
         auto* view = item.id == IDC_LIST_CLIENTS ? MakeReportView(this, &m_core.Relay().Clients())
-                                                 : MakeReportView(this, &m_core.Accounts());
+                                                 : MakeReportView(this, &m_core.Accounts().List());
         (item.id == IDC_LIST_CLIENTS ? m_viewClients : m_viewAccounts) = view;
         widget = view;
         break;
@@ -142,7 +142,7 @@ void CTarvexCentrixDlg::CreateControls() {
         break;
       case Kind::ListBox:
         m_viewLog = new QListView(this);
-        m_viewLog->setModel(&m_core.Activity());
+        m_viewLog->setModel(&m_core.Activity().List());
         m_viewLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_viewLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         // One text line per row, as in a list box; without this the view
@@ -206,8 +206,7 @@ void CTarvexCentrixDlg::CreateTrayMenu() {
 // Not QDialog::exec(): its loop also ends when the window is hidden, and
 // minimising hides it. This loop ends only when done() finishes the run.
 int CTarvexCentrixDlg::DoModal() {
-  if (!m_core.CreateTelephonyControls()) return -1;
-  OnInitDialog();
+  if (!OnInitDialog()) return -1;
   QEventLoop modalLoop;
   connect(this, &QDialog::finished, &modalLoop, &QEventLoop::quit);
   show();
@@ -225,18 +224,14 @@ bool CTarvexCentrixDlg::OnInitDialog() {
   connect(about, &QAction::triggered, this, [this] { OnCommand(IDM_ABOUTBOX); });
   setWindowIcon(m_hIcon);
 
-  m_core.ReadSettings();
   SetupListColumns();
-  m_core.AutoLogin();
-  m_core.StartListening();
+  if (!m_core.Start()) return false;
 
   // Without a notification area the relay still needs its timers, its log
   // file and its settings shown; only the icon is missing.
-  if (m_trayIcon.Create(this, m_core.HostAddress(), 128)) m_trayIcon.SetIcon(m_hIcon);
+  if (m_trayIcon.Create(this, m_core.Relay().HostAddress(), 128)) m_trayIcon.SetIcon(m_hIcon);
 
   m_timerStartup.start(100);
-  m_core.OpenLogFileAtStartup();
-  m_core.StartLogRollover();
   UpdateData(false);
   return true;
 }
@@ -251,12 +246,12 @@ void CTarvexCentrixDlg::SetupListColumns() {
     }
   };
   setup(m_viewClients, ClientListModel::Columns());
-  setup(m_viewAccounts, m_core.Accounts().Columns());
+  setup(m_viewAccounts, m_core.Accounts().List().Columns());
 }
 
 bool CTarvexCentrixDlg::UpdateData(bool saveAndValidate) {
   if (!saveAndValidate) {
-    m_editRecent->setPlainText(FromCp949(m_core.Recent()));
+    m_editRecent->setPlainText(FromCp949(m_core.Activity().Recent()));
     QAbstractButton* radio = m_radioLogType->button(m_core.LogType());
     if (radio) {
       radio->setChecked(true);
@@ -270,7 +265,7 @@ bool CTarvexCentrixDlg::UpdateData(bool saveAndValidate) {
     m_editCenterId->setText(QString::number(m_core.CenterId()));
     return true;
   }
-  m_core.SetRecent(ToCp949(m_editRecent->toPlainText()));
+  m_core.Activity().SetRecent(ToCp949(m_editRecent->toPlainText()));
   m_core.SetLogType(m_radioLogType->checkedId());
   m_core.SetServerType(m_comboServerType->currentIndex());
   m_core.SetSendType(m_comboSendType->currentIndex());
@@ -288,27 +283,27 @@ bool CTarvexCentrixDlg::UpdateData(bool saveAndValidate) {
 
 void CTarvexCentrixDlg::OnLogTypeClicked(int logType) {
   m_core.SetLogType(logType);
-  m_context.settings->WriteProfileInt(QStringLiteral("LOGTYPE"), m_core.LogType());
+  m_context.settings->WriteProfileInt(kLogTypeSetting, m_core.LogType());
 }
 
 void CTarvexCentrixDlg::OnServerTypeChanged() {
   m_core.SetServerType(m_comboServerType->currentIndex());
-  m_context.settings->WriteProfileInt(QStringLiteral("SERVERTYPE"), m_core.ServerType());
+  m_context.settings->WriteProfileInt(kServerTypeSetting, m_core.ServerType());
 }
 
 void CTarvexCentrixDlg::OnSendTypeChanged() {
   m_core.SetSendType(m_comboSendType->currentIndex());
-  m_context.settings->WriteProfileInt(QStringLiteral("SENDTYPE"), m_core.SendType());
+  m_context.settings->WriteProfileInt(kSendTypeSetting, m_core.SendType());
 }
 
 void CTarvexCentrixDlg::OnSetCenterId() {
   UpdateData(true);
-  m_context.settings->WriteProfileInt(QStringLiteral("CENTERID"), m_core.CenterId());
+  m_context.settings->WriteProfileInt(kCenterIdSetting, m_core.CenterId());
 }
 
 void CTarvexCentrixDlg::OnDblClkAccounts(int item) {
   if (item < 0 || item >= kTelControlCount) return;
-  const AccountSlot& account = m_core.Account(item);
+  const AccountSlot& account = m_core.Accounts().Account(item);
   CDlgSetPort dialog(this);
   dialog.m_nSlot = item + 1;
   dialog.m_strID = account.m_strUID;
@@ -322,9 +317,9 @@ void CTarvexCentrixDlg::OnDblClkAccounts(int item) {
     entered.m_strUID = dialog.m_strID;
     entered.m_strPWD = dialog.m_strPWD;
     entered.m_strServerIP = dialog.m_strIP;
-    m_core.SignInAccount(item, entered);
+    m_core.Accounts().SignInAccount(item, entered);
   } else if (result == kSetPortSignOut) {
-    m_core.SignOutAccount(item);
+    m_core.Accounts().SignOutAccount(item);
   }
 }
 
@@ -379,9 +374,6 @@ void CTarvexCentrixDlg::OnTimer(int timerId) {
       break;
     case IDT_STARTUP:
       m_timerStartup.stop();
-      break;
-    case IDT_LOG_ROLLOVER:
-      m_core.CheckLogFileDate();
       break;
     default:
       break;
@@ -438,7 +430,7 @@ bool CTarvexCentrixDlg::IsTimerActive(int timerId) const {
     case IDT_STARTUP:
       return m_timerStartup.isActive();
     case IDT_LOG_ROLLOVER:
-      return m_core.IsLogRolloverActive();
+      return m_core.Activity().IsLogRolloverActive();
     default:
       return false;
   }

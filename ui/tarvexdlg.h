@@ -69,7 +69,8 @@ class CTarvexCentrixDlg : public QDialog {
   // Runs the start-up steps and then the window modally; -1 when a telephony
   // control could not be created.
   int DoModal();
-  // Start-up steps after the core's controls exist; returns true as the framework expects.
+  // The window's and the core's start-up steps; false when a telephony
+  // control could not be created.
   bool OnInitDialog();
   // Transfers between the core's values and the controls; false when the
   // centre code is refused.

@@ -4,6 +4,8 @@
 #include <QSettings>
 #include <QString>
 
+#include "core/config/settingkeys.h"
+
 // The per-user settings, section "SETTING", or the same section of an INI
 // file an administrator keeps (a service has no user profile to speak of).
 // Names are matched without regard to case; strings are CP949 inside and
@@ -23,6 +25,12 @@ class SettingsStore {
   // The stored number, or def when missing or not a 32-bit number.
   qint32 GetProfileInt(const QString& name, qint32 def);
   void WriteProfileInt(const QString& name, qint32 value);
+  qint32 GetProfileInt(const IntSetting& setting) {
+    return GetProfileInt(QLatin1String(setting.name), setting.defaultValue);
+  }
+  void WriteProfileInt(const IntSetting& setting, qint32 value) {
+    WriteProfileInt(QLatin1String(setting.name), value);
+  }
   QByteArray GetProfileString(const QString& name, const QByteArray& def);
   void WriteProfileString(const QString& name, const QByteArray& value);
 

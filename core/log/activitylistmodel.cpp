@@ -72,7 +72,6 @@ void ActivityListModel::InsertAt(int row, const QByteArray& line) {
   }
   m_order.insert(m_order.begin() + row, slot);
   endInsertRows();
-  if (m_mirror) m_mirror(line);
   // Whatever adds the line: a centre whose calls are never answered would
   // otherwise grow the list, and the sorted insertion with it, without end.
   TrimActivityList();

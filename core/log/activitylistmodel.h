@@ -2,7 +2,6 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
-#include <functional>
 #include <vector>
 
 // The activity list: CP949 lines, shown converted; a sorted list box that
@@ -11,12 +10,7 @@
 class ActivityListModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  using Mirror = std::function<void(const QByteArray& line)>;
-
   explicit ActivityListModel(QObject* parent = nullptr);
-
-  // Every line that enters the list is also handed to the mirror (headless journal).
-  void SetMirror(Mirror mirror) { m_mirror = std::move(mirror); }
 
   void InsertActivityLine(const QByteArray& line);  // at the top
   void AppendActivityLine(const QByteArray& line);  // where the sorting puts it
@@ -39,5 +33,4 @@ class ActivityListModel : public QAbstractListModel {
   std::vector<QByteArray> m_slots;
   std::vector<int> m_freeSlots;
   std::vector<int> m_order;
-  Mirror m_mirror;
 };

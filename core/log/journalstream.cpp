@@ -38,9 +38,13 @@ QByteArray JournalText(JournalPriority priority, QByteArrayView utf8Text, bool w
   }
 }
 
-void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text) {
+bool StandardErrorIsJournal() {
   static const bool toJournal = IsJournalStream(STDERR_FILENO);
-  const QByteArray text = JournalText(priority, utf8Text, toJournal);
+  return toJournal;
+}
+
+void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text) {
+  const QByteArray text = JournalText(priority, utf8Text, StandardErrorIsJournal());
   std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
   std::fflush(stderr);
 }

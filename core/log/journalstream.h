@@ -14,6 +14,9 @@ bool IsJournalStream(int fd);
 // prefix when withPriority, and ended by a line feed.
 QByteArray JournalText(JournalPriority priority, QByteArrayView utf8Text, bool withPriority);
 
+// Whether standard error is the journal (checked once).
+bool StandardErrorIsJournal();
+
 // Writes text to standard error at once, with priority prefixes when
 // standard error is the journal; elsewhere (a terminal, a file) plain.
 void WriteJournalLine(JournalPriority priority, QByteArrayView utf8Text);

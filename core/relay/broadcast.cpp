@@ -1,19 +1,21 @@
 // A call notice to the clients: the record to every matching extension
 // client, two text lines to every LDK505 client.
-#include "core/config/settingtypes.h"
 #include "core/relay/clientprotocol.h"
 #include "core/relay/clientrelay.h"
 #include "core/text/cp949.h"
 
 #include <vector>
 
-void ClientRelay::BroadcastCallNotice(const CallNotice& notice) {
+void ClientRelay::Deliver(const CallEvent&, const CallOutcome& outcome) {
+  if (outcome.notice) BroadcastCallNotice(*outcome.notice, outcome.noticeToEveryRow);
+}
+
+void ClientRelay::BroadcastCallNotice(const CallNotice& notice, bool everyRow) {
   if (notice.accountExt == 0) return;
   const QByteArray extension = QByteArray::number(notice.accountExt);
 
   const QByteArray record = EncodeCallNotice(notice);
   const QByteArray column = NoticeColumnText(notice);
-  const bool everyRow = notice.state == kCallStateRinging && m_nSendType == kSendAlways;
   const std::vector<ClientRow>& rows = m_registry.Rows();
   std::vector<int> served;
   for (int row = 0; row < int(rows.size()); ++row) {
@@ -31,13 +33,14 @@ void ClientRelay::BroadcastCallNotice(const CallNotice& notice) {
   if (!ldkClients.empty()) {
     const QByteArray ringLine = LdkRingLine(notice);
     const QByteArray noticeLine = LdkNoticeLine(notice);
+    int sent = 0;
     for (const auto& [id, member] : ldkClients) {
       if (member->pSocket->IsDropped()) continue;
       member->pSocket->Send(ringLine);
-      emit SortedActivityLine(ringLine);
       member->pSocket->Send(noticeLine);
-      emit SortedActivityLine(noticeLine);
+      ++sent;
     }
+    emit LdkNoticeSent(ringLine, noticeLine, sent);
   }
   // Not when the event loop's pass ends: in a burst of telephony events the
   // first notice must not wait for the last.

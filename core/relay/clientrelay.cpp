@@ -7,3 +7,7 @@ ClientRelay::ClientRelay(quint16 extPort, quint16 ldkPort, QObject* parent)
 }
 
 ClientRelay::~ClientRelay() { CloseAllClients(); }
+
+void ClientRelay::SetBeforeSend(std::function<void()> beforeSend) {
+  m_sendBatch.SetBeforeFlush(std::move(beforeSend));
+}

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QObject>
 #include <QTcpServer>
+#include <functional>
+
+#include "core/callevent/calleventoutput.h"
 
 #include "core/relay/acceptpause.h"
 #include "core/relay/callnotice.h"
@@ -12,14 +15,16 @@
 // The client relay: both listening sockets, the registry of the clients
 // they accepted with the rows those registered, and the batch that sends
 // go out through. Activity it reports goes out as signals.
-class ClientRelay : public QObject {
+class ClientRelay : public QObject, public CallEventOutput {
   Q_OBJECT
  public:
   ClientRelay(quint16 extPort, quint16 ldkPort, QObject* parent = nullptr);
   ~ClientRelay() override;
 
+  // Debug logging adds a line for every connection and registration.
   void SetLogType(qint32 logType) { m_nLogType = logType; }
-  void SetSendType(qint32 sendType) { m_nSendType = sendType; }
+  // Runs just before anything is handed to the clients.
+  void SetBeforeSend(std::function<void()> beforeSend);
 
   // listening.cpp
   void StartListening();
@@ -41,7 +46,10 @@ class ClientRelay : public QObject {
   // activity line and is then removed as on close.
   void OnSocketOverflow(CClientSocket* client, int kind);
   // broadcast.cpp
-  void BroadcastCallNotice(const CallNotice& notice);
+  void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
+  // The record to every extension client whose row names the account's
+  // extension (to every row when everyRow), two lines to every LDK505 client.
+  void BroadcastCallNotice(const CallNotice& notice, bool everyRow);
 
   ClientRegistry& Registry() { return m_registry; }
   const ClientRegistry& Registry() const { return m_registry; }
@@ -52,15 +60,14 @@ class ClientRelay : public QObject {
  signals:
   // A line for the top of the activity list (CP949).
   void ActivityLine(const QByteArray& cp949);
-  // A line for the activity list where its sorting puts it (CP949).
-  void SortedActivityLine(const QByteArray& cp949);
+  // A notice's two LDK505 lines went to that many LDK505 clients.
+  void LdkNoticeSent(const QByteArray& ringLine, const QByteArray& noticeLine, int clients);
   void HostAddressKnown(const QByteArray& address);
 
  private:
   quint16 m_nExtPort;
   quint16 m_nLdkPort;
   qint32 m_nLogType = 0;
-  qint32 m_nSendType = 0;
   QTcpServer m_serverSocket;
   QTcpServer m_serverSocket2;
   AcceptPause m_acceptPause{{&m_serverSocket, &m_serverSocket2},

@@ -18,6 +18,7 @@ void ClientSendBatch::Forget(const CClientSocket* socket) {
 
 void ClientSendBatch::FlushAll() {
   m_bFlushQueued = false;
+  if (m_beforeFlush && !m_waiting.empty()) m_beforeFlush();
   const bool noticesHeld = m_heldSince.isValid();
   m_heldSince.invalidate();
   // By index: whatever a flush sets off may add to the list or forget a socket.

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <functional>
 #include <vector>
 
 class CClientSocket;
@@ -20,6 +21,8 @@ class ClientSendBatch : public QObject {
   void Add(CClientSocket* socket);
   // socket is closing: nothing of it is flushed any more.
   void Forget(const CClientSocket* socket);
+  // Runs before anything waiting is handed to the system.
+  void SetBeforeFlush(std::function<void()> beforeFlush) { m_beforeFlush = std::move(beforeFlush); }
   // Hands everything waiting to the system now.
   void FlushAll();
   // After a call notice: now when no notices left in the kQuietNs before,
@@ -37,6 +40,7 @@ class ClientSendBatch : public QObject {
  private:
   // A socket leaves the list when it closes (Forget), before it can go.
   std::vector<CClientSocket*> m_waiting;
+  std::function<void()> m_beforeFlush;
   bool m_bFlushQueued = false;
   QElapsedTimer m_sinceNoticesLeft;  // since notices were last flushed; invalid before
   QElapsedTimer m_heldSince;         // since the oldest notice held back; invalid when none is

@@ -5,7 +5,6 @@
 // Where an account shows: slot n belongs to control id 1028 + n and to row n
 // of the accounts list, whose columns are these.
 enum AccountColumn {
-  kColumnNumber = 0,
   kColumnId = 1,
   kColumnPassword = 2,
   kColumnExtension = 3,

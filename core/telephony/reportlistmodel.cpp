@@ -24,19 +24,6 @@ int ReportListModel::InsertItem(int index, const QByteArray& text) {
   return row;
 }
 
-void ReportListModel::DeleteItem(int index) {
-  if (index < 0 || index >= GetItemCount()) return;
-  beginRemoveRows(QModelIndex(), index, index);
-  m_rows.removeAt(index);
-  endRemoveRows();
-}
-
-void ReportListModel::DeleteAllItems() {
-  beginResetModel();
-  m_rows.clear();
-  endResetModel();
-}
-
 bool ReportListModel::HasCell(int row, int column) const {
   return row >= 0 && row < GetItemCount() && column >= 0 && column < m_rows[row].size();
 }

@@ -24,8 +24,6 @@ class ReportListModel : public QAbstractTableModel {
   int GetItemCount() const { return static_cast<int>(m_rows.size()); }
   // Inserts an empty row at index (clamped to the end) and sets column 0; returns its index.
   int InsertItem(int index, const QByteArray& text);
-  void DeleteItem(int index);
-  void DeleteAllItems();
   // Empty for a cell that does not exist.
   const QByteArray& GetItemText(int row, int column) const;
   void SetItemText(int row, int column, const QByteArray& text);

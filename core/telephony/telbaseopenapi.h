@@ -6,10 +6,8 @@
 #include <functional>
 #include <memory>
 
-// Dispatch ids of the telephony control, kept so that a bridge to the vendor
-// control can map its calls and events one to one.
+// Dispatch ids of the telephony control's methods; tests name the calls by them.
 enum class TelMethodId { IsLoggedIn = 3, Logout = 4, LoginDCS = 9, Login = 16 };
-enum class TelEventId { Ring = 101, HangUp = 102, CallEnd = 103, LoginResult = 105 };
 
 constexpr int kFirstTelControlId = 1028;
 constexpr int kTelControlCount = 60;

@@ -106,7 +106,7 @@ TEST_F(CallEventsTest, RingShowsSummaryRecordsAndRelays) {
   const std::vector<QByteArray> lines = ActivityLines(*core);
   EXPECT_EQ(lines.at(0), RecordFailureLine("0212345678", "5678", "301"));
   EXPECT_EQ(lines.at(1), summary);
-  EXPECT_EQ(core->Recent(), summary);
+  EXPECT_EQ(core->Activity().Recent(), summary);
   EXPECT_EQ(CallLog(), Entry(summary));
 
   const std::vector<CallNotice> notices = RelayedNotices();
@@ -125,126 +125,9 @@ TEST_F(CallEventsTest, RingDialledByAccountChangesNothing) {
       RingText(QStringLiteral("0212345678"), QStringLiteral("1234"), QStringLiteral("1")));
   EXPECT_EQ(AccountRow(*core, 0), row);
   EXPECT_EQ(ActivityLines(*core), lines);
-  EXPECT_TRUE(core->Recent().isEmpty());
+  EXPECT_TRUE(core->Activity().Recent().isEmpty());
   EXPECT_TRUE(CallLog().isEmpty());
   EXPECT_TRUE(RelayedRecords().empty());
-}
-
-TEST_F(CallEventsTest, RingWithOtherDialMarkIsIncoming) {
-  Start();
-  const QString texts[] = {
-      RingText(QStringLiteral("0212345678"), QStringLiteral("1234"), QStringLiteral("0")),
-      RingText(QStringLiteral("0212345678"), QStringLiteral("1234"), QString()),
-      RingText(QStringLiteral("0212345678"), QStringLiteral("1234"), QStringLiteral("11")),
-      QStringLiteral("CALLERID:0212345678|INEXTEN:1234|"),
-  };
-  for (const QString& text : texts) controls[0].RaiseRing(text);
-  EXPECT_EQ(RelayedNotices().size(), std::size(texts));
-}
-
-TEST_F(CallEventsTest, ShortCallerIsShownButNeitherRecordedNorRelayed) {
-  Start();
-  const struct {
-    QString text;
-    QByteArray caller;
-    bool relayed;
-  } cases[] = {
-      {RingText(QStringLiteral("12345678")), "12345678", false},
-      {RingText(QStringLiteral("123456789")), "123456789", true},
-      {RingText(QString()), "", false},
-      // The last field has no "|" after its value, so it reads as empty.
-      {QStringLiteral("INEXTEN:07012345678|CALLERID:0212345678"), "", false},
-  };
-  QByteArray log;
-  size_t relayedCount = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.caller.toStdString());
-    controls[0].RaiseRing(c.text);
-    const QByteArray summary = "09:08:07 Ring: " + c.caller + " => 07012345678[301]";
-    EXPECT_EQ(ActivityLines(*core).at(c.relayed ? 1 : 0), summary);
-    EXPECT_EQ(core->Recent(), summary);
-    EXPECT_EQ(HasLine(RecordFailureLine(c.caller, "5678", "301")), c.relayed);
-    log += Entry(summary);
-    relayedCount += c.relayed;
-  }
-  EXPECT_EQ(CallLog(), log);
-  const std::vector<CallNotice> notices = RelayedNotices();
-  ASSERT_EQ(notices.size(), relayedCount);
-  EXPECT_EQ(CallerIdText(notices[0]), "123456789");
-}
-
-TEST_F(CallEventsTest, SendTypeDecidesLogLinesRecordsAndRelays) {
-  const struct {
-    int sendType;
-    bool ringLogged, recorded;
-    std::vector<qint32> relayedStates;
-    bool hangUpLogged;
-  } cases[] = {
-      {0, true, false, {kCallStateRinging}, false},
-      {1, false, false, {kCallStateAnswer}, true},
-      {2, true, true, {kCallStateRinging, kCallStateAnswer}, true},
-      {5, true, false, {}, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sendType);
-    core.reset();
-    env.RestartSettings();
-    QFile::remove(StartupLogFileName(env.logDirectory, FixedNow().date()));
-    Start({c.sendType, 0, 5});
-    controls[0].RaiseRing(RingText(QStringLiteral("0212345678")));
-    controls[0].RaiseHangUp(HangUpText(QStringLiteral("0212345678")));
-
-    const QByteArray ring = "09:08:07 Ring: 0212345678 => 07012345678[301]";
-    const QByteArray hangUp = "09:08:07 HangUp: 0212345678 => 07012345678[301]";
-    EXPECT_EQ(ActivityLines(*core).at(0), hangUp);
-    EXPECT_EQ(ActivityLines(*core).at(c.recorded ? 2 : 1), ring);
-    EXPECT_EQ(AccountRow(*core, 0)[5], K("통화"));
-    EXPECT_EQ(core->Recent(), ring);  // the pick-up leaves the box alone
-    EXPECT_EQ(CallLog(), (c.ringLogged ? Entry(ring) : QByteArray()) +
-                             (c.hangUpLogged ? Entry(hangUp) : QByteArray()));
-    EXPECT_EQ(HasLine(RecordFailureLine("0212345678", "5678", "301")), c.recorded);
-    std::vector<qint32> states;
-    for (const CallNotice& notice : RelayedNotices()) {
-      EXPECT_EQ(notice.accountExt, 301);
-      EXPECT_EQ(notice.inExten, 5678);
-      EXPECT_EQ(CallerIdText(notice), "0212345678");
-      states.push_back(notice.state);
-    }
-    EXPECT_EQ(states, c.relayedStates);
-  }
-}
-
-TEST_F(CallEventsTest, CentreCodeZeroSuppressesRecordButNotRelay) {
-  Start({2, 0, 0});
-  controls[0].RaiseRing(RingText(QStringLiteral("0212345678")));
-  EXPECT_FALSE(HasLine(RecordFailureLine("0212345678", "5678", "301")));
-  EXPECT_EQ(RelayedNotices().size(), 1u);
-}
-
-TEST_F(CallEventsTest, LogTypeDecidesCallLogText) {
-  const QString ringText = RingText(QStringLiteral("0212345678"));
-  const QString hangUpText = HangUpText(QStringLiteral("0212345678"));
-  const QByteArray ring = "09:08:07 Ring: 0212345678 => 07012345678[301]";
-  const QByteArray hangUp = "09:08:07 HangUp: 0212345678 => 07012345678[301]";
-  const struct {
-    int logType;
-    QByteArray log;
-  } cases[] = {
-      {0, Entry(ring) + Entry(hangUp)},
-      {1, Entry(ToCp949(ringText)) + Entry(ToCp949(hangUpText))},
-      {2, {}},
-      {7, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.logType);
-    core.reset();
-    env.RestartSettings();
-    QFile::remove(StartupLogFileName(env.logDirectory, FixedNow().date()));
-    Start({2, c.logType, 5});
-    controls[0].RaiseRing(ringText);
-    controls[0].RaiseHangUp(hangUpText);
-    EXPECT_EQ(CallLog(), c.log);
-  }
 }
 
 TEST_F(CallEventsTest, HangUpOfOwnCallOnlyMarksRow) {
@@ -258,11 +141,11 @@ TEST_F(CallEventsTest, HangUpOfOwnCallOnlyMarksRow) {
       // No channel and no extension yet: the empty value reads as 0.
       {9, QStringLiteral("CALLER1ID:0212345678|INEXTEN:1234|")},
   };
-  for (int i = 0; i < 1000; ++i) core->InsertActivityLine("filler");
+  for (int i = 0; i < 1000; ++i) core->Activity().InsertActivityLine("filler");
   const std::vector<QByteArray> lines = ActivityLines(*core);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.toStdString());
-    core->Accounts().SetItemText(c.slot, 4, "before");
+    core->Accounts().List().SetItemText(c.slot, 4, "before");
     const std::vector<QByteArray> row = AccountRow(*core, c.slot);
     controls[c.slot].RaiseHangUp(c.text);
     std::vector<QByteArray> expected = row;
@@ -276,71 +159,24 @@ TEST_F(CallEventsTest, HangUpOfOwnCallOnlyMarksRow) {
 
 TEST_F(CallEventsTest, ActivityListIsCutBackWhateverLineTakesItPast1000) {
   Start();
-  for (int i = 0; i < 1000; ++i) core->InsertActivityLine("filler");
+  for (int i = 0; i < 1000; ++i) core->Activity().InsertActivityLine("filler");
   // A ring that is never answered: its lines alone must cut the list back.
   controls[0].RaiseRing(RingText(QStringLiteral("0212345678")));
-  EXPECT_LT(core->Activity().Count(), 510);
+  EXPECT_LT(core->Activity().List().Count(), 510);
   EXPECT_EQ(ActivityLines(*core).at(1), "09:08:07 Ring: 0212345678 => 07012345678[301]");
   for (int i = 0; i < 2000; ++i) {
-    core->AppendActivityLine("sorted");
-    ASSERT_LE(core->Activity().Count(), 1000);
+    core->Activity().AppendActivityLine("sorted");
+    ASSERT_LE(core->Activity().List().Count(), 1000);
   }
   controls[0].RaiseHangUp(HangUpText(QStringLiteral("0212345678")));
-  EXPECT_LE(core->Activity().Count(), 1000);
+  EXPECT_LE(core->Activity().List().Count(), 1000);
   EXPECT_EQ(ActivityLines(*core).at(0), "09:08:07 HangUp: 0212345678 => 07012345678[301]");
-}
-
-TEST_F(CallEventsTest, NoticeCutsLongCallerAndZeroFillsField) {
-  Start({2, 0, 0});
-  const struct {
-    const char* caller;
-    QByteArray field;
-  } cases[] = {
-      {"021234567890123", QByteArray("02123456789\0", 12)},
-      {"021234567890", QByteArray("02123456789\0", 12)},
-      {"02123456789", QByteArray("02123456789\0", 12)},
-      {"0212345678", QByteArray("0212345678\0\0", 12)},
-  };
-  for (const auto& c : cases) controls[0].RaiseRing(RingText(QString::fromLatin1(c.caller)));
-  EXPECT_EQ(ActivityLines(*core).at(3),
-            "09:08:07 Ring: 021234567890123 => 07012345678[301]");  // shown whole
-  const std::vector<CallNotice> notices = RelayedNotices();
-  ASSERT_EQ(notices.size(), std::size(cases));
-  for (size_t i = 0; i < notices.size(); ++i) EXPECT_EQ(CallerBytes(notices[i]), cases[i].field);
-}
-
-TEST_F(CallEventsTest, RecordAndNoticeCarryExtensionOfSlotThatRang) {
-  Start();
-  const struct {
-    QString inbound;
-    QByteArray tail;
-    qint32 inExten;
-  } cases[] = {
-      {QStringLiteral("07012345678"), "5678", 5678},
-      {QStringLiteral("42"), "42", 42},
-      {QStringLiteral("x9y"), "x9y", 0},
-  };
-  for (const auto& c : cases)
-    controls[3].RaiseRing(RingText(QStringLiteral("0311112222"), c.inbound));
-  controls[3].RaiseHangUp(HangUpText(QStringLiteral("0311112222"), QStringLiteral("1234")));
-
-  const std::vector<CallNotice> notices = RelayedNotices();
-  ASSERT_EQ(notices.size(), std::size(cases) + 1);
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_TRUE(HasLine(RecordFailureLine("0311112222", cases[i].tail, "302")));
-    EXPECT_EQ(notices[i].accountExt, 302);
-    EXPECT_EQ(notices[i].inExten, cases[i].inExten);
-  }
-  EXPECT_EQ(notices.back().state, kCallStateAnswer);
-  EXPECT_EQ(notices.back().accountExt, 302);
-  EXPECT_FALSE(HasLine(RecordFailureLine("0311112222", "1234", "302")));  // no record on pick-up
 }
 
 TEST_F(CallEventsTest, CallEndOnlyUpdatesRow) {
   Start();
   controls[0].RaiseRing(RingText(QStringLiteral("0212345678")));
-  core->Accounts().SetItemText(0, 4, "before");
+  core->Accounts().List().SetItemText(0, 4, "before");
   const std::vector<QByteArray> lines = ActivityLines(*core);
   const QByteArray log = CallLog();
   controls[0].RaiseCallEnd(QString());
@@ -364,7 +200,7 @@ TEST_F(CallEventsTest, MalformedEventTextsAreHandledSafely) {
     controls[0].RaiseRing(text);
     controls[0].RaiseHangUp(text);
     controls[0].RaiseCallEnd(text);
-    EXPECT_FALSE(core->Recent().contains('\0'));
+    EXPECT_FALSE(core->Activity().Recent().contains('\0'));
   }
   for (int foreignId : {kFirstTelControlId - 1, kFirstTelControlId + kTelControlCount}) {
     emit controls[0].Ring(foreignId, RingText(QStringLiteral("0212345678")));
@@ -390,14 +226,14 @@ TEST(SimulatedCallEventsTest, CallFromTelephonyServerWalksThroughAccountRow) {
   settings.WriteProfileInt(QStringLiteral("SENDTYPE"), 1);
   auto core = env.StartCore(NetworkTelControlFactory(server.Port()));
   ASSERT_TRUE(core);
-  ASSERT_TRUE(WaitUntil([&] { return core->Account(2).m_nExtension == 301; }));
-  const auto status = [&] { return core->Accounts().GetItemText(2, 5); };
+  ASSERT_TRUE(WaitUntil([&] { return core->Accounts().Account(2).m_nExtension == 301; }));
+  const auto status = [&] { return core->Accounts().List().GetItemText(2, 5); };
 
   server.SendRing("agent", "0212345678", "07012341234", true);  // dialled by the account
   server.SendRing("agent", "0212345678", "07012341234", false);
   ASSERT_TRUE(WaitUntil([&] { return status() == "Ring"; }));
   const QByteArray ring = "09:08:07 Ring: 0212345678 => 07012341234[301]";
-  EXPECT_EQ(core->Recent(), ring);
+  EXPECT_EQ(core->Activity().Recent(), ring);
 
   server.SendHangUp("agent", "0212345678", "07012341234", "trunk");
   ASSERT_TRUE(WaitUntil([&] { return status() == K("통화"); }));

@@ -106,7 +106,7 @@ TEST_F(ClientRegistryTest, RowGoesBackToTheLatestOtherRegistrantWhenItsOwnerLeav
       ASSERT_NE(heir, nullptr);
       EXPECT_EQ(HandleOfRow("300"), QByteArray::number(heir->pSocket->Handle()));
       // The heir gets notices again; nobody else does.
-      Relay().BroadcastCallNotice(Notice(300));
+      Relay().BroadcastCallNotice(Notice(300), false);
       TestClient& expected = *clients[size_t(c.heir)];
       ASSERT_TRUE(expected.WaitForBytes(acks[size_t(c.heir)] * kAck.size() + kCallNoticeSize));
       EXPECT_EQ(NoticesOf(expected, acks[size_t(c.heir)]), EncodeCallNotice(Notice(300)));
@@ -137,8 +137,9 @@ TEST_F(ClientRegistryTest, OneClientOwnsAtMostTheBoundOfRows) {
   for (const QByteArray& text : {QByteArray("5555"), QByteArray("9000")}) {
     SCOPED_TRACE(text.constData());
     ASSERT_TRUE(greedy->Send(text));
-    ASSERT_TRUE(WaitUntil(
-        [&] { return core->Activity().Count() > 0 && core->Activity().Line(0) == line + text; }));
+    ASSERT_TRUE(WaitUntil([&] {
+      return core->Activity().List().Count() > 0 && core->Activity().List().Line(0) == line + text;
+    }));
     EXPECT_EQ(Relay().Clients().GetItemCount(), bound + 1);
   }
   ASSERT_TRUE(Register(*greedy, "1000"));
@@ -188,11 +189,11 @@ TEST_F(ClientRegistryTest, NoticeNeverReachesANewcomerOnAReusedDescriptor) {
       ++reused;
     }
     for (int i = 0; i < 20; ++i) {
-      Relay().BroadcastCallNotice(Notice(12));
+      Relay().BroadcastCallNotice(Notice(12), false);
       QCoreApplication::processEvents();
     }
     ASSERT_TRUE(WaitUntil([&] { return ExtensionClients().size() == 1; }));
-    Relay().BroadcastCallNotice(Notice(12));
+    Relay().BroadcastCallNotice(Notice(12), false);
     QCoreApplication::processEvents();
     EXPECT_TRUE(newcomer->Received().isEmpty());
     newcomer.reset();

@@ -41,7 +41,7 @@ class RelayTest : public ::testing::Test {
     core->SetLogType(1);
   }
 
-  const ActivityListModel& Activity() const { return core->Activity(); }
+  const ActivityListModel& Activity() const { return core->Activity().List(); }
   const ClientListModel& Rows() const { return core->Relay().Clients(); }
   const ClientTable& ExtensionClients() const {
     return core->Relay().Registry().Table(kExtensionClient);
@@ -203,7 +203,7 @@ TEST_F(RelayTest, NoticeReachesEveryRowWhoseTextContainsTheExtension) {
   QByteArray toA = kAck;
   QByteArray toB = kAck;
   for (const qint32 extension : {12, 15, 1, 2, 5, 3, 7, 0, 300}) {
-    core->Relay().BroadcastCallNotice(Notice(extension));
+    core->Relay().BroadcastCallNotice(Notice(extension), false);
     const QByteArray text = QByteArray::number(extension);
     if (extension == 0) continue;  // an account without a known extension reaches nobody
     if (QByteArray("12,15").contains(text)) toA += EncodeCallNotice(Notice(extension));
@@ -223,17 +223,17 @@ TEST_F(RelayTest, NoticeReachesEveryRowWhoseTextContainsTheExtension) {
 
 TEST_F(RelayTest, SendTypeAlwaysSendsRingingToEveryRow) {
   struct Case {
-    qint32 sendType;
+    bool everyRow;
     qint32 state;
     qint32 accountExt;
     bool toA;  // registered "12,777"
     bool toB;  // registered "300,777"
   };
   const Case cases[] = {
-      {0, kCallStateRinging, 12, true, false}, {0, kCallStateRinging, 99, false, false},
-      {1, kCallStateAnswer, 300, false, true}, {2, kCallStateRinging, 99, true, true},
-      {2, kCallStateAnswer, 99, false, false}, {2, kCallStateAnswer, 12, true, false},
-      {2, kCallStateRinging, 0, false, false},
+      {false, kCallStateRinging, 12, true, false}, {false, kCallStateRinging, 99, false, false},
+      {false, kCallStateAnswer, 300, false, true}, {true, kCallStateRinging, 99, true, true},
+      {false, kCallStateAnswer, 99, false, false}, {false, kCallStateAnswer, 12, true, false},
+      {true, kCallStateRinging, 0, false, false},
   };
   auto clients = Connect(env.extPort, 2);
   ASSERT_TRUE(Register(*clients[0], "12,777"));
@@ -241,15 +241,13 @@ TEST_F(RelayTest, SendTypeAlwaysSendsRingingToEveryRow) {
   QByteArray toA = kAck;
   QByteArray toB = kAck;
   for (const Case& c : cases) {
-    core->SetSendType(c.sendType);
     const CallNotice notice = Notice(c.accountExt, c.state);
-    core->Relay().BroadcastCallNotice(notice);
+    core->Relay().BroadcastCallNotice(notice, c.everyRow);
     if (c.toA) toA += EncodeCallNotice(notice);
     if (c.toB) toB += EncodeCallNotice(notice);
   }
   // Both get the last notice, so anything sent by mistake shows before it.
-  core->SetSendType(0);
-  core->Relay().BroadcastCallNotice(Notice(777));
+  core->Relay().BroadcastCallNotice(Notice(777), false);
   toA += EncodeCallNotice(Notice(777));
   toB += EncodeCallNotice(Notice(777));
   ASSERT_TRUE(clients[0]->WaitForBytes(toA.size()));
@@ -266,7 +264,7 @@ TEST_F(RelayTest, ClientOwningTwoSelectedRowsGetsTheNoticeTwice) {
   EXPECT_EQ(Rows().GetItemCount(), 2);
   EXPECT_EQ(ExtensionClients().begin()->second->szExtension, "12");
 
-  core->Relay().BroadcastCallNotice(Notice(1));
+  core->Relay().BroadcastCallNotice(Notice(1), false);
   const QByteArray record = EncodeCallNotice(Notice(1));
   ASSERT_TRUE(client->WaitForBytes(3 * kAck.size() + 2 * record.size()));
   EXPECT_EQ(client->Received().mid(3 * kAck.size()), record + record);
@@ -306,7 +304,7 @@ TEST_F(RelayTest, RowBelongsToTheClientThatRegisteredItsTextLast) {
   EXPECT_NE(secondHandle, firstHandle);
 
   // Notices follow the row to its new owner.
-  core->Relay().BroadcastCallNotice(Notice(300));
+  core->Relay().BroadcastCallNotice(Notice(300), false);
   ASSERT_TRUE(clients[1]->WaitForBytes(kAck.size() + kCallNoticeSize));
 
   clients[0]->Close();
@@ -321,7 +319,7 @@ TEST_F(RelayTest, RowBelongsToTheClientThatRegisteredItsTextLast) {
 
 TEST_F(RelayTest, LdkClientsGetTheRingAndNoticeLines) {
   const int before = Activity().Count();
-  core->Relay().BroadcastCallNotice(Notice(123));
+  core->Relay().BroadcastCallNotice(Notice(123), false);
   EXPECT_EQ(Activity().Count(), before);  // no LDK505 client: nothing shown
 
   auto clients = Connect(env.ldkPort, 2);
@@ -336,8 +334,9 @@ TEST_F(RelayTest, LdkClientsGetTheRingAndNoticeLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inExten);
     const int shown = Activity().Count();
-    core->Relay().BroadcastCallNotice(Notice(123, kCallStateRinging, c.inExten));
-    core->Relay().BroadcastCallNotice(Notice(0, kCallStateRinging, c.inExten));  // reaches nobody
+    core->Relay().BroadcastCallNotice(Notice(123, kCallStateRinging, c.inExten), false);
+    core->Relay().BroadcastCallNotice(Notice(0, kCallStateRinging, c.inExten),
+                                      false);  // reaches nobody
     const QByteArray ring = "\x07" + c.lead + " : 0212345678\n";
     const QByteArray notice = "\x06\x06" + c.lead + " : 0212345678 ->  123\n";
     expected += ring + notice;
@@ -364,7 +363,7 @@ TEST(RelayPortTest, TakenPortLeavesTheOtherPortServing) {
 
     const QByteArray host =
         FirstIpv4Text(QHostInfo::fromName(QHostInfo::localHostName()).addresses());
-    EXPECT_EQ(core->HostAddress(), host);
+    EXPECT_EQ(core->Relay().HostAddress(), host);
 
     TestClient client(extensionPortTaken ? env.ldkPort : env.extPort);
     if (extensionPortTaken) {
@@ -392,8 +391,8 @@ TEST_F(RelayTest, ClientThatStopsReadingIsDroppedWithoutHoldingUpTheOthers) {
   const CallNotice toOthers = Notice(5000, kCallStateRinging, 1234);
   int noticesToOthers = 0;
   for (int pile = 0; pile < 3000 && RowOf("777") >= 0; ++pile) {
-    for (int i = 0; i < 200; ++i) core->Relay().BroadcastCallNotice(toStuck);
-    core->Relay().BroadcastCallNotice(toOthers);
+    for (int i = 0; i < 200; ++i) core->Relay().BroadcastCallNotice(toStuck, false);
+    core->Relay().BroadcastCallNotice(toOthers, false);
     ++noticesToOthers;
     QCoreApplication::processEvents();
   }
@@ -403,7 +402,7 @@ TEST_F(RelayTest, ClientThatStopsReadingIsDroppedWithoutHoldingUpTheOthers) {
       CountActivityLines(kLoopback + Utf8AsCp949(" 클라이언트가 수신하지 않아 연결을 끊었습니다.")),
       1);
   EXPECT_GT(noticesToOthers, 1);
-  core->Relay().BroadcastCallNotice(toOthers);
+  core->Relay().BroadcastCallNotice(toOthers, false);
   ++noticesToOthers;
 
   const QByteArray record = EncodeCallNotice(toOthers);
@@ -433,7 +432,7 @@ TEST_F(RelayTest, SlowReaderGetsEveryNoticeInOrderWhileTheSystemHoldsSomeBack) {
     for (int i = 0; i < count; ++i) {
       const CallNotice notice =
           MakeCallNotice(12, 4567, "010" + QByteArray::number(++sequence), kCallStateRinging);
-      core->Relay().BroadcastCallNotice(notice);
+      core->Relay().BroadcastCallNotice(notice, false);
       expected += EncodeCallNotice(notice);
     }
     QCoreApplication::processEvents();
@@ -525,7 +524,7 @@ TEST_F(RelayTest, MisbehavingClientsLeaveTheRelayServingEveryoneElse) {
     }
 
     // Everyone else is still served, and newcomers are still taken.
-    core->Relay().BroadcastCallNotice(Notice(12));
+    core->Relay().BroadcastCallNotice(Notice(12), false);
     toGood += EncodeCallNotice(Notice(12));
     ASSERT_TRUE(good->WaitForBytes(toGood.size()));
     EXPECT_EQ(good->Received(), toGood);
@@ -537,7 +536,7 @@ TEST_F(RelayTest, MisbehavingClientsLeaveTheRelayServingEveryoneElse) {
   EXPECT_EQ(RowOf("12"), 0);
   EXPECT_EQ(LdkClients().size(), 1u);
   const qsizetype ldkBytes = ldk->Received().size();
-  core->Relay().BroadcastCallNotice(Notice(12));
+  core->Relay().BroadcastCallNotice(Notice(12), false);
   EXPECT_TRUE(ldk->WaitForBytes(ldkBytes + 1));
 }
 
@@ -546,7 +545,7 @@ TEST_F(RelayTest, CloseAllClientsEndsEveryConnectionAndKeepsTheRows) {
   auto ldk = ConnectOne(env.ldkPort);
   ASSERT_TRUE(Register(*extension, "12"));
   // A notice of the same pass still goes out before the end.
-  core->Relay().BroadcastCallNotice(Notice(12));
+  core->Relay().BroadcastCallNotice(Notice(12), false);
   core->Relay().CloseAllClients();
   EXPECT_TRUE(ExtensionClients().empty());
   EXPECT_TRUE(LdkClients().empty());

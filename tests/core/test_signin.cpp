@@ -67,7 +67,7 @@ TEST_F(SignInTest, StartupSignsInConfiguredSlotsByServerType) {
     controls.ClearCalls();
     Start(c.serverType);
 
-    ASSERT_EQ(core->Accounts().GetItemCount(), kTelControlCount);
+    ASSERT_EQ(core->Accounts().List().GetItemCount(), kTelControlCount);
     const QByteArray status = K(c.status);
     EXPECT_EQ(AccountRow(*core, 0),
               (std::vector<QByteArray>{"1", "kim", "pw1", "", FixedTimeText(), status}));
@@ -173,8 +173,8 @@ TEST_F(SignInTest, LoginResultTakesExtensionFromMessageTail) {
     SCOPED_TRACE(c.text.toStdString());
     controls[0].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:999,"));
     controls[0].RaiseLoginResult(c.text);
-    EXPECT_EQ(core->Accounts().GetItemText(0, 3), c.column);
-    EXPECT_EQ(core->Account(0).m_nExtension, c.extension);
+    EXPECT_EQ(core->Accounts().List().GetItemText(0, 3), c.column);
+    EXPECT_EQ(core->Accounts().Account(0).m_nExtension, c.extension);
   }
 }
 
@@ -224,7 +224,7 @@ class SimulatedSignInTest : public SignInTest {
   }
 
   bool WaitForStatus(int slot, const char* status) {
-    return WaitUntil([&] { return core->Accounts().GetItemText(slot, 5) == K(status); });
+    return WaitUntil([&] { return core->Accounts().List().GetItemText(slot, 5) == K(status); });
   }
 
   // The raw text must stand right above its failure line.
@@ -286,8 +286,8 @@ TEST_F(SimulatedSignInTest, StartupSignInsGetTheirResults) {
     const auto& c = cases[slot];
     SCOPED_TRACE(c.account.id.toStdString());
     ASSERT_TRUE(WaitForStatus(int(slot), c.status));
-    EXPECT_EQ(core->Accounts().GetItemText(int(slot), 3), c.column3);
-    EXPECT_EQ(core->Account(int(slot)).m_nExtension, QByteArray(c.column3).toInt());
+    EXPECT_EQ(core->Accounts().List().GetItemText(int(slot), 3), c.column3);
+    EXPECT_EQ(core->Accounts().Account(int(slot)).m_nExtension, QByteArray(c.column3).toInt());
     if (c.raw.isNull()) {
       EXPECT_TRUE(HasActivityLine(*core, K(c.line)));
     } else {

@@ -299,8 +299,9 @@ class CallFlowTest : public testing::Test {
         const QByteArray ringLine = LdkRingLine(*outcome.notice);
         const QByteArray noticeLine = LdkNoticeLine(*outcome.notice);
         ldkBytes += ringLine + noticeLine;
-        activity << QString::fromUtf8(JournalLine(ringLine))
-                 << QString::fromUtf8(JournalLine(noticeLine));
+        // The journal tells of a notice to LDK505 clients in one line.
+        activity << QString::fromUtf8(JournalLine(ringLine) + ' ' + JournalLine(noticeLine) +
+                                      " to 1 LDK505 clients");
       }
       if (!outcome.logText.isEmpty()) log += "MM-dd hh:mm:ss:  " + outcome.logText + "\r\n";
       if (outcome.row) rows.append(*outcome.row);

@@ -42,8 +42,8 @@ TEST(CallRecordingTest, CallTheSpoolCannotTakeIsShownAndSetDownInTheRejectFile) 
     CentrixCore core(std::move(context));
     core.SetCenterId(3);
 
-    core.CallInWrite(c.caller, "1234", "301");
-    EXPECT_EQ(core.RecordsWaiting(), c.waits ? 1 : 0);
+    core.Recorder().CallInWrite(CallRecord{3, c.caller, "1234", "301", 0});
+    EXPECT_EQ(core.Recorder().RecordsWaiting(), c.waits ? 1 : 0);
     const QByteArray failureLine = handlertest::RecordFailureLine(c.caller, "1234", "301");
     EXPECT_EQ(handlertest::HasActivityLine(core, failureLine), !c.waits);
     const QString rejected = RejectFileText(recording);

@@ -48,7 +48,8 @@ QByteArray RecordFailureLine(const QByteArray& caller, const QByteArray& inbound
 
 std::vector<QByteArray> ActivityLines(const CentrixCore& core) {
   std::vector<QByteArray> lines;
-  for (int i = 0; i < core.Activity().Count(); ++i) lines.push_back(core.Activity().Line(i));
+  for (int i = 0; i < core.Activity().List().Count(); ++i)
+    lines.push_back(core.Activity().List().Line(i));
   return lines;
 }
 
@@ -60,7 +61,7 @@ bool HasActivityLine(const CentrixCore& core, const QByteArray& line) {
 std::vector<QByteArray> AccountRow(const CentrixCore& core, int row) {
   std::vector<QByteArray> cells;
   for (int column = 0; column < 6; ++column) {
-    cells.push_back(core.Accounts().GetItemText(row, column));
+    cells.push_back(core.Accounts().List().GetItemText(row, column));
   }
   return cells;
 }

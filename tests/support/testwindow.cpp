@@ -18,7 +18,7 @@ std::unique_ptr<CTarvexCentrixDlg> StartWindow(TestEnvironment& environment,
   context.runSetPortDialog = std::move(runSetPortDialog);
   auto window = std::make_unique<CTarvexCentrixDlg>(*core, std::move(context));
   core->setParent(window.get());
-  if (!core->CreateTelephonyControls()) return nullptr;
+  if (!core->Accounts().CreateTelephonyControls()) return nullptr;
   window->OnInitDialog();
   return window;
 }

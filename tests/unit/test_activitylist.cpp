@@ -89,18 +89,6 @@ TEST(ActivityListModel, EveryLinePastTheThousandCutsToTheTop501) {
   }
 }
 
-TEST(ActivityListModel, MirrorSeesEveryEnteringLineButNoTrim) {
-  ActivityListModel model;
-  QList<QByteArray> mirrored;
-  model.SetMirror([&](const QByteArray& line) { mirrored.append(line); });
-  model.InsertActivityLine("top");
-  model.AppendActivityLine("sorted");
-  for (int i = 0; i < 1001; ++i) model.InsertActivityLine("x");
-  model.TrimActivityList();
-  ASSERT_EQ(mirrored.size(), 1003);
-  EXPECT_EQ(mirrored.mid(0, 3), (QList<QByteArray>{"top", "sorted", "x"}));
-}
-
 TEST(ActivityListModel, ShowsLinesConvertedFromCp949) {
   ActivityListModel model;
   model.InsertActivityLine("10:00:00 Ring: \xbc\xf6\xbd\xc5");

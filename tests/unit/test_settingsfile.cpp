@@ -37,18 +37,14 @@ TEST(SettingsFileTest, SampleReadsAsDefaultsAndItsExamplesAsWritten) {
   }
   EXPECT_EQ(commented.GetProfileString(QStringLiteral("UID1"), "none"), "none");
 
-  // Every name of the store is in the sample, as an example that reads back.
+  // Every name the relay reads is in the sample, as an example of its default.
   QByteArray examples = sample;
   examples.replace(QByteArray("\n;"), QByteArray("\n"));
   SettingsStore uncommented(Write(dir, examples));
-  struct Int {
-    const char* name;
-    qint32 value;
-  };
-  for (const Int& setting :
-       {Int{"LOGTYPE", 0}, Int{"SERVERTYPE", 0}, Int{"SENDTYPE", 0}, Int{"CENTERID", 0}}) {
-    EXPECT_EQ(uncommented.GetProfileInt(QLatin1String(setting.name), -7), setting.value)
-        << setting.name;
+  for (const IntSetting* setting :
+       {&kLogTypeSetting, &kServerTypeSetting, &kSendTypeSetting, &kCenterIdSetting}) {
+    EXPECT_EQ(uncommented.GetProfileInt(QLatin1String(setting->name), -7), setting->defaultValue)
+        << setting->name;
   }
   for (const int slot : {1, 2}) {
     EXPECT_EQ(uncommented.GetProfileString(QStringLiteral("UID%1").arg(slot), {}),

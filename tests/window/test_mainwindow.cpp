@@ -89,12 +89,12 @@ TEST(MainWindow, HoldsEveryControlOfItsTemplateWithIdTextAndPlace) {
   QStringList expectedLabels = {"로그설정", "서버타입", "전송타입", "최근정보", "회사코드"};
   expectedLabels.sort();
   EXPECT_EQ(labels, expectedLabels);
-  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(window->Core().HostAddress()));
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(window->Core().Relay().HostAddress()));
 
   // The 60 hidden telephony controls, one per slot, ids 1028 to 1087.
   for (int slot = 0; slot < kTelControlCount; ++slot) {
-    ASSERT_NE(window->Core().TelControl(slot), nullptr);
-    EXPECT_EQ(window->Core().TelControl(slot)->ControlId(), 1028 + slot);
+    ASSERT_NE(window->Core().Accounts().TelControl(slot), nullptr);
+    EXPECT_EQ(window->Core().Accounts().TelControl(slot)->ControlId(), 1028 + slot);
   }
 }
 
@@ -133,14 +133,14 @@ TEST(MainWindow, ListsHaveTheirColumnsAndDropDownListsTheirItems) {
   EXPECT_EQ(Headers(window->Core().Relay().Clients()),
             QStringList({"내선:70", "IP:90", "ID:60", "전화:100"}));
   EXPECT_EQ(
-      Headers(window->Core().Accounts()),
+      Headers(window->Core().Accounts().List()),
       QStringList({"NO:30", "ID:90", "PWD:90", "내선번호:60", "수신시간:100", "작업내용:150"}));
   EXPECT_EQ(ComboItems(window->m_comboServerType),
             QStringList({"Centrix", "DCS", "IMS", "IMS_DCS"}));
   EXPECT_EQ(ComboItems(window->m_comboSendType),
             QStringList({"벨울릴때", "전화받을때", "항상(DB기록)"}));
-  ASSERT_EQ(window->Core().Accounts().GetItemCount(), 60);
-  EXPECT_EQ(window->Core().Accounts().GetItemText(59, 0), "60");
+  ASSERT_EQ(window->Core().Accounts().List().GetItemCount(), 60);
+  EXPECT_EQ(window->Core().Accounts().List().GetItemText(59, 0), "60");
 }
 
 // The window shows the core's lists and follows its news: the latest ring
@@ -155,14 +155,14 @@ TEST(MainWindow, ShowsTheCoresListsAndFollowsItsSignals) {
   auto* accounts = static_cast<QTableView*>(window->GetDlgItem(IDC_LIST_ACCOUNTS));
   auto* activity = static_cast<QListView*>(window->GetDlgItem(IDC_LIST_LOG));
   EXPECT_EQ(clients->model(), &core.Relay().Clients());
-  EXPECT_EQ(accounts->model(), &core.Accounts());
-  EXPECT_EQ(activity->model(), &core.Activity());
+  EXPECT_EQ(accounts->model(), &core.Accounts().List());
+  EXPECT_EQ(activity->model(), &core.Activity().List());
   for (int column = 0; column < 4; ++column) {
     EXPECT_EQ(
         clients->columnWidth(column),
         std::lround(ClientListModel::Columns()[size_t(column)].width * window->LayoutScale()));
   }
-  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(core.HostAddress()));
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(core.Relay().HostAddress()));
 
   controls[0].RaiseLoginResult(QStringLiteral("STATUS:1|MSG:ok 301,"));
   const QString dialled = QStringLiteral("ISDIAL:1|CALLERID:0212345678|INEXTEN:07012345678|");
@@ -321,7 +321,7 @@ TEST(MainWindow, StartsHeadlessWithLogFileAndTimersButNoIcon) {
   TestEnvironment environment;
   auto window = StartWindow(environment);
   EXPECT_FALSE(window->TrayIcon().IsShown());
-  EXPECT_TRUE(window->Core().LogFile().IsOpen());
+  EXPECT_TRUE(window->Core().Activity().LogFile().IsOpen());
   EXPECT_TRUE(window->IsTimerActive(IDT_STARTUP));
   EXPECT_TRUE(window->IsTimerActive(IDT_LOG_ROLLOVER));
   EXPECT_FALSE(window->IsTimerActive(IDT_HIDE_WINDOW));
@@ -335,7 +335,7 @@ TEST(Settings, EmptyStoreGivesTheDefaults) {
   EXPECT_EQ(window->m_comboSendType->currentIndex(), 0);
   EXPECT_EQ(static_cast<QLineEdit*>(window->GetDlgItem(IDC_EDIT_CENTERID))->text(), "0");
   for (int n = 0; n < kTelControlCount; ++n) {
-    const AccountSlot& slot = window->Core().Account(n);
+    const AccountSlot& slot = window->Core().Accounts().Account(n);
     EXPECT_TRUE(slot.m_strUID.isEmpty() && slot.m_strPWD.isEmpty() && slot.m_strServerIP.isEmpty());
   }
 }

@@ -140,7 +140,7 @@ TEST_F(SignInTest, DialogSignOutEmptiesSlotInStoreAndSignsControlOut) {
     EXPECT_EQ(controls.Calls(), TelCallJournal{Call(1, TelMethodId::Logout)});
     EXPECT_EQ(AccountRow(window->Core(), 1),
               (std::vector<QByteArray>{"2", "", "", "", FixedTimeText(), K("로그아웃")}));
-    const AccountSlot& account = window->Core().Account(1);
+    const AccountSlot& account = window->Core().Accounts().Account(1);
     EXPECT_TRUE(account.m_strUID.isEmpty() && account.m_strPWD.isEmpty() &&
                 account.m_strServerIP.isEmpty());
     EXPECT_EQ(account.m_nExtension, 0);
@@ -175,7 +175,7 @@ TEST_F(SignInTest, DialogWithoutHostedServerTypeRefusesSignIn) {
     EXPECT_EQ(controls.Calls(), c.signOutReachesHostedControl
                                     ? TelCallJournal{Call(0, TelMethodId::Logout)}
                                     : TelCallJournal{});
-    EXPECT_EQ(window->Core().Accounts().GetItemText(0, 5), K("로그아웃"));
+    EXPECT_EQ(window->Core().Accounts().List().GetItemText(0, 5), K("로그아웃"));
   }
 }
 
@@ -209,7 +209,7 @@ TEST_F(SignInTest, DialogSignInSurvivesRestartAndSignOutLeavesServer) {
   };
   const auto signedIn = [&] {
     return WaitUntil(
-        [&] { return window->Core().Accounts().GetItemText(7, 5) == K("로그인 성공"); });
+        [&] { return window->Core().Accounts().List().GetItemText(7, 5) == K("로그인 성공"); });
   };
   ASSERT_TRUE(startSimulated());
   env.runSetPortDialog = RunDialogWith([](CDlgSetPort& dialog) {

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include "core/callevent/calleventoutput.h"
+
+class CallDatabase;
+class CallRecording;
+
+// Records the calls the rules say to record: into the spool for the writer
+// thread, or, when the spool could not be opened, straight into the
+// database on the event loop; with neither, calls are not recorded.
+class CallRecorder : public QObject, public CallEventOutput {
+  Q_OBJECT
+ public:
+  CallRecorder(CallRecording* recording, CallDatabase* database, QObject* parent = nullptr);
+
+  void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
+  void CallInWrite(const CallRecord& record);
+  // Calls waiting in the spool for the database.
+  qint64 RecordsWaiting() const;
+
+ signals:
+  // A line for the top of the activity list (CP949).
+  void ActivityLine(const QByteArray& line);
+  void RecordsWaitingChanged(qint64 waiting);
+
+ private:
+  CallRecording* m_recording;
+  CallDatabase* m_database;
+};

@@ -1,0 +1,77 @@
+#include "core/log/activitylog.h"
+
+#include "core/log/logline.h"
+
+namespace {
+
+constexpr int kHourMs = 3600000;
+
+}  // namespace
+
+ActivityLog::ActivityLog(QString logDirectory, std::function<QDateTime()> clock, QObject* parent)
+    : QObject(parent), m_clock(std::move(clock)), m_logFile(std::move(logDirectory)) {
+  m_timerLogRollover.callOnTimeout(this, &ActivityLog::CheckLogFileDate);
+}
+
+void ActivityLog::InsertActivityLine(const QByteArray& text) {
+  m_listLog.InsertActivityLine(text);
+  Journal(JournalPriority::Info, text);
+}
+
+void ActivityLog::AppendActivityLine(const QByteArray& text) {
+  m_listLog.AppendActivityLine(text);
+  Journal(JournalPriority::Info, text);
+}
+
+void ActivityLog::TrimActivityList() { m_listLog.TrimActivityList(); }
+
+void ActivityLog::ReportError(const QByteArray& text) {
+  m_listLog.InsertActivityLine(text);
+  Journal(JournalPriority::Error, text);
+}
+
+void ActivityLog::NoteLdkNotice(const QByteArray& ringLine, const QByteArray& noticeLine,
+                                int clients) {
+  for (int client = 0; client < clients; ++client) {
+    m_listLog.AppendActivityLine(ringLine);
+    m_listLog.AppendActivityLine(noticeLine);
+  }
+  // Two lines per client and notice flooded the journal with hundreds of clients.
+  if (m_journal && clients > 0) {
+    m_journal->Add(JournalPriority::Info, JournalLine(ringLine) + ' ' + JournalLine(noticeLine) +
+                                              " to " + QByteArray::number(clients) +
+                                              " LDK505 clients");
+  }
+}
+
+void ActivityLog::AppendLogLine(const QByteArray& text) { m_logFile.AppendLogLine(Now(), text); }
+
+void ActivityLog::OpenLogFileAtStartup() { m_logFile.OpenAtStartup(Now().date()); }
+
+void ActivityLog::CheckLogFileDate() { m_logFile.CheckLogFileDate(Now().date()); }
+
+void ActivityLog::StartLogRollover() { m_timerLogRollover.start(kHourMs); }
+
+void ActivityLog::Close() {
+  m_timerLogRollover.stop();
+  m_logFile.Close();
+}
+
+void ActivityLog::MirrorToJournal() { m_journal = std::make_unique<JournalBuffer>(); }
+
+void ActivityLog::FlushJournal() {
+  if (m_journal) m_journal->Flush();
+}
+
+void ActivityLog::Deliver(const CallEvent&, const CallOutcome& outcome) {
+  if (!outcome.summary.isEmpty()) InsertActivityLine(outcome.summary);
+  if (outcome.summaryIsRecent) {
+    m_strRecent = outcome.summary;
+    emit RecentCallChanged(m_strRecent);
+  }
+  if (outcome.logLine) AppendLogLine(*outcome.logLine);
+}
+
+void ActivityLog::Journal(JournalPriority priority, const QByteArray& line) {
+  if (m_journal) m_journal->Add(priority, JournalLine(line));
+}
