@@ -17,6 +17,10 @@ void ActivityListModel::AppendActivityLine(const QByteArray& line) {
   InsertAt(SortedInsertRow(line), line);
 }
 
+void ActivityListModel::AppendActivityLines(const QByteArray& line, int count) {
+  if (count > 0) InsertAt(SortedInsertRow(line), line, count);
+}
+
 // The halving search of a sorted list box: the first row whose line sorts
 // after the new one. Top insertions leave the list unsorted, so the search
 // is spelled out to stay defined (and deterministic) for any order.
@@ -60,19 +64,23 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
   return text;
 }
 
-void ActivityListModel::InsertAt(int row, const QByteArray& line) {
-  beginInsertRows(QModelIndex(), row, row);
-  int slot = int(m_slots.size());
-  if (m_freeSlots.empty()) {
-    m_slots.push_back(line);
-  } else {
-    slot = m_freeSlots.back();
-    m_freeSlots.pop_back();
-    m_slots[size_t(slot)] = line;
-  }
-  m_order.insert(m_order.begin() + row, slot);
+void ActivityListModel::InsertAt(int row, const QByteArray& line, int count) {
+  beginInsertRows(QModelIndex(), row, row + count - 1);
+  const auto inserted = m_order.insert(m_order.begin() + row, size_t(count), 0);
+  for (int i = 0; i < count; ++i) inserted[i] = StoreLine(line);
   endInsertRows();
   // Whatever adds the line: a centre whose calls are never answered would
   // otherwise grow the list, and the sorted insertion with it, without end.
   TrimActivityList();
+}
+
+int ActivityListModel::StoreLine(const QByteArray& line) {
+  if (m_freeSlots.empty()) {
+    m_slots.push_back(line);
+    return int(m_slots.size()) - 1;
+  }
+  const int slot = m_freeSlots.back();
+  m_freeSlots.pop_back();
+  m_slots[size_t(slot)] = line;
+  return slot;
 }

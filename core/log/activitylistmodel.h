@@ -14,7 +14,9 @@ class ActivityListModel : public QAbstractListModel {
 
   void InsertActivityLine(const QByteArray& line);  // at the top
   void AppendActivityLine(const QByteArray& line);  // where the sorting puts it
-  void TrimActivityList();                          // over 1000 lines: back to 501
+  // count copies of line where the sorting puts it, as one change.
+  void AppendActivityLines(const QByteArray& line, int count);
+  void TrimActivityList();  // over 1000 lines: back to 501
 
   int Count() const { return static_cast<int>(m_order.size()); }
   const QByteArray& Line(int index) const { return m_slots[size_t(m_order.at(size_t(index)))]; }
@@ -23,7 +25,9 @@ class ActivityListModel : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
-  void InsertAt(int row, const QByteArray& line);
+  void InsertAt(int row, const QByteArray& line, int count = 1);
+  // The slot the line is kept in: a free one, or a new one.
+  int StoreLine(const QByteArray& line);
 
   int SortedInsertRow(const QByteArray& line) const;
 

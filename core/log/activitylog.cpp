@@ -32,10 +32,9 @@ void ActivityLog::ReportError(const QByteArray& text) {
 
 void ActivityLog::NoteLdkNotice(const QByteArray& ringLine, const QByteArray& noticeLine,
                                 int clients) {
-  for (int client = 0; client < clients; ++client) {
-    m_listLog.AppendActivityLine(ringLine);
-    m_listLog.AppendActivityLine(noticeLine);
-  }
+  // The same two lines for every client: each set of copies goes in at once.
+  m_listLog.AppendActivityLines(ringLine, clients);
+  m_listLog.AppendActivityLines(noticeLine, clients);
   // Two lines per client and notice flooded the journal with hundreds of clients.
   if (m_journal && clients > 0) {
     m_journal->Add(JournalPriority::Info, JournalLine(ringLine) + ' ' + JournalLine(noticeLine) +

@@ -18,6 +18,14 @@ TEST(ActivityListModel, InsertGoesToTheTop) {
   EXPECT_EQ(Lines(model), (QList<QByteArray>{"a", "c", "b"}));
 }
 
+TEST(ActivityListModel, CopiesGoWhereTheFirstWouldGo) {
+  ActivityListModel model;
+  for (const char* line : {"a", "c", "e"}) model.AppendActivityLine(line);
+  model.AppendActivityLines("d", 3);
+  model.AppendActivityLines("b", 0);
+  EXPECT_EQ(Lines(model), (QList<QByteArray>{"a", "c", "d", "d", "d", "e"}));
+}
+
 TEST(ActivityListModel, AppendPlacesLinesBySortOrder) {
   struct Case {
     const char* name;
