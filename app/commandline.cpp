@@ -9,6 +9,7 @@ const char kConfig[] = "config";
 const char kStateDir[] = "state-dir";
 const char kNoWindow[] = "no-window";
 const char kCheck[] = "check";
+const char kRequeueRejected[] = "requeue-rejected";
 const char kHelp[] = "help";
 const char kVersion[] = "version";
 
@@ -34,6 +35,10 @@ QString HelpText(const QString& program) {
              "  --no-window      Run without a window, also where a display is available.\n"
              "  --check          Read the settings, connect to the call database, report\n"
              "                   and end: exit status 0 when both work.\n"
+             "  --requeue-rejected\n"
+             "                   Put the call records of the reject file back into the\n"
+             "                   waiting calls, for the next start to write, and end.\n"
+             "                   Refused while the relay runs.\n"
              "\n"
              "Environment: TARVEX_ODBC, TARVEX_LOG_DIR, TARVEX_EXT_PORT, TARVEX_LDK_PORT,\n"
              "TARVEX_TEL_PORT, TARVEX_INSTANCE, TARVEX_STATE_DIR (see %1(8)).\n")
@@ -52,6 +57,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
   parser.addOption({kStateDir, {}, QStringLiteral("DIR")});
   parser.addOption({kNoWindow, {}});
   parser.addOption({kCheck, {}});
+  parser.addOption({kRequeueRejected, {}});
   if (!parser.parse(arguments.isEmpty() ? QStringList{program} : arguments)) {
     return Failure(program, parser.errorText());
   }
@@ -89,6 +95,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
   if (!error.isEmpty()) return Failure(program, error);
   parsed.options.noWindow = parser.isSet(kNoWindow);
   parsed.options.check = parser.isSet(kCheck);
+  parsed.options.requeueRejected = parser.isSet(kRequeueRejected);
   return parsed;
 }
 

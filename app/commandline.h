@@ -14,6 +14,8 @@ struct CommandLineOptions {
   // Where the calls waiting for the database are kept; empty for
   // TARVEX_STATE_DIR or its default. Always an absolute path.
   QString stateDirectory;
+  // Put the rejected call records back into the spool and end.
+  bool requeueRejected = false;
 };
 
 struct ParsedCommandLine {

@@ -11,6 +11,8 @@ enum class ExitCode : int {
   NetworkUnavailable = 5,
   TelephonyControlsNotCreated = 6,
   BadCommandLine = 64,
+  // The state directory or its files could not be read or written.
+  StateUnusable = 74,
   SettingsUnreadable = 78,
 };
 

@@ -10,8 +10,10 @@
 #include "app/tarvexapp.h"
 #include "core/config/appconfig.h"
 #include "core/config/descriptorlimit.h"
+#include "core/config/instancelock.h"
 #include "core/config/messagepresenter.h"
 #include "core/config/settingsstore.h"
+#include "core/db/callrecording.h"
 #include "core/eventloop/epolleventdispatcher.h"
 #include "core/log/journalstream.h"
 #include "ui/widgetmessagepresenter.h"
@@ -34,10 +36,35 @@ int RunUnder(int argc, char** argv, AppConfig config, RunMode mode) {
   return CTarvexCentrixApp(std::move(config), mode).Run();
 }
 
+// Puts the rejected call records back into the spool. Not beside a running
+// relay: both would write the same files.
+int RequeueRejected(const AppConfig& config) {
+  const InstanceLock running(config.instanceName);
+  if (running.AlreadyExists()) {
+    std::fputs("Tarvex is running: stop it before putting rejected records back.\n", stderr);
+    return ToInt(ExitCode::AlreadyRunning);
+  }
+  CallRecording recording(config.stateDirectory, config.odbcConnection);
+  QString problem;
+  if (!recording.Open(&problem)) {
+    std::fprintf(stderr, "Cannot open the waiting calls: %s\n", problem.toUtf8().constData());
+    return ToInt(ExitCode::StateUnusable);
+  }
+  const CallRecording::Requeued requeued = recording.RequeueRejected();
+  std::printf("%lld records put back from %s; %lld lines kept there.\n",
+              static_cast<long long>(requeued.records),
+              recording.RejectFilePath().toUtf8().constData(),
+              static_cast<long long>(requeued.kept));
+  if (requeued.problem.isEmpty()) return ToInt(ExitCode::Orderly);
+  std::fprintf(stderr, "%s\n", requeued.problem.toUtf8().constData());
+  return ToInt(ExitCode::StateUnusable);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Help, version, mistakes and the check need neither a display nor the relay.
+  // Help, version, mistakes, the check and the requeue need neither a display
+  // nor the relay.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
   const ParsedCommandLine commandLine = ParseCommandLine(arguments);
@@ -56,6 +83,7 @@ int main(int argc, char** argv) {
     std::fputs(check.report.toUtf8().constData(), stdout);
     return ToInt(check.exitCode);
   }
+  if (commandLine.options.requeueRejected) return RequeueRejected(config);
 
   RaiseDescriptorLimit();
   if (RunsHeadless(commandLine.options.noWindow, [](const char* name) { return qgetenv(name); })) {

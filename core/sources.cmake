@@ -30,6 +30,7 @@ set(TARVEX_CORE_SOURCES
   core/db/crc32.cpp core/db/crc32.h
   core/db/recordingconnection.cpp core/db/recordingconnection.h
   core/db/spoolframe.cpp core/db/spoolframe.h
+  core/db/syncdirectory.cpp core/db/syncdirectory.h
   core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
   core/log/activitylog.cpp core/log/activitylog.h

@@ -5,16 +5,29 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
+#include "core/db/syncdirectory.h"
 #include "core/log/logline.h"
 #include "core/text/cp949.h"
 
 namespace {
 
 constexpr qsizetype kUnreadableShown = 256;
+constexpr char kRecordMark[] = " TVXR:";
 
 QByteArray TimeText(const QDateTime& time) {
   return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+}
+
+bool WriteSynced(const QString& path, int flags, const QByteArray& bytes) {
+  const int fd =
+      ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0600);
+  if (fd < 0) return false;
+  const bool written =
+      ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::fdatasync(fd) == 0;
+  ::close(fd);
+  return written;
 }
 
 }  // namespace
@@ -22,7 +35,8 @@ QByteArray TimeText(const QDateTime& time) {
 bool CallRecordRejectFile::AppendRecord(const CallRecord& record, const QByteArray& reason) {
   return AppendLine(TimeText(QDateTime::fromMSecsSinceEpoch(record.callTimeMs)) + ' ' +
                     ToCp949(QStringLiteral("회사코드 ")) + QByteArray::number(record.centerId) +
-                    ' ' + RecordFailureLine(record) + " (" + reason + ')');
+                    ' ' + RecordFailureLine(record) + " (" + reason + ')' + kRecordMark +
+                    EncodeCallRecord(record).toHex());
 }
 
 bool CallRecordRejectFile::AppendUnreadable(const QByteArray& bytes) {
@@ -35,11 +49,38 @@ bool CallRecordRejectFile::AppendLine(const QByteArray& cp949) {
   // Control bytes in a value are escaped, so that one record stays one line.
   const QByteArray line = JournalLine(cp949) + '\n';
   std::lock_guard lock(m_mutex);
-  const int fd = ::open(QFile::encodeName(m_path).constData(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written =
-      ::write(fd, line.constData(), size_t(line.size())) == line.size() && ::fdatasync(fd) == 0;
-  ::close(fd);
-  return written;
+  return WriteSynced(m_path, O_APPEND, line);
+}
+
+std::optional<CallRecord> CallRecordRejectFile::RecordOf(const QByteArray& line) {
+  const qsizetype mark = line.lastIndexOf(kRecordMark);
+  if (mark < 0) return std::nullopt;
+  const QByteArray hex = line.sliced(mark + qsizetype(sizeof kRecordMark) - 1);
+  const QByteArray bytes = QByteArray::fromHex(hex);
+  // fromHex skips what is not hex: the text must be exactly the bytes.
+  if (bytes.toHex() != hex) return std::nullopt;
+  return DecodeCallRecord(bytes);
+}
+
+std::optional<QList<QByteArray>> CallRecordRejectFile::ReadLines() {
+  std::lock_guard lock(m_mutex);
+  QFile file(m_path);
+  if (!file.exists()) return QList<QByteArray>();
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  QList<QByteArray> lines = file.readAll().split('\n');
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+bool CallRecordRejectFile::ReplaceLines(const QList<QByteArray>& lines) {
+  QByteArray contents;
+  for (const QByteArray& line : lines) contents += line + '\n';
+  const QString temporary = m_path + QStringLiteral(".new");
+  std::lock_guard lock(m_mutex);
+  if (!WriteSynced(temporary, O_TRUNC, contents) ||
+      ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_path).constData()) !=
+          0) {
+    return false;
+  }
+  return SyncDirectory(QFileInfo(m_path).absolutePath());
 }

@@ -1,24 +1,38 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <mutex>
+#include <optional>
 
 #include "core/db/callrecord.h"
 
 // Where a call goes that will not reach the database (the spool is full, or
 // the database refused its values), and spool bytes that no longer read as a
 // record: one UTF-8 line each, appended and synced, for the operator to
-// re-enter or to keep. Both the event loop and the writer append to it.
+// re-enter, keep or put back into the spool. Both the event loop and the
+// writer append to it.
 class CallRecordRejectFile {
  public:
   explicit CallRecordRejectFile(QString path) : m_path(std::move(path)) {}
 
-  // "<call time> 회사코드 <n> DB 기록 실패: <caller> => <line>[<ext>] (<reason>)";
-  // the reason is CP949 like the values.
+  // "<call time> 회사코드 <n> DB 기록 실패: <caller> => <line>[<ext>] (<reason>)
+  // TVXR:<hex>"; the reason is CP949 like the values, and the hex holds the
+  // record exactly, for putting it back.
   bool AppendRecord(const CallRecord& record, const QByteArray& reason);
   // "<now> 읽을 수 없는 기록 <n>바이트: <hex>", the first 256 bytes shown.
   bool AppendUnreadable(const QByteArray& bytes);
+
+  // The record a line holds; nothing for unreadable bytes, and for lines
+  // written before lines carried their record.
+  static std::optional<CallRecord> RecordOf(const QByteArray& line);
+  // The file's lines, without their line feeds; nullopt when it cannot be
+  // read (a missing file has no lines).
+  std::optional<QList<QByteArray>> ReadLines();
+  // Puts lines in place of the whole file at once: a crash leaves either
+  // the old file or the new one.
+  bool ReplaceLines(const QList<QByteArray>& lines);
 
   const QString& Path() const { return m_path; }
 

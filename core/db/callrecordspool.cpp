@@ -1,6 +1,7 @@
 #include "core/db/callrecordspool.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -11,6 +12,7 @@
 
 #include "core/db/crc32.h"
 #include "core/db/spoolframe.h"
+#include "core/db/syncdirectory.h"
 
 namespace {
 
@@ -46,15 +48,6 @@ bool WriteAll(int fd, QByteArrayView bytes) {
   return true;
 }
 
-// A rename or a new file is only durable once its directory is synced too.
-void SyncDirectory(const QString& directory) {
-  const int fd =
-      ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 CallRecordSpool::CallRecordSpool(QString directory, Limits limits)
@@ -78,6 +71,16 @@ bool CallRecordSpool::Open() {
   m_ackFd = ::open(QFile::encodeName(AcknowledgementPath()).constData(),
                    O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (m_ackFd < 0) return Fail(QStringLiteral("cannot open ") + AcknowledgementPath());
+  // Held for as long as this spool is open; it goes with the process.
+  if (::flock(m_ackFd, LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    ::close(std::exchange(m_ackFd, -1));
+    if (held) {
+      m_error = m_directory + QStringLiteral(" is in use by another process");
+      return false;
+    }
+    return Fail(QStringLiteral("cannot lock ") + AcknowledgementPath());
+  }
   quint64 acknowledged = 0;
   if (!ReadAcknowledged(&acknowledged)) return false;
 
@@ -104,6 +107,7 @@ bool CallRecordSpool::Open() {
     kept += existing.mid(frame.offset, frame.size);
   }
   m_nextSequence = lastSequence + 1;
+  m_syncedThrough = lastSequence;
   m_waitingBytes = kept.size();
   m_fileSize = kept.size();
   // The file then holds exactly the waiting frames, so nothing found here is
@@ -165,22 +169,55 @@ CallRecordSpool::AppendResult CallRecordSpool::Append(const CallRecord& record) 
     if (m_spoolFd < 0) return AppendResult::Failed;
     const QByteArray frame = EncodeSpoolFrame(m_nextSequence, payload);
     if (m_waitingBytes + frame.size() > m_limits.maxWaitingBytes) return AppendResult::Full;
-    if (!WriteAll(m_spoolFd, frame) || ::fdatasync(m_spoolFd) != 0) {
+    if (!WriteAll(m_spoolFd, frame)) {
+      Fail(QStringLiteral("cannot write ") + SpoolPath());
       // A part-written frame must not stay behind the ones that follow.
-      if (::ftruncate(m_spoolFd, m_fileSize) != 0) ::close(std::exchange(m_spoolFd, -1));
+      CutOffLocked(m_fileSize);
       return AppendResult::Failed;
     }
     m_waiting.push_back({m_nextSequence++, m_fileSize, frame.size(), Clock::now()});
     m_fileSize += frame.size();
     m_waitingBytes += frame.size();
   }
-  m_recordWaiting.notify_all();
   return AppendResult::Appended;
+}
+
+qint64 CallRecordSpool::Sync() {
+  {
+    std::lock_guard lock(m_mutex);
+    const auto unsynced = std::find_if(m_waiting.begin(), m_waiting.end(), [this](const Entry& e) {
+      return e.sequence > m_syncedThrough;
+    });
+    if (unsynced == m_waiting.end()) return 0;
+    if (m_spoolFd < 0 || ::fdatasync(m_spoolFd) != 0) {
+      // Whether they reached the disk is unknown: they are not the spool's.
+      const qint64 lost = m_waiting.end() - unsynced;
+      Fail(QStringLiteral("cannot sync ") + SpoolPath());
+      const qint64 cutAt = unsynced->offset;
+      for (auto e = unsynced; e != m_waiting.end(); ++e) m_waitingBytes -= e->size;
+      m_waiting.erase(unsynced, m_waiting.end());
+      CutOffLocked(cutAt);
+      return lost;
+    }
+    m_syncedThrough = m_waiting.back().sequence;
+  }
+  m_recordWaiting.notify_all();
+  return 0;
+}
+
+void CallRecordSpool::CutOffLocked(qint64 size) {
+  if (m_spoolFd >= 0 && ::ftruncate(m_spoolFd, size) == 0) {
+    m_fileSize = size;
+  } else if (m_spoolFd >= 0) {
+    ::close(std::exchange(m_spoolFd, -1));
+  }
 }
 
 std::optional<CallRecordSpool::WaitingRecord> CallRecordSpool::WaitForFirst(std::stop_token stop) {
   std::unique_lock lock(m_mutex);
-  if (!m_recordWaiting.wait(lock, stop, [this] { return !m_waiting.empty(); }) ||
+  if (!m_recordWaiting.wait(
+          lock, stop,
+          [this] { return !m_waiting.empty() && m_waiting.front().sequence <= m_syncedThrough; }) ||
       stop.stop_requested()) {
     return std::nullopt;
   }

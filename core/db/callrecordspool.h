@@ -13,11 +13,12 @@
 #include "core/db/callrecord.h"
 
 // The durable queue between a ringing call and the database: an append-only
-// file of framed records, each synced to disk before Append returns, and a
-// separate acknowledgement of what the database has taken. One thread
-// appends (the event loop), one other takes and acknowledges (the writer).
-// Whatever was not acknowledged when the relay stopped is waiting again
-// after Open.
+// file of framed records and a separate acknowledgement of what the database
+// has taken. One thread appends (the event loop) and syncs what it appended,
+// many records at once; only synced records are handed to the other thread,
+// which takes and acknowledges them (the writer). Whatever was not
+// acknowledged when the relay stopped is waiting again after Open. One
+// process at a time holds a state directory's spool.
 class CallRecordSpool {
  public:
   struct Limits {
@@ -47,7 +48,13 @@ class CallRecordSpool {
   const QString& ErrorString() const { return m_error; }
   QList<QByteArray> TakeUnreadable();
 
+  // Writes the record behind the others without syncing it; the writer
+  // does not see it before the next Sync.
   AppendResult Append(const CallRecord& record);
+  // Syncs what was appended since the last Sync and hands it to the writer.
+  // On failure those records are cut off again and the count of them is
+  // returned; ErrorString says why. 0 on success.
+  qint64 Sync();
   // The oldest waiting record; blocks until there is one. Nothing once stop
   // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
@@ -73,6 +80,8 @@ class CallRecordSpool {
   bool WriteAcknowledged(quint64 sequence);
   bool ReplaceSpoolFile(const QByteArray& contents);
   void CompactLocked();
+  // Cuts the file back to size, or gives it up when it cannot be cut.
+  void CutOffLocked(qint64 size);
   WaitingRecord ReadLocked(const Entry& entry) const;
   bool Fail(const QString& what);
 
@@ -87,7 +96,10 @@ class CallRecordSpool {
   qint64 m_fileSize = 0;
   qint64 m_waitingBytes = 0;
   quint64 m_nextSequence = 1;
+  // Appended and not yet acknowledged; only those up to m_syncedThrough are
+  // for the writer.
   std::deque<Entry> m_waiting;
+  quint64 m_syncedThrough = 0;
 
   // The acknowledgement alternates between two slots, so that a torn write
   // never loses the previous one.

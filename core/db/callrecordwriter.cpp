@@ -62,8 +62,9 @@ constexpr int kMostLeftBehind = 3;
 
 void Reject(WriterShared& shared, const CallRecord& record, const QByteArray& reason) {
   shared.rejects->AppendRecord(record, reason);
-  shared.Report(
-      [line = RecordFailureLine(record)](CallRecordWriter* w) { emit w->RecordRejected(line); });
+  shared.Report([line = RecordFailureLine(record), reason](CallRecordWriter* w) {
+    emit w->RecordRejected(line, reason);
+  });
 }
 
 void RunWriter(std::stop_token stop, std::shared_ptr<WriterShared> shared) {
@@ -96,8 +97,11 @@ void RunWriter(std::stop_token stop, std::shared_ptr<WriterShared> shared) {
         BuildCallText(record.centerId, record.caller, record.inboundTail, record.accountExt);
     const RecordingConnection::Result result =
         shared->Bounded(writeLimit, [&] { return connection.Write(callText, stop); });
-    if (result.outcome == WriteOutcome::ConnectionFailed) {
-      connection.Close();
+    if (result.outcome == WriteOutcome::ConnectionFailed ||
+        result.outcome == WriteOutcome::Unavailable) {
+      // The connection itself still works when the database only lacks
+      // something every record needs.
+      if (result.outcome == WriteOutcome::ConnectionFailed) connection.Close();
       if (!waitBeforeRetry(result.diagnostic)) break;
       continue;
     }

@@ -19,7 +19,8 @@ struct WriterShared;
 // on a thread of its own, so that a slow or frozen database never holds up
 // the event loop. A record is acknowledged once written, or once refused for
 // its values and set down in the reject file; after any other failure the
-// writer reconnects with growing waits and tries the same record again.
+// writer waits, longer each time, reconnects if the connection broke, and
+// tries the same record again.
 // What it has to tell arrives as queued signals on the thread that made it.
 class CallRecordWriter : public QObject {
   Q_OBJECT
@@ -50,8 +51,9 @@ class CallRecordWriter : public QObject {
 
  signals:
   void RecordWritten(quint64 sequence);
-  // activityLine: "DB 기록 실패: <caller> => <line>[<ext>]" (CP949).
-  void RecordRejected(const QByteArray& activityLine);
+  // activityLine: "DB 기록 실패: <caller> => <line>[<ext>]" (CP949); reason:
+  // "<SQLSTATE> <message>" of the database.
+  void RecordRejected(const QByteArray& activityLine, const QByteArray& reason);
   // A connect or write failed and will be tried again; "<SQLSTATE> <message>".
   void DatabaseUnavailable(const QByteArray& diagnostic);
   void BacklogChanged(qint64 waiting);

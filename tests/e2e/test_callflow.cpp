@@ -451,7 +451,11 @@ TEST_F(CallFlowTest, RingWhileTheDatabaseIsDownIsRecordedOnceItIsBack) {
       << relay->StandardError();
   ASSERT_TRUE(cluster->Start()) << cluster->LastError();
   SendRing(laterCaller);
-  const Observed observed = Settle(kSendAlways);
+  Observed observed = Settle(kSendAlways);
+  // Why the call waits is told, in the activity list and as an error; the
+  // recovery line comes whenever the writer gets through.
+  EXPECT_FALSE(observed.activity.filter(QStringLiteral("DB 기록 오류: 08")).isEmpty());
+  observed.activity.removeIf([](const QString& line) { return line.startsWith("DB 기록 "); });
 
   Outcome waiting;
   waiting.shown = {Summary("Ring", waitingCaller, kInbound)};

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -920,6 +921,55 @@ TEST_F(RecordingFaultTest, RelayKilledWithRecordsWaitingRecordsThemAfterTheResta
   ASSERT_LT(int(RecordedCounts().size()), sequence) << "nothing was left waiting";
   ASSERT_TRUE(relay.StartRelay());
   ExpectEveryCallRecorded(sequence, 2);
+}
+
+// Tarvex --requeue-rejected on the state directory of relay: exit code and output.
+std::pair<int, QString> Requeue(RelayProcess& relay) {
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("TARVEX_INSTANCE"), relay.options().instance);
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"),
+                {"--requeue-rejected", "--state-dir", relay.options().stateDirectory});
+  EXPECT_TRUE(process.waitForFinished(30000));
+  return {process.exitCode(), QString::fromUtf8(process.readAll())};
+}
+
+// Without the procedure every call waits and the operator is told once, in
+// the database's words; a call refused for its content goes to the reject
+// file and comes back once with --requeue-rejected.
+TEST_F(FaultTest, MissingProcedureHoldsCallsAndARefusedCallComesBackOnRequeue) {
+  RelayUnderFault& relay = *fixture;
+  ASSERT_TRUE(cluster->Execute(QStringLiteral("DROP FUNCTION cid_CallInWrite")));
+  for (int n = 1; n <= 10; ++n) relay.Call(n);
+  const QString held = QStringLiteral("DB 기록 오류: 42883 ERROR: function cid_callinwrite");
+  ASSERT_TRUE(relay.relay->WaitForOutput(held, kNoticeWaitMs));
+  const QString procedure = QStringLiteral(
+      "CREATE FUNCTION cid_CallInWrite(c integer, caller text, tail text, ext text) RETURNS void "
+      "LANGUAGE plpgsql AS $$ BEGIN IF caller = '%1' THEN RAISE EXCEPTION 'refused'; END IF; "
+      "INSERT INTO calls (center_id, caller, in_exten, account_ext) VALUES (c, caller, tail, "
+      "ext); END $$");
+  ASSERT_TRUE(cluster->Execute(procedure.arg(CallerOf(11))));
+  ExpectEveryCallRecorded(10, 1);
+  const QString resumed = QStringLiteral("DB 기록 정상: 데이터베이스에 다시 기록합니다.");
+  ASSERT_TRUE(relay.relay->WaitForOutput(resumed));
+  // Standard error is not the journal here: the error and its activity line.
+  EXPECT_EQ(relay.StderrCount(held), 2) << relay.relay->StandardError().toStdString();
+  EXPECT_EQ(relay.StderrCount(resumed), 1);
+  EXPECT_EQ(relay.StderrCount(QStringLiteral("DB 기록 실패")), 0);
+
+  relay.Call(11);
+  ASSERT_TRUE(relay.relay->WaitForOutput(QStringLiteral("DB 기록 거부: P0001 ERROR: refused")));
+  EXPECT_EQ(relay.StderrCount(QStringLiteral("DB 기록 실패: ") + CallerOf(11)), 1);
+  EXPECT_EQ(Requeue(*relay.relay).first, 3);  // not beside the relay
+  relay.relay->Signal(SIGTERM);
+  ASSERT_TRUE(relay.relay->WaitFinished());
+  ASSERT_TRUE(cluster->Execute(QStringLiteral("DROP FUNCTION cid_CallInWrite; ") +
+                               procedure.arg(QString())));
+  EXPECT_TRUE(Requeue(*relay.relay).second.startsWith(QStringLiteral("1 records put back")));
+  EXPECT_TRUE(Requeue(*relay.relay).second.startsWith(QStringLiteral("0 records put back")));
+  ASSERT_TRUE(relay.StartRelay());
+  ExpectEveryCallRecorded(11, 1);
 }
 
 }  // namespace

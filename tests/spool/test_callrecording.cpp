@@ -5,6 +5,7 @@
 
 #include "core/centrixcore.h"
 #include "core/db/callrecording.h"
+#include "core/db/callrecordrejectfile.h"
 #include "core/text/cp949.h"
 #include "support/handlercore.h"
 
@@ -51,7 +52,13 @@ TEST(CallRecordingTest, CallTheSpoolCannotTakeIsShownAndSetDownInTheRejectFile) 
       EXPECT_TRUE(rejected.isEmpty()) << rejected.toStdString();
     } else {
       EXPECT_TRUE(rejected.contains(QStringLiteral(" 회사코드 3 DB 기록 실패: ")));
-      EXPECT_TRUE(rejected.endsWith(c.reason + '\n')) << rejected.right(80).toStdString();
+      EXPECT_TRUE(rejected.contains(c.reason + QStringLiteral(" TVXR:")));
+      // The line holds the whole record, to be put back into the spool.
+      const std::optional<CallRecord> back =
+          CallRecordRejectFile::RecordOf(rejected.trimmed().toUtf8());
+      ASSERT_TRUE(back);
+      EXPECT_EQ(back->caller, c.caller);
+      EXPECT_EQ(back->centerId, 3);
     }
   }
 }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
 #include <random>
 #include <stop_token>
 #include <thread>
@@ -25,8 +26,10 @@ CallRecordSpool::WaitingRecord First(CallRecordSpool& spool) {
   return spool.WaitForFirst(std::stop_token()).value_or(CallRecordSpool::WaitingRecord{});
 }
 
-// Takes every waiting record the way the writer does, acknowledging each.
+// Syncs what was appended, then takes every waiting record the way the
+// writer does, acknowledging each.
 QList<CallRecord> Drain(CallRecordSpool& spool) {
+  EXPECT_EQ(spool.Sync(), 0);
   QList<CallRecord> records;
   while (spool.Waiting() > 0) {
     const CallRecordSpool::WaitingRecord first = First(spool);
@@ -85,6 +88,9 @@ TEST_F(CallRecordSpoolTest, WhatWasNotAcknowledgedWaitsAgainAfterReopening) {
     for (int n = 0; n < 5; ++n) {
       ASSERT_EQ(spool->Append(Record(n)), CallRecordSpool::AppendResult::Appended);
     }
+    // Held while open: no other process writes the same files.
+    EXPECT_FALSE(CallRecordSpool(m_dir.path() + "/state").Open());
+    ASSERT_EQ(spool->Sync(), 0);
     for (int n = 0; n < 2; ++n) {
       const CallRecordSpool::WaitingRecord first = First(*spool);
       ASSERT_TRUE(first.record);
@@ -195,6 +201,7 @@ TEST_F(CallRecordSpoolTest, DamagedAcknowledgementFallsBackWithoutLosingRecords)
     QFile::remove(AckPath());
     std::unique_ptr<CallRecordSpool> spool = OpenSpool();
     for (int n = 0; n < 5; ++n) spool->Append(Record(n));
+    spool->Sync();
     for (int n = 0; n < 3; ++n) spool->Acknowledge(First(*spool).sequence);
     spool.reset();
     // Acknowledgements 1 and 3 went to the first slot, 2 to the second.
@@ -217,6 +224,7 @@ TEST_F(CallRecordSpoolTest, FullSpoolTakesMoreOnlyAfterRecordsLeaveIt) {
   EXPECT_EQ(spool->Append(Record(3)), CallRecordSpool::AppendResult::Full);
   EXPECT_EQ(spool->Append(Record(4, QByteArray(kMaxSpoolPayloadSize, '1'))),
             CallRecordSpool::AppendResult::TooLarge);
+  spool->Sync();
   spool->Acknowledge(First(*spool).sequence);
   EXPECT_EQ(spool->Append(Record(5)), CallRecordSpool::AppendResult::Appended);
   EXPECT_EQ(Drain(*spool), (QList<CallRecord>{Record(1), Record(2), Record(5)}));
@@ -235,6 +243,7 @@ TEST_F(CallRecordSpoolTest, WrittenFrontIsCutOffWhileRecordsKeepArriving) {
     expected << Record(n) << Record(1000 + n);
     ASSERT_EQ(spool->Append(Record(n)), CallRecordSpool::AppendResult::Appended);
     ASSERT_EQ(spool->Append(Record(1000 + n)), CallRecordSpool::AppendResult::Appended);
+    spool->Sync();
     largest = std::max(largest, QFile(SpoolPath()).size());
     for (int k = 0; k < 2; ++k) {
       const CallRecordSpool::WaitingRecord first = First(*spool);
@@ -250,22 +259,29 @@ TEST_F(CallRecordSpoolTest, WrittenFrontIsCutOffWhileRecordsKeepArriving) {
   EXPECT_EQ(taken, expected);
 }
 
-// The event loop appends while the writer thread takes: every record comes
-// out once, in order.
+// The event loop appends and syncs a few at a time while the writer thread
+// takes: no record is taken before it is synced, and every record comes out
+// once, in order.
 TEST_F(CallRecordSpoolTest, AppendingAndTakingOnTwoThreadsKeepsEveryRecordInOrder) {
   std::unique_ptr<CallRecordSpool> spool = OpenSpool();
   constexpr int kCount = 500;
+  std::atomic<int> synced = 0;
   QList<CallRecord> taken;
   std::jthread taker([&](std::stop_token stop) {
     while (taken.size() < kCount) {
       const auto first = spool->WaitForFirst(stop);
       if (!first) return;
+      EXPECT_LT(taken.size(), synced.load());
       taken.append(*first->record);
       spool->Acknowledge(first->sequence);
     }
   });
   for (int n = 0; n < kCount; ++n) {
     ASSERT_EQ(spool->Append(Record(n)), CallRecordSpool::AppendResult::Appended);
+    if (n % 7 == 6 || n == kCount - 1) {
+      synced = n + 1;
+      ASSERT_EQ(spool->Sync(), 0);
+    }
   }
   taker.join();
   ASSERT_EQ(taken.size(), kCount);

@@ -63,13 +63,15 @@ class CallRecordWriterTest : public PostgresTest {
     QObject::connect(m_writer.get(), &CallRecordWriter::CaughtUp, [this] { ++m_caughtUp; });
     QObject::connect(m_writer.get(), &CallRecordWriter::DatabaseUnavailable,
                      [this](const QByteArray& diagnostic) { m_unavailable.append(diagnostic); });
-    QObject::connect(m_writer.get(), &CallRecordWriter::RecordRejected,
-                     [this](const QByteArray& line) { m_rejected.append(line); });
+    QObject::connect(
+        m_writer.get(), &CallRecordWriter::RecordRejected,
+        [this](const QByteArray& line, const QByteArray&) { m_rejected.append(line); });
     m_writer->Start();
   }
 
   void Append(const CallRecord& record) {
     ASSERT_EQ(m_spool->Append(record), CallRecordSpool::AppendResult::Appended);
+    ASSERT_EQ(m_spool->Sync(), 0);
     m_sent.append(RowOf(record));
   }
   bool WaitUntilWritten() {

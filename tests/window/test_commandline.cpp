@@ -49,6 +49,10 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
        Outcome::Run,
        {{}, false, false, QDir::current().absoluteFilePath(QStringLiteral("spool"))},
        {}},
+      {{"--requeue-rejected", "--state-dir", "/var/lib/tarvex"},
+       Outcome::Run,
+       {{}, false, false, "/var/lib/tarvex", true},
+       {}},
       {{"--state-dir"}, Outcome::Error, {}, "Missing value after '--state-dir'"},
       {{"--state-dir="}, Outcome::Error, {}, "--state-dir needs a directory name"},
       {{"--state-dir", "a", "--state-dir", "b"}, Outcome::Error, {}, "more than once"},
@@ -78,6 +82,7 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
     EXPECT_EQ(parsed.options.noWindow, c.options.noWindow) << what;
     EXPECT_EQ(parsed.options.check, c.options.check) << what;
     EXPECT_EQ(parsed.options.stateDirectory, c.options.stateDirectory) << what;
+    EXPECT_EQ(parsed.options.requeueRejected, c.options.requeueRejected) << what;
     if (c.outcome == Outcome::Error) {
       EXPECT_TRUE(parsed.text.contains(c.error)) << what << ": " << parsed.text;
       EXPECT_TRUE(parsed.text.startsWith("Tarvex: ")) << what << ": " << parsed.text;
@@ -90,8 +95,8 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
 TEST(CommandLineTest, HelpAndVersionNameTheProgramAsItWasStarted) {
   const ParsedCommandLine help = ParseCommandLine({"/opt/x/TarvexTest", "--help"});
   EXPECT_TRUE(help.text.startsWith("Usage: TarvexTest [options]\n")) << help.text;
-  for (const char* option :
-       {"--help", "--version", "--config FILE", "--state-dir DIR", "--no-window", "--check"}) {
+  for (const char* option : {"--help", "--version", "--config FILE", "--state-dir DIR",
+                             "--no-window", "--check", "--requeue-rejected"}) {
     EXPECT_TRUE(help.text.contains(option)) << option;
   }
   const ParsedCommandLine version = ParseCommandLine({"Tarvex", "--version"});
