@@ -89,11 +89,6 @@ bool CTarvexCentrixApp::InitInstance() {
     m_database->SetDiagnosticSink(
         [&core](const QByteArray& line) { core.Activity().InsertActivityLine(line); });
     if (recording) {
-      QObject::connect(recording.get(), &CallRecording::ErrorLine, &core,
-                       [&core](const QByteArray& line) {
-                         WriteJournalLine(JournalPriority::Error, JournalLine(line));
-                         core.InsertActivityLine(line);
-                       });
       recording->Start();
     } else {
       const QByteArray line =

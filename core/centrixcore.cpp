@@ -20,6 +20,7 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   // A journal line must never reach its reader after the notice it tells of.
   m_relay.SetBeforeSend([this] { m_activity.FlushJournal(); });
   connect(&m_recorder, &CallRecorder::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
+  connect(&m_recorder, &CallRecorder::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
           &CentrixCore::RecordsWaitingChanged);
 }

@@ -7,6 +7,7 @@ CallRecorder::CallRecorder(CallRecording* recording, CallDatabase* database, QOb
     : QObject(parent), m_recording(recording), m_database(database) {
   if (!m_recording) return;
   connect(m_recording, &CallRecording::ActivityLine, this, &CallRecorder::ActivityLine);
+  connect(m_recording, &CallRecording::ErrorLine, this, &CallRecorder::ErrorLine);
   connect(m_recording, &CallRecording::RecordsWaitingChanged, this,
           &CallRecorder::RecordsWaitingChanged);
 }

@@ -24,6 +24,8 @@ class CallRecorder : public QObject, public CallEventOutput {
  signals:
   // A line for the top of the activity list (CP949).
   void ActivityLine(const QByteArray& line);
+  // The same, and an error for the journal: the database failing.
+  void ErrorLine(const QByteArray& line);
   void RecordsWaitingChanged(qint64 waiting);
 
  private:
