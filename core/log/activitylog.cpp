@@ -2,6 +2,8 @@
 
 #include "core/log/logline.h"
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kHourMs = 3600000;
@@ -56,7 +58,7 @@ void ActivityLog::Close() {
   m_logFile.Close();
 }
 
-void ActivityLog::MirrorToJournal() { m_journal = std::make_unique<JournalBuffer>(); }
+void ActivityLog::MirrorToJournal() { m_journal = std::make_unique<JournalBuffer>(STDERR_FILENO); }
 
 void ActivityLog::FlushJournal() {
   if (m_journal) m_journal->Flush();

@@ -1,20 +1,67 @@
 #include "core/log/journalbuffer.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
+
+QByteArray DroppedJournalLinesText(qint64 dropped) {
+  return "Dropped " + QByteArray::number(dropped) +
+         " journal lines: standard error was not read fast enough.";
+}
+
+JournalBuffer::JournalBuffer(int fd, QObject* parent) : QObject(parent), m_fd(fd) {
+  const int flags = ::fcntl(m_fd, F_GETFL);
+  if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+// Whatever the reader will still take: the end may come because it is stuck.
 JournalBuffer::~JournalBuffer() { Flush(); }
 
 void JournalBuffer::Add(JournalPriority priority, QByteArrayView utf8Text) {
-  m_pending += JournalText(priority, utf8Text, StandardErrorIsJournal());
-  if (m_flushQueued) return;
+  const QByteArray text = JournalText(priority, utf8Text, StandardErrorIsJournal());
+  if (m_waiting.size() + text.size() > kMaxWaitingBytes) {
+    ++m_dropped;
+    return;
+  }
+  m_waiting += text;
+  if (m_flushQueued || IsBehind()) return;
   m_flushQueued = true;
   QMetaObject::invokeMethod(this, &JournalBuffer::Flush, Qt::QueuedConnection);
 }
 
 void JournalBuffer::Flush() {
   m_flushQueued = false;
-  if (m_pending.isEmpty()) return;
-  std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stderr);
-  std::fflush(stderr);
-  m_pending.clear();
+  if (!IsBehind()) WriteWaiting();
+}
+
+bool JournalBuffer::IsBehind() const { return m_writable && m_writable->isEnabled(); }
+
+void JournalBuffer::WriteWaiting() {
+  while (!m_waiting.isEmpty()) {
+    const ssize_t written = ::write(m_fd, m_waiting.constData(), size_t(m_waiting.size()));
+    if (written > 0) {
+      m_waiting.remove(0, written);
+      if (m_waiting.isEmpty() && m_dropped > 0) {
+        m_waiting = JournalText(JournalPriority::Warning, DroppedJournalLinesText(m_dropped),
+                                StandardErrorIsJournal());
+        m_dropped = 0;
+      }
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) {
+      // The reader is behind: go on when it has made room.
+      if (!m_writable) {
+        m_writable = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Write);
+        connect(m_writable.get(), &QSocketNotifier::activated, this, &JournalBuffer::WriteWaiting);
+      }
+      m_writable->setEnabled(true);
+      return;
+    }
+    // Nobody reads at all (closed, broken): nothing waits for it.
+    m_waiting.clear();
+    break;
+  }
+  if (m_writable) m_writable->setEnabled(false);
 }

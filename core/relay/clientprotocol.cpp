@@ -37,7 +37,11 @@ QByteArray ReceivedText(const QByteArray& bytes) {
 
 qint32 LeadingInt(const QByteArray& text) { return SaturateToInt32(LeadingDecimal(text)); }
 
-QByteArray CutRegistrationText(const QByteArray& text) { return text.left(kMaxRegistrationBytes); }
+// A copy of its own: the text it is cut from shares the whole read buffer,
+// kilobytes for every row a client files.
+QByteArray CutRegistrationText(const QByteArray& text) {
+  return QByteArray(text.constData(), qMin(text.size(), qsizetype(kMaxRegistrationBytes)));
+}
 
 QByteArray LdkRingLine(const CallNotice& notice) { return '\x07' + LdkLineHead(notice) + '\n'; }
 

@@ -16,7 +16,7 @@ QByteArray ReceivedText(const QByteArray& bytes);
 // Leading decimal number as atoi reads it (white space, sign, digits),
 // saturated to the 32-bit range; 0 without digits.
 qint32 LeadingInt(const QByteArray& text);
-// A registration text as filed: at most 99 bytes.
+// A registration text as filed: at most 99 bytes, in a buffer of its own.
 QByteArray CutRegistrationText(const QByteArray& text);
 // The two LDK505 lines of a notice: BEL + "%03d-like : callerId\n" and
 // ACK ACK + "... ->  accountExt\n".

@@ -2,6 +2,8 @@
 
 #include "core/relay/ipv4text.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 CClientSocket::CClientSocket(QTcpSocket* socket, quint64 id, int kind, ClientSendBatch& batch,
@@ -18,6 +20,8 @@ CClientSocket::CClientSocket(QTcpSocket* socket, quint64 id, int kind, ClientSen
   // A notice is one small record: it must not wait for the client to
   // acknowledge the one before it.
   m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  const int sendBuffer = kSendBufferBytes;
+  ::setsockopt(int(m_hSocket), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
   // A notification already waiting in the event loop will read this data too.
   connect(m_socket, &QTcpSocket::readyRead, this, [this] {
     if (!m_bNotifyQueued) NotifyReceive();
@@ -40,12 +44,17 @@ void CClientSocket::Send(const QByteArray& bytes) {
   if (m_bDropped || m_bClosed || !m_bConnected) return;
   if (m_unsent.empty()) m_batch.Add(this);
   m_unsent.append(bytes.constData(), size_t(bytes.size()));
-  if (qint64(m_unsent.size()) + QtHeldBytes() <= kMaxUnsentBytes) return;
+  const qint64 qtHeld = QtHeldBytes();
+  // The system is asked only once it has refused data: a call per notice otherwise.
+  if (qint64(m_unsent.size()) + qtHeld + (qtHeld > 0 ? SystemHeldBytes() : 0) <=
+      kMaxUnsentBytes) {
+    return;
+  }
   // Judge by what the system would not take, not by how long ago the event
   // loop last wrote.
   Flush();
   m_socket->flush();
-  if (m_socket->bytesToWrite() <= kMaxUnsentBytes) return;
+  if (m_socket->bytesToWrite() + SystemHeldBytes() <= kMaxUnsentBytes) return;
   m_bDropped = true;
   QMetaObject::invokeMethod(
       this, [this] { emit Overflowed(this, m_nKind); }, Qt::QueuedConnection);
@@ -84,6 +93,11 @@ qint64 CClientSocket::QtHeldBytes() {
   const qint64 held = m_socket->bytesToWrite();
   m_bQtHolds = held > 0;
   return held;
+}
+
+qint64 CClientSocket::SystemHeldBytes() const {
+  int queued = 0;
+  return ::ioctl(int(m_hSocket), SIOCOUTQ, &queued) == 0 ? queued : 0;
 }
 
 void CClientSocket::Close() {

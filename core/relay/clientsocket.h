@@ -20,15 +20,22 @@ constexpr int kLdkClient = 1;
 //
 // Sends never block: data waits until the batch flushes it (at the end of
 // the event loop's pass or when the relay asks); what the system does not
-// take then waits in the socket's buffer. A client whose unsent data passes kMaxUnsentBytes is
+// take then waits in the socket's buffer. A client whose unsent data, with
+// what the system holds for it, passes kMaxUnsentBytes is
 // marked dropped at once (later sends to it are ignored) and reported
 // through Overflowed from the event loop, so that the relay can remove it
 // without disturbing a send loop in progress.
 class CClientSocket : public QObject {
   Q_OBJECT
  public:
-  // Far more notices than a client that reads at all ever has waiting.
+  // Far more notices than a client that reads at all ever has waiting,
+  // counting what the system holds for it.
   static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+
+  // The system's send buffer of a client (it doubles this for its own
+  // bookkeeping): left to itself it grows to megabytes for a client that
+  // does not read, and the bound above would count only past them.
+  static constexpr int kSendBufferBytes = 16 * 1024;
 
   // What Qt reads ahead for one client: a client that sends faster than
   // the relay reads is held back by the system, not buffered here.
@@ -70,6 +77,8 @@ class CClientSocket : public QObject {
   void QueueNotifyReceive();
   void OnPeerClosed();
   qint64 QtHeldBytes();
+  // Bytes the system has not yet had acknowledged by the client.
+  qint64 SystemHeldBytes() const;
 
   QTcpSocket* m_socket;
   qintptr m_hSocket;

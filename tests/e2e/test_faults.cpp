@@ -20,8 +20,10 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "bench/procstats.h"
@@ -235,6 +237,7 @@ class RelayUnderFault {
     return ::testing::AssertionSuccess();
   }
 
+  void SetStandardErrorFile(const QString& path) { m_options.standardErrorFile = path; }
   quint16 ExtPort() const { return relay->options().extPort; }
   quint16 LdkPort() const { return relay->options().ldkPort; }
 
@@ -321,6 +324,7 @@ class FaultTest : public testing::Test {
     ASSERT_TRUE(cluster->ClearCalls()) << cluster->LastError().toStdString();
     fixture = std::make_unique<RelayUnderFault>(cluster->ConnectionString(), descriptorLimit,
                                                 accountCount);
+    fixture->SetStandardErrorFile(standardErrorFile);
     ASSERT_TRUE(fixture->Start());
   }
   // After all it went through, the relay is still up and still ends as it
@@ -383,6 +387,7 @@ class FaultTest : public testing::Test {
   static QByteArray savedAsanOptions;
   int descriptorLimit = 0;  // 0: the relay's own
   int accountCount = 2;
+  QString standardErrorFile;  // empty: read by the test as it comes
   std::unique_ptr<RelayUnderFault> fixture;
 };
 
@@ -970,6 +975,122 @@ TEST_F(FaultTest, MissingProcedureHoldsCallsAndARefusedCallComesBackOnRequeue) {
   EXPECT_TRUE(Requeue(*relay.relay).second.startsWith(QStringLiteral("0 records put back")));
   ASSERT_TRUE(relay.StartRelay());
   ExpectEveryCallRecorded(11, 1);
+}
+
+// Standard error is a pipe that nobody reads for a while (a stuck log
+// reader): calls go on as before, journal lines are dropped past a bound,
+// and once the reader is back one line tells how many.
+class StuckJournalReaderTest : public RecordingFaultTest {
+ protected:
+  void SetUp() override {
+    standardErrorFile = m_directory.filePath(QStringLiteral("stderr"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(standardErrorFile).constData(), 0600), 0);
+    m_reader = ::open(QFile::encodeName(standardErrorFile).constData(),
+                      O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(m_reader, 0);
+    RecordingFaultTest::SetUp();
+  }
+  void TearDown() override {
+    RecordingFaultTest::TearDown();
+    if (m_reader >= 0) ::close(m_reader);
+  }
+  // Everything the relay wrote since the last call.
+  QByteArray Drain() {
+    QByteArray read;
+    char chunk[65536];
+    for (ssize_t got; (got = ::read(m_reader, chunk, sizeof chunk)) > 0;) read.append(chunk, got);
+    return read;
+  }
+
+ private:
+  QTemporaryDir m_directory;
+  int m_reader = -1;
+};
+
+TEST_F(StuckJournalReaderTest, CallsGoOnAndTheReaderIsToldWhatItMissed) {
+  RelayUnderFault& relay = *fixture;
+  RingArrivals arrivals(relay.ExtPort());
+  ASSERT_TRUE(arrivals.WaitRegistered());
+  int sequence = 0;
+  std::map<int, RingArrivals::Clock::time_point> before, during;
+  CallFor(relay, sequence, 3000, before);
+  Drain();
+  const int stuckSeconds = SecondsFromEnvironment("TARVEX_STUCK_READER_SECONDS", 20, 8);
+  CallFor(relay, sequence, qint64(stuckSeconds) * 1000, during);
+  EXPECT_TRUE(relay.EveryCallArrived());
+
+  QByteArray read;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        read += Drain();
+        return read.contains("journal lines: standard error was not read fast enough.");
+      },
+      kNoticeWaitMs));
+  const std::vector<qint64> latenciesBefore = arrivals.LatenciesMs(before);
+  const std::vector<qint64> latenciesDuring = arrivals.LatenciesMs(during);
+  ASSERT_EQ(latenciesDuring.size(), during.size());
+  std::printf("journal unread %d s: %zu calls, ring-to-client p99 %lld ms before, %lld ms during\n",
+              stuckSeconds, during.size(), static_cast<long long>(P99(latenciesBefore)),
+              static_cast<long long>(P99(latenciesDuring)));
+  EXPECT_LE(P99(latenciesDuring), 2 * P99(latenciesBefore) + 500);
+  ExpectEveryCallRecorded(sequence, 1);
+}
+
+// Kernel memory of all TCP sockets, from /proc/net/sockstat, in KiB.
+qint64 TcpMemoryKib() {
+  QFile file(QStringLiteral("/proc/net/sockstat"));
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray text = file.readAll();
+  const qsizetype at = text.indexOf(" mem ", text.indexOf("TCP:"));
+  return text.mid(at + 5).split('\n').first().toLongLong() * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Hundreds of LDK505 clients that never read, each with the small receive
+// buffer of an old desktop program: each is dropped once what waits for it
+// passes the bound, and the relay and the system hold a bounded amount.
+TEST_F(FaultTest, LdkClientsThatNeverReadAreDroppedWithBoundedMemory) {
+  constexpr int kStuckClients = 500;
+  constexpr int kRingsPerSecond = 100;
+  RelayUnderFault& relay = *fixture;
+  const pid_t pid = pid_t(relay.relay->ProcessId());
+  RingArrivals arrivals(relay.ExtPort());
+  ASSERT_TRUE(arrivals.WaitRegistered());
+  const qint64 residentAtStart = ResidentKib(pid);
+  const qint64 tcpAtStart = TcpMemoryKib();
+  std::vector<std::unique_ptr<TestClient>> stuck;
+  for (int n = 0; n < kStuckClients; ++n) {
+    stuck.push_back(std::make_unique<TestClient>(relay.LdkPort(), 4096));
+  }
+  const QString dropped = QStringLiteral(" 클라이언트가 수신하지 않아 연결을 끊었습니다.");
+  std::map<int, RingArrivals::Clock::time_point> calledAt;
+  QElapsedTimer clock;
+  clock.start();
+  qint64 residentPeak = 0;
+  qint64 tcpPeak = 0;
+  int sequence = 0;
+  while (relay.StderrCount(dropped) < kStuckClients && clock.elapsed() < 120000) {
+    while (sequence < clock.elapsed() * kRingsPerSecond / 1000) {
+      calledAt[++sequence] = RingArrivals::Clock::now();
+      relay.Ring(sequence);
+    }
+    residentPeak = std::max(residentPeak, ResidentKib(pid));
+    tcpPeak = std::max(tcpPeak, TcpMemoryKib());
+    WaitUntil([] { return false; }, 10);
+  }
+  EXPECT_EQ(relay.StderrCount(dropped), kStuckClients);
+  EXPECT_TRUE(WaitUntil([&] { return arrivals.Arrived(sequence); }, kNoticeWaitMs));
+  const std::vector<qint64> latencies = arrivals.LatenciesMs(calledAt);
+  EXPECT_EQ(latencies.size(), calledAt.size());
+  std::printf(
+      "%d stuck LDK505 clients dropped after %lld ms, %d rings; healthy client p99 %lld ms; relay "
+      "grew %lld KiB, TCP memory %lld KiB\n",
+      kStuckClients, static_cast<long long>(clock.elapsed()), sequence,
+      static_cast<long long>(P99(latencies)),
+      static_cast<long long>(residentPeak - residentAtStart),
+      static_cast<long long>(tcpPeak - tcpAtStart));
+  // 64 KiB each at most in the relay, a few tens of KiB each in the system.
+  EXPECT_LT(residentPeak - residentAtStart, kStuckClients * 96);
+  EXPECT_LT(tcpPeak - tcpAtStart, kStuckClients * 128);
 }
 
 }  // namespace

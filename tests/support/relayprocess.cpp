@@ -82,6 +82,9 @@ bool RelayProcess::Start() {
                        QStringLiteral("%1:%2").arg(quint64(file.st_dev)).arg(quint64(file.st_ino)));
     m_process.setStandardErrorFile(journal, QIODevice::Append);
   }
+  if (!m_options.standardErrorFile.isEmpty()) {
+    m_process.setStandardErrorFile(m_options.standardErrorFile);
+  }
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"));
   m_process.setArguments(m_options.arguments);
@@ -130,6 +133,6 @@ QString RelayProcess::StandardError() {
     QFile journal(m_dir.filePath(QStringLiteral("journal")));
     return journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
   }
-  m_stderr += m_process.readAllStandardError();
+  if (m_options.standardErrorFile.isEmpty()) m_stderr += m_process.readAllStandardError();
   return QString::fromUtf8(m_stderr);
 }

@@ -28,6 +28,9 @@ class RelayProcess {
     // Standard error to a file that JOURNAL_STREAM names, as systemd connects
     // a service's standard error to the journal.
     bool journal = false;
+    // Standard error to this file instead (a FIFO whose reading the test
+    // controls); StandardError() then reads nothing.
+    QString standardErrorFile;
     // Set after the above (an empty value removes the variable).
     std::map<QString, QString> environment;
   };

@@ -67,6 +67,10 @@ TEST(ClientProtocol, RegistrationTextIsCutTo99Bytes) {
   EXPECT_EQ(CutRegistrationText(QByteArray(99, '1')), QByteArray(99, '1'));
   EXPECT_EQ(CutRegistrationText(QByteArray(100, '1')), QByteArray(99, '1'));
   EXPECT_EQ(CutRegistrationText(QByteArray(4095, '2')), QByteArray(99, '2'));
+  // A short text read into a large buffer keeps none of it.
+  QByteArray read(4095, '\0');
+  read.resize(3);
+  EXPECT_LT(CutRegistrationText(read).capacity(), 64);
 }
 
 TEST(ClientProtocol, LdkLinesPadTheLastThreeDigits) {
