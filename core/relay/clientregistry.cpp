@@ -34,11 +34,15 @@ void ClientRegistry::EraseAll() {
   m_clients2.clear();
 }
 
-int ClientRegistry::RowOfText(const QByteArray& text) const {
-  for (size_t row = 0; row < m_rows.size(); ++row) {
-    if (m_rows[row].text == text) return int(row);
+int ClientRegistry::RowOfText(const QByteArray& text) {
+  const auto found = m_rowOfText.constFind(text);
+  if (found == m_rowOfText.cend()) return -1;
+  if (found.value() < m_indexStale) return found.value();
+  for (int row = m_indexStale; row < int(m_rows.size()); ++row) {
+    m_rowOfText[m_rows[size_t(row)].text] = row;
   }
-  return -1;
+  m_indexStale = int(m_rows.size());
+  return m_rowOfText.value(text);
 }
 
 // One row per text, owned by the client that sent it last.
@@ -54,6 +58,8 @@ Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
     const int added = int(m_rows.size());
     m_model.beginInsertRows(QModelIndex(), added, added);
     m_rows.push_back({text, &member, {}});
+    m_rowOfText.insert(text, added);
+    if (m_indexStale == added) m_indexStale = added + 1;
     m_model.endInsertRows();
   } else {
     ClientRow& taken = m_rows[size_t(row)];
@@ -95,6 +101,7 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
       lastHandedBack = row;
     } else {
       cells.owner = nullptr;
+      m_rowOfText.remove(cells.text);
       firstRemoved = std::min(firstRemoved, row);
       lastRemoved = row;
       ++removed;
@@ -116,6 +123,7 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
                  m_rows.end());
     m_model.endResetModel();
   }
+  m_indexStale = std::min(m_indexStale, firstRemoved);
 }
 
 void ClientRegistry::SetNoticeText(const std::vector<int>& rows, const QByteArray& text) {

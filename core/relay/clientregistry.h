@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <map>
 #include <memory>
 #include <vector>
@@ -78,11 +79,16 @@ class ClientRegistry {
   const ClientListModel& Model() const { return m_model; }
 
  private:
-  int RowOfText(const QByteArray& text) const;
+  int RowOfText(const QByteArray& text);
 
   ClientTable m_clients;   // extension clients
   ClientTable m_clients2;  // LDK505 clients
   std::vector<ClientRow> m_rows;
+  // A registration finds its text's row without looking at every row. Rows
+  // from m_indexStale on have moved since they were indexed: the next lookup
+  // that needs one of them indexes them again, once for many closes.
+  QHash<QByteArray, int> m_rowOfText;
+  int m_indexStale = 0;
   ClientId m_lastId = 0;
   quint64 m_lastRegistration = 0;
   ClientListModel m_model;

@@ -46,8 +46,7 @@ void CClientSocket::Send(const QByteArray& bytes) {
   m_unsent.append(bytes.constData(), size_t(bytes.size()));
   const qint64 qtHeld = QtHeldBytes();
   // The system is asked only once it has refused data: a call per notice otherwise.
-  if (qint64(m_unsent.size()) + qtHeld + (qtHeld > 0 ? SystemHeldBytes() : 0) <=
-      kMaxUnsentBytes) {
+  if (qint64(m_unsent.size()) + qtHeld + (qtHeld > 0 ? SystemHeldBytes() : 0) <= kMaxUnsentBytes) {
     return;
   }
   // Judge by what the system would not take, not by how long ago the event

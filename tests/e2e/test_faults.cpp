@@ -22,6 +22,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -985,8 +986,8 @@ class StuckJournalReaderTest : public RecordingFaultTest {
   void SetUp() override {
     standardErrorFile = m_directory.filePath(QStringLiteral("stderr"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(standardErrorFile).constData(), 0600), 0);
-    m_reader = ::open(QFile::encodeName(standardErrorFile).constData(),
-                      O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    m_reader =
+        ::open(QFile::encodeName(standardErrorFile).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(m_reader, 0);
     RecordingFaultTest::SetUp();
   }
@@ -1091,6 +1092,41 @@ TEST_F(FaultTest, LdkClientsThatNeverReadAreDroppedWithBoundedMemory) {
   // 64 KiB each at most in the relay, a few tens of KiB each in the system.
   EXPECT_LT(residentPeak - residentAtStart, kStuckClients * 96);
   EXPECT_LT(tcpPeak - tcpAtStart, kStuckClients * 128);
+}
+
+// Thousands of extension clients filing a hundred texts each: each row
+// costs memory for its own text, not for the buffer it was read into.
+TEST_F(FaultTest, ThousandsOfClientsFilingAHundredTextsEachStayWithinMemory) {
+  constexpr int kClients = 2000;
+  constexpr int kTexts = ClientRegistry::kMaxRowsPerClient;
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  limit.rlim_cur = limit.rlim_max;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  ASSERT_GT(limit.rlim_cur, rlim_t(kClients + 100));
+  RelayUnderFault& relay = *fixture;
+  const pid_t pid = pid_t(relay.relay->ProcessId());
+  const qint64 residentAtStart = ResidentKib(pid);
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int n = 0; n < kClients; ++n) {
+    clients.push_back(std::make_unique<TestClient>(relay.ExtPort()));
+    ASSERT_TRUE(clients.back()->IsConnected()) << n;
+  }
+  for (int text = 0; text < kTexts; ++text) {
+    for (int n = 0; n < kClients; ++n) {
+      ASSERT_TRUE(
+          clients[size_t(n)]->SendBlocking(QByteArray::number(10000000 + n * kTexts + text)));
+    }
+    for (int n = 0; n < kClients; ++n) {
+      ASSERT_EQ(clients[size_t(n)]->ReceiveBlocking(RegisterAck().size()), RegisterAck()) << n;
+    }
+  }
+  const qint64 grown = ResidentKib(pid) - residentAtStart;
+  std::printf("%d clients x %d texts: relay grew %lld KiB\n", kClients, kTexts,
+              static_cast<long long>(grown));
+  EXPECT_LT(grown, 64 * 1024);
+  relay.Ring(1);
+  ASSERT_TRUE(relay.EveryCallArrived());
 }
 
 }  // namespace
