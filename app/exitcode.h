@@ -10,6 +10,8 @@ enum class ExitCode : int {
   DatabaseUnreachable = 4,
   NetworkUnavailable = 5,
   TelephonyControlsNotCreated = 6,
+  // Another process (a relay of another instance) holds the state directory.
+  StateDirectoryInUse = 7,
   BadCommandLine = 64,
   // The state directory or its files could not be read or written.
   StateUnusable = 74,

@@ -23,6 +23,7 @@ ServiceCounts CountService(const CentrixCore& core) {
   counts.clientsConnected =
       int(registry.Table(kExtensionClient).size() + registry.Table(kLdkClient).size());
   counts.recordsWaiting = core.Recorder().RecordsWaiting();
+  counts.recordsInMemory = core.Recorder().RecordsInMemory();
   return counts;
 }
 

@@ -47,6 +47,22 @@ bool CTarvexCentrixApp::InitInstance() {
     m_exitCode = ExitCode::AlreadyRunning;
     return false;
   }
+  // Without a usable spool the calls are recorded on the event loop as before;
+  // beside another process's spool they would be lost or written twice.
+  auto recording =
+      std::make_unique<CallRecording>(m_config.stateDirectory, m_config.odbcConnection);
+  QString spoolProblem;
+  if (!recording->Open(&spoolProblem)) {
+    if (recording->HeldElsewhere()) {
+      ShowMessage(("DB 기록 대기열을 다른 프로세스가 쓰고 있습니다: " +
+                   m_config.stateDirectory.toStdString())
+                      .c_str(),
+                  MessageIcon::Exclamation);
+      m_exitCode = ExitCode::StateDirectoryInUse;
+      return false;
+    }
+    recording.reset();
+  }
 
   m_database = std::make_unique<CallDatabase>(m_config.odbcConnection);
   if (!m_database->ConnectDB()) {
@@ -69,12 +85,6 @@ bool CTarvexCentrixApp::InitInstance() {
     m_exitCode = ExitCode::SettingsUnreadable;
     return false;
   }
-  // Without a usable spool the calls are recorded on the event loop as before.
-  auto recording =
-      std::make_unique<CallRecording>(m_config.stateDirectory, m_config.odbcConnection);
-  QString spoolProblem;
-  if (!recording->Open(&spoolProblem)) recording.reset();
-
   CoreContext context;
   context.settings = settings.get();
   context.recording = recording.get();

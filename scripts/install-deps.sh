@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev
   fonts-nanum xvfb xauth x11-apps imagemagick
   openbox trayer xdotool x11-utils
+  # the disk-fault tests put the state directory on a tmpfs and on a loop-mounted ext4 image
+  e2fsprogs mount util-linux
   # to build the Asterisk PBX that the PBX bridge's tests run (scripts/asterisk.sh)
   libedit-dev libjansson-dev libxml2-dev uuid-dev libsqlite3-dev libssl-dev
 )

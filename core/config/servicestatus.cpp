@@ -1,10 +1,15 @@
 #include "core/config/servicestatus.h"
 
 QString ServiceStatusText(const ServiceCounts& counts) {
-  return QStringLiteral(
-             "Accounts signed in: %1 of %2; clients connected: %3; call records waiting: %4")
-      .arg(counts.accountsSignedIn)
-      .arg(counts.accountsConfigured)
-      .arg(counts.clientsConnected)
-      .arg(counts.recordsWaiting);
+  QString text =
+      QStringLiteral(
+          "Accounts signed in: %1 of %2; clients connected: %3; call records waiting: %4")
+          .arg(counts.accountsSignedIn)
+          .arg(counts.accountsConfigured)
+          .arg(counts.clientsConnected)
+          .arg(counts.recordsWaiting);
+  if (counts.recordsInMemory > 0) {
+    text += QStringLiteral(" (%1 in memory)").arg(counts.recordsInMemory);
+  }
+  return text;
 }

@@ -9,6 +9,8 @@ struct ServiceCounts {
   int clientsConnected = 0;
   // Calls in the spool that the database has not taken yet.
   qint64 recordsWaiting = 0;
+  // Of those and of the rejected ones, held only in memory: the disk refused them.
+  qint64 recordsInMemory = 0;
 };
 
 QString ServiceStatusText(const ServiceCounts& counts);

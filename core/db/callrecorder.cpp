@@ -27,3 +27,7 @@ void CallRecorder::CallInWrite(const CallRecord& record) {
 }
 
 qint64 CallRecorder::RecordsWaiting() const { return m_recording ? m_recording->Waiting() : 0; }
+
+qint64 CallRecorder::RecordsInMemory() const {
+  return m_recording ? m_recording->HeldInMemory() : 0;
+}

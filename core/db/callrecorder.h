@@ -20,6 +20,8 @@ class CallRecorder : public QObject, public CallEventOutput {
   void CallInWrite(const CallRecord& record);
   // Calls waiting in the spool for the database.
   qint64 RecordsWaiting() const;
+  // Calls and reject lines held in memory while the disk refuses them.
+  qint64 RecordsInMemory() const;
 
  signals:
   // A line for the top of the activity list (CP949).

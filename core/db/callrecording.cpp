@@ -11,9 +11,7 @@ namespace {
 
 const QString kRejectFileName = QStringLiteral("callrecords.rejected.txt");
 
-QByteArray SpoolFailureReason(const QString& error) {
-  return ToCp949(QStringLiteral("기록 대기열에 쓰지 못함: ") + error);
-}
+constexpr int kDiskRetryMs = 1000;
 
 QByteArray AppendFailureReason(CallRecordSpool::AppendResult result, const QString& error) {
   switch (result) {
@@ -22,10 +20,57 @@ QByteArray AppendFailureReason(CallRecordSpool::AppendResult result, const QStri
     case CallRecordSpool::AppendResult::TooLarge:
       return ToCp949(QStringLiteral("기록이 너무 큼"));
     case CallRecordSpool::AppendResult::Appended:
+    case CallRecordSpool::AppendResult::Held:
     case CallRecordSpool::AppendResult::Failed:
       break;
   }
-  return SpoolFailureReason(error);
+  return ToCp949(QStringLiteral("기록 대기열에 쓰지 못함: ") + error);
+}
+
+QByteArray SpoolFileChangedLine(CallRecordSpool::FileChange change, const QString& path,
+                                qint64 waiting) {
+  QString what;
+  switch (change) {
+    case CallRecordSpool::FileChange::Removed:
+      what = QStringLiteral("지워졌습니다");
+      break;
+    case CallRecordSpool::FileChange::Replaced:
+      what = QStringLiteral("다른 파일로 바뀌었습니다");
+      break;
+    case CallRecordSpool::FileChange::Shortened:
+    case CallRecordSpool::FileChange::None:
+      what = QStringLiteral("잘렸습니다");
+      break;
+  }
+  return ToCp949(
+      QStringLiteral("DB 기록 대기열 파일이 %1: %2 (기다리는 기록 %3건으로 다시 만듭니다)")
+          .arg(what, path)
+          .arg(waiting));
+}
+
+QByteArray SpoolDiskErrorLine(const QString& error) {
+  return ToCp949(
+      QStringLiteral("DB 기록 대기열 디스크 오류: %1 (기록은 메모리에서 기다립니다)").arg(error));
+}
+
+QByteArray SpoolRecoveredLine() {
+  return ToCp949(QStringLiteral("DB 기록 대기열 정상: 메모리의 기록을 디스크에 다시 썼습니다."));
+}
+
+QByteArray RejectDiskErrorLine(const QString& error) {
+  return ToCp949(
+      QStringLiteral("DB 기록 거부 파일 디스크 오류: %1 (거부된 기록은 메모리에서 기다립니다)")
+          .arg(error));
+}
+
+QByteArray RejectRecoveredLine() {
+  return ToCp949(QStringLiteral("DB 기록 거부 파일 정상: 메모리의 기록을 거부 파일에 썼습니다."));
+}
+
+QByteArray LostAtExitLine(qint64 held) {
+  return ToCp949(
+      QStringLiteral("DB 기록 대기열 디스크 오류: 메모리의 기록 %1건을 쓰지 못하고 끝납니다")
+          .arg(held));
 }
 
 }  // namespace
@@ -63,6 +108,7 @@ CallRecording::CallRecording(QString stateDirectory, std::string connectionStrin
           [this](const QByteArray& line, const QByteArray& reason) {
             emit ActivityLine(line);
             ReportFailure(reason, RecordingRefusedLine);
+            ReportDisk();
           });
   connect(m_writer.get(), &CallRecordWriter::DatabaseUnavailable, this,
           [this](const QByteArray& diagnostic) {
@@ -76,6 +122,8 @@ CallRecording::CallRecording(QString stateDirectory, std::string connectionStrin
           [this](qint64 waiting) { emit ActivityLine(RecordingBehindLine(waiting)); });
   connect(m_writer.get(), &CallRecordWriter::CaughtUp, this,
           [this] { emit ActivityLine(RecordingCaughtUpLine()); });
+  m_diskRetry.setInterval(kDiskRetryMs);
+  connect(&m_diskRetry, &QTimer::timeout, this, &CallRecording::RetryDisk);
 }
 
 // What the last pass appended is not left unsynced.
@@ -91,37 +139,65 @@ bool CallRecording::Open(QString* problem) {
   return true;
 }
 
+bool CallRecording::HeldElsewhere() const { return m_spool->HeldElsewhere(); }
+
 void CallRecording::Start() { m_writer->Start(); }
 
 bool CallRecording::Record(const CallRecord& record) {
   const CallRecordSpool::AppendResult result = m_spool->Append(record);
-  if (result == CallRecordSpool::AppendResult::Appended) {
-    m_unsynced.append(record);
+  const bool waits = result == CallRecordSpool::AppendResult::Appended ||
+                     result == CallRecordSpool::AppendResult::Held;
+  if (waits) {
     // Runs once the events of this pass are handled: one sync for all of
     // its records.
     if (!std::exchange(m_syncPosted, true)) {
       QMetaObject::invokeMethod(this, &CallRecording::SyncAppended, Qt::QueuedConnection);
     }
-    return true;
+  } else {
+    m_rejects->AppendRecord(record, AppendFailureReason(result, m_spool->ErrorString()));
   }
-  m_rejects->AppendRecord(record, AppendFailureReason(result, m_spool->ErrorString()));
-  return false;
+  ReportDisk();
+  return waits;
 }
 
 void CallRecording::SyncAppended() {
   m_syncPosted = false;
-  if (m_spool->Sync() == 0) {
-    m_unsynced.clear();
-    m_syncFailureTold = false;
-    return;
+  m_spool->Sync();
+  ReportDisk();
+}
+
+void CallRecording::RetryDisk() {
+  m_spool->Sync(true);
+  m_rejects->Retry();
+  ReportDisk();
+}
+
+void CallRecording::TellDiskState(const QString& error, bool* told,
+                                  QByteArray (*errorLine)(const QString&),
+                                  QByteArray (*recoveredLine)()) {
+  if (!error.isEmpty() && !*told) {
+    *told = true;
+    emit ErrorLine(errorLine(error));
+  } else if (error.isEmpty() && *told) {
+    *told = false;
+    emit ActivityLine(recoveredLine());
   }
-  // The spool has cut them off: they go where a record the spool refused goes.
-  const QByteArray reason = SpoolFailureReason(m_spool->ErrorString());
-  for (const CallRecord& record : std::exchange(m_unsynced, {})) {
-    m_rejects->AppendRecord(record, reason);
-    emit ActivityLine(RecordFailureLine(record));
+}
+
+void CallRecording::ReportDisk() {
+  const CallRecordSpool::FileChange change = m_spool->TakeFileChange();
+  if (change != CallRecordSpool::FileChange::None) {
+    emit ErrorLine(SpoolFileChangedLine(change, m_spool->SpoolPath(), m_spool->Waiting()));
   }
-  if (!std::exchange(m_syncFailureTold, true)) emit ErrorLine(reason);
+  TellDiskState(m_spool->DiskError(), &m_spoolDiskErrorTold, SpoolDiskErrorLine,
+                SpoolRecoveredLine);
+  TellDiskState(m_rejects->DiskError(), &m_rejectDiskErrorTold, RejectDiskErrorLine,
+                RejectRecoveredLine);
+  if (!m_spoolDiskErrorTold && !m_rejectDiskErrorTold) {
+    m_diskRetry.stop();
+  } else if (!m_diskRetry.isActive()) {
+    m_diskRetry.start();
+  }
 }
 
 void CallRecording::ReportFailure(const QByteArray& diagnostic,
@@ -139,9 +215,18 @@ void CallRecording::RecordWritten() {
 
 qint64 CallRecording::Waiting() const { return m_spool->Waiting(); }
 
+qint64 CallRecording::HeldInMemory() const {
+  return m_spool->HeldInMemory() + m_rejects->HeldLines();
+}
+
 void CallRecording::Finish(std::chrono::milliseconds budget) {
   SyncAppended();
   m_writer->Finish(budget);
+  m_diskRetry.stop();
+  // A last try for what only memory holds.
+  m_spool->Sync(true);
+  m_rejects->Retry();
+  if (const qint64 held = HeldInMemory(); held > 0) emit ErrorLine(LostAtExitLine(held));
 }
 
 CallRecording::Requeued CallRecording::RequeueRejected() {
@@ -154,7 +239,10 @@ CallRecording::Requeued CallRecording::RequeueRejected() {
   QList<QByteArray> kept;
   for (const QByteArray& line : *lines) {
     const std::optional<CallRecord> record = CallRecordRejectFile::RecordOf(line);
-    if (record && m_spool->Append(*record) == CallRecordSpool::AppendResult::Appended) {
+    const CallRecordSpool::AppendResult result =
+        record ? m_spool->Append(*record) : CallRecordSpool::AppendResult::Failed;
+    if (result == CallRecordSpool::AppendResult::Appended ||
+        result == CallRecordSpool::AppendResult::Held) {
       ++requeued.records;
     } else {
       kept.append(line);
@@ -163,8 +251,8 @@ CallRecording::Requeued CallRecording::RequeueRejected() {
   requeued.kept = kept.size();
   if (requeued.records == 0) return requeued;
   // Only once the records are safe in the spool do their lines go.
-  if (m_spool->Sync() != 0) {
-    requeued.problem = m_spool->ErrorString();
+  if (m_spool->Sync(true) != 0) {
+    requeued.problem = m_spool->DiskError();
     requeued.records = 0;
   } else if (!m_rejects->ReplaceLines(kept)) {
     requeued.problem = QStringLiteral(

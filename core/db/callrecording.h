@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -37,14 +38,19 @@ class CallRecording : public QObject {
   // reason when the state directory cannot hold it or another process has
   // it open.
   bool Open(QString* problem);
+  // After a failed Open: another process holds the state directory.
+  bool HeldElsewhere() const;
   // Starts writing; what waits from the last run goes first.
   void Start();
   // Appends the call for the writer; false when it went to the reject file
-  // instead (spool full, record too large, disk failing). The calls of one
-  // pass of the event loop are synced together at its end, and only then
-  // handed to the writer.
+  // instead (spool full, record too large). The calls of one pass of the
+  // event loop are synced together at its end, and only then handed to the
+  // writer. A call the disk refuses waits in memory, and the writer takes
+  // it from there.
   bool Record(const CallRecord& record);
   qint64 Waiting() const;
+  // Calls and reject lines that only memory holds, since the disk refused them.
+  qint64 HeldInMemory() const;
   // Syncs what was appended, then gives the writer up to budget to empty
   // the spool; the rest waits for the next start.
   void Finish(std::chrono::milliseconds budget);
@@ -63,6 +69,12 @@ class CallRecording : public QObject {
 
  private:
   void SyncAppended();
+  // Tells what the disk did to the spool and the reject file, and tries
+  // again once a second while it refuses them.
+  void ReportDisk();
+  void RetryDisk();
+  void TellDiskState(const QString& error, bool* told, QByteArray (*errorLine)(const QString&),
+                     QByteArray (*recoveredLine)());
   // Tells a database failure once per kind until a record is written again.
   void ReportFailure(const QByteArray& diagnostic, QByteArray (*line)(const QByteArray&));
   void RecordWritten();
@@ -70,10 +82,10 @@ class CallRecording : public QObject {
   std::shared_ptr<CallRecordSpool> m_spool;
   std::shared_ptr<CallRecordRejectFile> m_rejects;
   std::unique_ptr<CallRecordWriter> m_writer;
-  // Appended in this pass of the event loop, not synced yet.
-  QList<CallRecord> m_unsynced;
   bool m_syncPosted = false;
-  bool m_syncFailureTold = false;
+  QTimer m_diskRetry;
+  bool m_spoolDiskErrorTold = false;
+  bool m_rejectDiskErrorTold = false;
   QSet<QByteArray> m_failuresTold;  // SQLSTATEs
   bool m_recordsHeld = false;       // a failure that keeps records waiting was told
 };

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 
 #include "core/db/syncdirectory.h"
 #include "core/log/logline.h"
@@ -15,6 +17,8 @@ namespace {
 
 constexpr qsizetype kUnreadableShown = 256;
 constexpr char kRecordMark[] = " TVXR:";
+// About 16,000 lines of records.
+constexpr qsizetype kMostHeldBytes = 4 * 1024 * 1024;
 
 QByteArray TimeText(const QDateTime& time) {
   return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
@@ -49,7 +53,52 @@ bool CallRecordRejectFile::AppendLine(const QByteArray& cp949) {
   // Control bytes in a value are escaped, so that one record stays one line.
   const QByteArray line = JournalLine(cp949) + '\n';
   std::lock_guard lock(m_mutex);
-  return WriteSynced(m_path, O_APPEND, line);
+  // What waits goes first, and makes room if the disk takes it again.
+  WriteHeldLocked();
+  // Past the bound the record shows only in the activity list.
+  if (m_held.size() + line.size() > kMostHeldBytes) return false;
+  m_held += line;
+  return WriteHeldLocked();
+}
+
+bool CallRecordRejectFile::WriteHeldLocked() {
+  if (m_held.isEmpty()) {
+    m_diskError.clear();
+    return true;
+  }
+  const int fd = ::open(QFile::encodeName(m_path).constData(),
+                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  bool written = fd >= 0;
+  while (written && !m_held.isEmpty()) {
+    const ssize_t n = ::write(fd, m_held.constData(), size_t(m_held.size()));
+    written = n > 0;
+    if (written) m_held.remove(0, n);
+  }
+  // A failed sync leaves it unknown, not undone: the lines are not written twice.
+  written = written && ::fdatasync(fd) == 0;
+  if (!written) {
+    m_diskError = QStringLiteral("cannot write %1: %2")
+                      .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+  } else {
+    m_diskError.clear();
+  }
+  if (fd >= 0) ::close(fd);
+  return written && m_held.isEmpty();
+}
+
+bool CallRecordRejectFile::Retry() {
+  std::lock_guard lock(m_mutex);
+  return WriteHeldLocked();
+}
+
+qint64 CallRecordRejectFile::HeldLines() const {
+  std::lock_guard lock(m_mutex);
+  return m_held.count('\n');
+}
+
+QString CallRecordRejectFile::DiskError() const {
+  std::lock_guard lock(m_mutex);
+  return m_diskError;
 }
 
 std::optional<CallRecord> CallRecordRejectFile::RecordOf(const QByteArray& line) {

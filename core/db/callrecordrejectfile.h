@@ -12,11 +12,13 @@
 // the database refused its values), and spool bytes that no longer read as a
 // record: one UTF-8 line each, appended and synced, for the operator to
 // re-enter, keep or put back into the spool. Both the event loop and the
-// writer append to it.
+// writer append to it. Lines the disk refuses are held in memory (bounded)
+// and go first at the next append or Retry.
 class CallRecordRejectFile {
  public:
   explicit CallRecordRejectFile(QString path) : m_path(std::move(path)) {}
 
+  // False when the line is held in memory (or, past the bound, only shown).
   // "<call time> 회사코드 <n> DB 기록 실패: <caller> => <line>[<ext>] (<reason>)
   // TVXR:<hex>"; the reason is CP949 like the values, and the hex holds the
   // record exactly, for putting it back.
@@ -36,9 +38,18 @@ class CallRecordRejectFile {
 
   const QString& Path() const { return m_path; }
 
+  // Writes the lines held in memory; true when none is left.
+  bool Retry();
+  qint64 HeldLines() const;
+  // Why lines are held; empty when none is.
+  QString DiskError() const;
+
  private:
   bool AppendLine(const QByteArray& cp949);
+  bool WriteHeldLocked();
 
   const QString m_path;
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
+  QByteArray m_held;  // whole lines, in order
+  QString m_diskError;
 };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -54,8 +55,9 @@ CallRecordSpool::CallRecordSpool(QString directory, Limits limits)
     : m_directory(std::move(directory)), m_limits(limits) {}
 
 CallRecordSpool::~CallRecordSpool() {
-  if (m_spoolFd >= 0) ::close(m_spoolFd);
-  if (m_ackFd >= 0) ::close(m_ackFd);
+  for (const int fd : {m_spoolFd, m_ackFd, m_directoryFd}) {
+    if (fd >= 0) ::close(fd);
+  }
 }
 
 QString CallRecordSpool::SpoolPath() const { return m_directory + '/' + kSpoolName; }
@@ -68,19 +70,23 @@ bool CallRecordSpool::Fail(const QString& what) {
 
 bool CallRecordSpool::Open() {
   if (!QDir().mkpath(m_directory)) return Fail(QStringLiteral("cannot create ") + m_directory);
-  m_ackFd = ::open(QFile::encodeName(AcknowledgementPath()).constData(),
-                   O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (m_ackFd < 0) return Fail(QStringLiteral("cannot open ") + AcknowledgementPath());
-  // Held for as long as this spool is open; it goes with the process.
-  if (::flock(m_ackFd, LOCK_EX | LOCK_NB) != 0) {
-    const bool held = errno == EWOULDBLOCK;
-    ::close(std::exchange(m_ackFd, -1));
-    if (held) {
+  m_directoryFd =
+      ::open(QFile::encodeName(m_directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (m_directoryFd < 0) return Fail(QStringLiteral("cannot open ") + m_directory);
+  // On the directory, not a file in it, so that removing a file cannot let
+  // a second process in. Held while the spool is open; it goes with the process.
+  if (::flock(m_directoryFd, LOCK_EX | LOCK_NB) != 0) {
+    m_heldElsewhere = errno == EWOULDBLOCK;
+    ::close(std::exchange(m_directoryFd, -1));
+    if (m_heldElsewhere) {
       m_error = m_directory + QStringLiteral(" is in use by another process");
       return false;
     }
-    return Fail(QStringLiteral("cannot lock ") + AcknowledgementPath());
+    return Fail(QStringLiteral("cannot lock ") + m_directory);
   }
+  m_ackFd = ::open(QFile::encodeName(AcknowledgementPath()).constData(),
+                   O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (m_ackFd < 0) return Fail(QStringLiteral("cannot open ") + AcknowledgementPath());
   quint64 acknowledged = 0;
   if (!ReadAcknowledged(&acknowledged)) return false;
 
@@ -99,12 +105,13 @@ bool CallRecordSpool::Open() {
   for (const SpoolFrame& frame : scan.frames) {
     lastSequence = std::max(lastSequence, frame.sequence);
     if (frame.sequence <= acknowledged) continue;
+    const QByteArray bytes = existing.mid(frame.offset, frame.size);
     if (!DecodeCallRecord(frame.payload)) {
-      m_unreadable.append(existing.mid(frame.offset, frame.size));
+      m_unreadable.append(bytes);
       continue;
     }
-    m_waiting.push_back({frame.sequence, kept.size(), frame.size, now});
-    kept += existing.mid(frame.offset, frame.size);
+    m_waiting.push_back({frame.sequence, kept.size(), bytes, now, true});
+    kept += bytes;
   }
   m_nextSequence = lastSequence + 1;
   m_syncedThrough = lastSequence;
@@ -147,14 +154,17 @@ bool CallRecordSpool::WriteAcknowledged(quint64 sequence) {
 }
 
 bool CallRecordSpool::ReplaceSpoolFile(const QByteArray& contents) {
-  const QString temporary = SpoolPath() + QStringLiteral(".new");
-  const int fd = ::open(QFile::encodeName(temporary).constData(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const QByteArray temporary = QFile::encodeName(SpoolPath() + QStringLiteral(".new"));
+  const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   const bool written = WriteAll(fd, contents) && ::fdatasync(fd) == 0;
   ::close(fd);
-  if (!written || ::rename(QFile::encodeName(temporary).constData(),
-                           QFile::encodeName(SpoolPath()).constData()) != 0) {
+  if (!written ||
+      ::rename(temporary.constData(), QFile::encodeName(SpoolPath()).constData()) != 0) {
+    const int error = errno;
+    // A full disk gets back what the attempt took.
+    ::unlink(temporary.constData());
+    errno = error;
     return false;
   }
   SyncDirectory(m_directory);
@@ -164,53 +174,106 @@ bool CallRecordSpool::ReplaceSpoolFile(const QByteArray& contents) {
 CallRecordSpool::AppendResult CallRecordSpool::Append(const CallRecord& record) {
   const QByteArray payload = EncodeCallRecord(record);
   if (payload.size() > kMaxSpoolPayloadSize) return AppendResult::TooLarge;
-  {
-    std::lock_guard lock(m_mutex);
-    if (m_spoolFd < 0) return AppendResult::Failed;
-    const QByteArray frame = EncodeSpoolFrame(m_nextSequence, payload);
-    if (m_waitingBytes + frame.size() > m_limits.maxWaitingBytes) return AppendResult::Full;
-    if (!WriteAll(m_spoolFd, frame)) {
-      Fail(QStringLiteral("cannot write ") + SpoolPath());
-      // A part-written frame must not stay behind the ones that follow.
-      CutOffLocked(m_fileSize);
-      return AppendResult::Failed;
-    }
-    m_waiting.push_back({m_nextSequence++, m_fileSize, frame.size(), Clock::now()});
-    m_fileSize += frame.size();
-    m_waitingBytes += frame.size();
+  std::lock_guard lock(m_mutex);
+  if (m_directoryFd < 0) return AppendResult::Failed;
+  Entry entry{m_nextSequence, m_fileSize, EncodeSpoolFrame(m_nextSequence, payload), Clock::now(),
+              false};
+  if (m_waitingBytes + entry.frame.size() > m_limits.maxWaitingBytes) return AppendResult::Full;
+  if (m_fileWhole) CheckFileLocked();
+  if (m_fileWhole && WriteAll(m_spoolFd, entry.frame)) {
+    entry.onDisk = true;
+    m_fileSize += entry.frame.size();
+  } else if (m_fileWhole) {
+    // Written anew, a part-written frame goes with it.
+    DiskFailedLocked(QStringLiteral("cannot write ") + SpoolPath());
   }
-  return AppendResult::Appended;
+  ++m_nextSequence;
+  m_waitingBytes += entry.frame.size();
+  const bool onDisk = entry.onDisk;
+  m_waiting.push_back(std::move(entry));
+  return onDisk ? AppendResult::Appended : AppendResult::Held;
 }
 
-qint64 CallRecordSpool::Sync() {
+bool CallRecordSpool::CheckFileLocked() {
+  struct stat open {};
+  struct stat named {};
+  if (::fstat(m_spoolFd, &open) != 0) {
+    DiskFailedLocked(QStringLiteral("cannot check ") + SpoolPath());
+    return false;
+  }
+  if (::stat(QFile::encodeName(SpoolPath()).constData(), &named) != 0) {
+    m_fileChange = FileChange::Removed;
+  } else if (named.st_dev != open.st_dev || named.st_ino != open.st_ino) {
+    m_fileChange = FileChange::Replaced;
+  } else if (open.st_size < m_fileSize) {
+    m_fileChange = FileChange::Shortened;
+  } else {
+    return true;
+  }
+  m_fileWhole = false;
+  for (Entry& entry : m_waiting) entry.onDisk = false;
+  // At once: the file is written anew from what is held.
+  m_lastRewriteTry.reset();
+  RewriteLocked();
+  return false;
+}
+
+void CallRecordSpool::DiskFailedLocked(const QString& what) {
+  m_diskError = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+  m_fileWhole = false;
+  m_lastRewriteTry = Clock::now();
+}
+
+bool CallRecordSpool::RewriteLocked() {
+  m_lastRewriteTry = Clock::now();
+  QByteArray contents;
+  contents.reserve(m_waitingBytes);
+  for (const Entry& entry : m_waiting) contents += entry.frame;
+  if (!ReplaceSpoolFile(contents)) {
+    DiskFailedLocked(QStringLiteral("cannot write ") + SpoolPath());
+    return false;
+  }
+  const int fd =
+      ::open(QFile::encodeName(SpoolPath()).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) {
+    DiskFailedLocked(QStringLiteral("cannot open ") + SpoolPath());
+    return false;
+  }
+  if (m_spoolFd >= 0) ::close(m_spoolFd);
+  m_spoolFd = fd;
+  qint64 offset = 0;
+  for (Entry& entry : m_waiting) {
+    entry.offset = offset;
+    entry.onDisk = true;
+    offset += entry.frame.size();
+  }
+  m_fileSize = offset;
+  m_fileWhole = true;
+  m_diskError.clear();
+  return true;
+}
+
+qint64 CallRecordSpool::Sync(bool forceRetry) {
   {
     std::lock_guard lock(m_mutex);
+    if (!m_fileWhole && (forceRetry || !m_lastRewriteTry ||
+                         Clock::now() - *m_lastRewriteTry >= m_limits.diskRetryEvery)) {
+      RewriteLocked();
+    }
     const auto unsynced = std::find_if(m_waiting.begin(), m_waiting.end(), [this](const Entry& e) {
       return e.sequence > m_syncedThrough;
     });
-    if (unsynced == m_waiting.end()) return 0;
-    if (m_spoolFd < 0 || ::fdatasync(m_spoolFd) != 0) {
-      // Whether they reached the disk is unknown: they are not the spool's.
-      const qint64 lost = m_waiting.end() - unsynced;
-      Fail(QStringLiteral("cannot sync ") + SpoolPath());
-      const qint64 cutAt = unsynced->offset;
-      for (auto e = unsynced; e != m_waiting.end(); ++e) m_waitingBytes -= e->size;
-      m_waiting.erase(unsynced, m_waiting.end());
-      CutOffLocked(cutAt);
-      return lost;
+    if (unsynced != m_waiting.end()) {
+      if (m_fileWhole && ::fdatasync(m_spoolFd) != 0) {
+        // Whether they reached the disk is unknown: the file is written anew.
+        DiskFailedLocked(QStringLiteral("cannot sync ") + SpoolPath());
+        for (auto e = unsynced; e != m_waiting.end(); ++e) e->onDisk = false;
+      }
+      m_syncedThrough = m_waiting.back().sequence;
     }
-    m_syncedThrough = m_waiting.back().sequence;
   }
   m_recordWaiting.notify_all();
-  return 0;
-}
-
-void CallRecordSpool::CutOffLocked(qint64 size) {
-  if (m_spoolFd >= 0 && ::ftruncate(m_spoolFd, size) == 0) {
-    m_fileSize = size;
-  } else if (m_spoolFd >= 0) {
-    ::close(std::exchange(m_spoolFd, -1));
-  }
+  return HeldInMemory();
 }
 
 std::optional<CallRecordSpool::WaitingRecord> CallRecordSpool::WaitForFirst(std::stop_token stop) {
@@ -221,22 +284,10 @@ std::optional<CallRecordSpool::WaitingRecord> CallRecordSpool::WaitForFirst(std:
       stop.stop_requested()) {
     return std::nullopt;
   }
-  return ReadLocked(m_waiting.front());
-}
-
-CallRecordSpool::WaitingRecord CallRecordSpool::ReadLocked(const Entry& entry) const {
-  WaitingRecord waiting{entry.sequence, std::nullopt, QByteArray(entry.size, '\0')};
-  const int fd = ::open(QFile::encodeName(SpoolPath()).constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return waiting;
-  const ssize_t n = ::pread(fd, waiting.bytes.data(), size_t(entry.size), entry.offset);
-  ::close(fd);
-  waiting.bytes.truncate(std::max<ssize_t>(n, 0));
-  const SpoolScan scan = ScanSpool(waiting.bytes);
-  if (scan.frames.size() == 1 && scan.frames.first().sequence == entry.sequence) {
-    waiting.record = DecodeCallRecord(scan.frames.first().payload);
-  }
-  if (waiting.record) waiting.bytes.clear();
-  return waiting;
+  // Its own bytes, framed and checked when appended or opened.
+  const Entry& first = m_waiting.front();
+  const SpoolScan scan = ScanSpool(first.frame);
+  return WaitingRecord{first.sequence, *DecodeCallRecord(scan.frames.first().payload)};
 }
 
 bool CallRecordSpool::Acknowledge(quint64 sequence) {
@@ -250,35 +301,42 @@ bool CallRecordSpool::Acknowledge(quint64 sequence) {
   // once more rather than never.
   const bool durable = WriteAcknowledged(sequence);
   std::lock_guard lock(m_mutex);
-  m_waitingBytes -= m_waiting.front().size;
+  m_waitingBytes -= m_waiting.front().frame.size();
   m_waiting.pop_front();
   if (durable) CompactLocked();
   return true;
 }
 
 void CallRecordSpool::CompactLocked() {
-  if (m_spoolFd < 0) return;
+  if (!m_fileWhole) return;
   if (m_waiting.empty()) {
     if (::ftruncate(m_spoolFd, 0) == 0) m_fileSize = 0;
     return;
   }
   const qint64 front = m_waiting.front().offset;
   if (front < m_limits.compactFrontBytes || m_fileSize - front > m_limits.compactTailBytes) return;
-  QByteArray tail(m_fileSize - front, Qt::Uninitialized);
-  const int fd = ::open(QFile::encodeName(SpoolPath()).constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  const ssize_t n = ::pread(fd, tail.data(), size_t(tail.size()), front);
-  ::close(fd);
-  if (n != tail.size() || !ReplaceSpoolFile(tail)) return;
-  ::close(m_spoolFd);
-  m_spoolFd = ::open(QFile::encodeName(SpoolPath()).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  for (Entry& entry : m_waiting) entry.offset -= front;
-  m_fileSize -= front;
+  RewriteLocked();
 }
 
 qint64 CallRecordSpool::Waiting() const {
   std::lock_guard lock(m_mutex);
   return qint64(m_waiting.size());
+}
+
+qint64 CallRecordSpool::HeldInMemory() const {
+  std::lock_guard lock(m_mutex);
+  return std::count_if(m_waiting.begin(), m_waiting.end(),
+                       [](const Entry& entry) { return !entry.onDisk; });
+}
+
+QString CallRecordSpool::DiskError() const {
+  std::lock_guard lock(m_mutex);
+  return m_diskError;
+}
+
+CallRecordSpool::FileChange CallRecordSpool::TakeFileChange() {
+  std::lock_guard lock(m_mutex);
+  return std::exchange(m_fileChange, FileChange::None);
 }
 
 std::optional<CallRecordSpool::Clock::time_point> CallRecordSpool::OldestWaitingSince() const {

@@ -81,18 +81,13 @@ void RunWriter(std::stop_token stop, std::shared_ptr<WriterShared> shared) {
     return goOn;
   };
   while (std::optional<CallRecordSpool::WaitingRecord> next = shared->spool->WaitForFirst(stop)) {
-    if (!next->record) {
-      shared->rejects->AppendUnreadable(next->bytes);
-      shared->spool->Acknowledge(next->sequence);
-      continue;
-    }
     QByteArray diagnostic;
     if (!connection.IsOpen() &&
         !shared->Bounded(loginLimit, [&] { return connection.Open(&diagnostic); })) {
       if (!waitBeforeRetry(diagnostic)) break;
       continue;
     }
-    const CallRecord& record = *next->record;
+    const CallRecord& record = next->record;
     const std::string callText =
         BuildCallText(record.centerId, record.caller, record.inboundTail, record.accountExt);
     const RecordingConnection::Result result =

@@ -32,6 +32,7 @@
 #include "core/relay/clientprotocol.h"
 #include "core/relay/clientregistry.h"
 #include "core/text/cp949.h"
+#include "e2e/faulttest.h"
 #include "support/handlercore.h"
 #include "support/postgrescluster.h"
 #include "support/qtwait.h"
@@ -45,30 +46,6 @@
 // running and keep relaying every call to the clients that behave, without
 // growing.
 namespace {
-
-constexpr int kNoticeWaitMs = 60000;
-const QString kInbound = QStringLiteral("0212345678");
-
-struct Account {
-  QString id;
-  QString password;
-  QString number;
-};
-// Account n (from 1): agent30n with extension 30n.
-Account AccountOf(int n) {
-  const QString extension = QString::number(300 + n);
-  return {QStringLiteral("agent") + extension, QStringLiteral("pw") + extension,
-          QStringLiteral("07012345") + extension};
-}
-
-// A caller's number carries its call's sequence: "010" and eight digits,
-// long enough to be relayed and recorded, short enough to arrive whole.
-QString CallerOf(int sequence) {
-  return QStringLiteral("010%1").arg(sequence, 8, 10, QLatin1Char('0'));
-}
-int SequenceOf(const QByteArray& caller) {
-  return caller.size() == 11 && caller.startsWith("010") ? caller.mid(3).toInt() : -1;
-}
 
 QByteArray Garbage(qsizetype size, std::mt19937& random) {
   QByteArray bytes(size, Qt::Uninitialized);
@@ -85,21 +62,6 @@ qint64 ResidentKib(qint64 pid) {
   }
   return 0;
 }
-
-// Adds the LDK505 ring lines in received to counts, by call sequence.
-void CountLdkLines(const QByteArray& received, std::map<int, int>& counts) {
-  for (const QByteArray& line : received.split('\n')) {
-    const qsizetype colon = line.indexOf(" : ");
-    if (line.startsWith('\x07') && colon > 0) ++counts[SequenceOf(line.mid(colon + 3))];
-  }
-}
-
-// What the clients that behave received, by call sequence.
-struct Received {
-  std::map<int, int> rings;     // 24-byte records with state 0
-  std::map<int, int> answers;   // 24-byte records with state 1
-  std::map<int, int> ldkRings;  // LDK505 ring lines (one per notice, of either state)
-};
 
 // A client of its own on a thread of its own notes when each ring arrives,
 // so that the test's event loop does not count in what it measures.
@@ -169,231 +131,11 @@ qint64 P99(const std::vector<qint64>& sorted) {
   return sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
 }
 
-// The relay binary with two accounts on a simulated telephony server in
-// this process, send type "always, with database record", centre code 1,
-// and one extension client and one LDK505 client that read everything.
-class RelayUnderFault {
- public:
-  RelayUnderFault(const std::string& odbc, int descriptorLimit, int accountCount)
-      : m_accountCount(accountCount) {
-    for (int n = 1; n <= accountCount; ++n) {
-      const Account account = AccountOf(n);
-      TelAccount known;
-      known.id = account.id;
-      known.password = account.password;
-      known.number = account.number;
-      telsim.AddAccount(known);
-    }
-    RelayProcess::Options options;
-    options.odbc = odbc;
-    options.configHome = m_config.path();
-    options.descriptorLimit = descriptorLimit;
-    // Kept over a restart: what the killed relay left is written by the next.
-    options.stateDirectory = m_config.filePath(QStringLiteral("state"));
-    m_options = options;
-  }
-
-  // Relay up, both accounts signed in, the healthy clients connected.
-  ::testing::AssertionResult Start() {
-    if (!telsim.Listen(0))
-      return ::testing::AssertionFailure() << "telsim: " << telsim.ErrorString().toStdString();
-    QDir(m_config.path()).mkpath(QStringLiteral("MERVO"));
-    QFile settings(m_config.filePath(QStringLiteral("MERVO/Tarvex.conf")));
-    if (!settings.open(QIODevice::WriteOnly)) return ::testing::AssertionFailure() << "settings";
-    QByteArray text = "[SETTING]\n";
-    for (int n = 1; n <= m_accountCount; ++n) {
-      const Account account = AccountOf(n);
-      text += QStringLiteral("UID%1=%2\nPWD%1=%3\nSERVERIP%1=127.0.0.1\n")
-                  .arg(n)
-                  .arg(account.id, account.password)
-                  .toUtf8();
-    }
-    text += "SENDTYPE=2\nCENTERID=1\nLOGTYPE=0\n";
-    settings.write(text);
-    settings.close();
-
-    m_options.telPort = telsim.Port();
-    if (::testing::AssertionResult started = StartRelay(); !started) return started;
-    QStringList extensions;
-    for (int n = 1; n <= m_accountCount; ++n) extensions << QString::number(300 + n);
-    if (!m_ext.Register(relay->options().extPort, extensions.join(',').toLatin1())) {
-      return ::testing::AssertionFailure() << "extension client";
-    }
-    m_ldk = std::make_unique<TestClient>(relay->options().ldkPort);
-    if (!m_ldk->WaitForBytes(GreetingText().size())) return ::testing::AssertionFailure() << "LDK";
-    return ::testing::AssertionSuccess();
-  }
-
-  // The relay process up and its accounts signed in; the clients are not
-  // connected again.
-  ::testing::AssertionResult StartRelay() {
-    relay = std::make_unique<RelayProcess>(m_options);
-    if (!relay->Start() || !relay->WaitListening()) {
-      return ::testing::AssertionFailure() << relay->StandardError().toStdString();
-    }
-    if (!WaitUntil([&] { return telsim.SignedInAccounts().size() == qsizetype(m_accountCount); },
-                   kNoticeWaitMs)) {
-      return ::testing::AssertionFailure() << "sign-in: " << relay->StandardError().toStdString();
-    }
-    return ::testing::AssertionSuccess();
-  }
-
-  void SetStandardErrorFile(const QString& path) { m_options.standardErrorFile = path; }
-  quint16 ExtPort() const { return relay->options().extPort; }
-  quint16 LdkPort() const { return relay->options().ldkPort; }
-
-  // A call as the server reports it: ringing, answered from outside, ended.
-  void Call(int sequence, const QString& accountId = AccountOf(1).id) {
-    const QString caller = CallerOf(sequence);
-    telsim.SendRing(accountId, caller, kInbound, false);
-    telsim.SendHangUp(accountId, caller, kInbound, QStringLiteral("trunk"));
-    telsim.SendCallEnd(accountId);
-    m_sent.insert(sequence);
-  }
-
-  // A ringing that nobody answers.
-  void Ring(int sequence) { telsim.SendRing(AccountOf(1).id, CallerOf(sequence), kInbound, false); }
-
-  Received WhatArrived() {
-    Received received;
-    for (const QByteArray& record : m_ext.Records()) {
-      const CallNotice notice = DecodeCallNotice(record);
-      auto& counts = notice.state == kCallStateRinging ? received.rings : received.answers;
-      ++counts[SequenceOf(CallerIdText(notice))];
-    }
-    CountLdkLines(m_ldk->Received(), received.ldkRings);
-    return received;
-  }
-
-  // Every call sent so far reached both healthy clients, each notice once.
-  ::testing::AssertionResult EveryCallArrived() {
-    std::map<int, int> once, twice;
-    for (int sequence : m_sent) {
-      once[sequence] = 1;
-      twice[sequence] = 2;  // the ring and the answer notice
-    }
-    Received received;
-    const auto complete = [&] {
-      received = WhatArrived();
-      return received.rings == once && received.answers == once && received.ldkRings == twice;
-    };
-    if (WaitUntil(complete, kNoticeWaitMs)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << m_sent.size() << " calls sent; extension client: " << received.rings.size()
-           << " rings, " << received.answers.size()
-           << " answers; LDK505 client: " << received.ldkRings.size() << " calls";
-  }
-
-  int StderrCount(const QString& text) { return int(relay->StandardError().count(text)); }
-
-  TelephonyServer telsim;
-  std::unique_ptr<RelayProcess> relay;
-
- private:
-  const int m_accountCount;
-  QTemporaryDir m_config;
-  RelayProcess::Options m_options;
-  handlertest::NoticeClient m_ext;
-  std::unique_ptr<TestClient> m_ldk;
-  QSet<int> m_sent;
-};
-
 QSet<int> Range(int first, int last) {
   QSet<int> sequences;
   for (int s = first; s <= last; ++s) sequences.insert(s);
   return sequences;
 }
-
-class FaultTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // Under AddressSanitizer freed memory waits in a quarantine of 256 MiB,
-    // which would read as growth: the relays started here get a small one.
-    // A build without the sanitizer ignores the variable.
-    savedAsanOptions = qgetenv("ASAN_OPTIONS");
-    qputenv("ASAN_OPTIONS",
-            savedAsanOptions + (savedAsanOptions.isEmpty() ? "" : ":") + "quarantine_size_mb=8");
-    cluster = new PostgresCluster;
-    ASSERT_TRUE(cluster->Start()) << cluster->LastError().toStdString();
-  }
-  static void TearDownTestSuite() {
-    delete cluster;
-    cluster = nullptr;
-    qputenv("ASAN_OPTIONS", savedAsanOptions);
-  }
-  void SetUp() override {
-    ASSERT_TRUE(cluster->ClearCalls()) << cluster->LastError().toStdString();
-    fixture = std::make_unique<RelayUnderFault>(cluster->ConnectionString(), descriptorLimit,
-                                                accountCount);
-    fixture->SetStandardErrorFile(standardErrorFile);
-    ASSERT_TRUE(fixture->Start());
-  }
-  // After all it went through, the relay is still up and still ends as it
-  // should (log file closed, clients let go); under LeakSanitizer, memory
-  // lost on the way fails its exit code.
-  void TearDown() override {
-    if (!fixture || !fixture->relay) return;
-    RelayProcess& relay = *fixture->relay;
-    ASSERT_TRUE(relay.IsRunning()) << relay.StandardError().right(4000).toStdString();
-    relay.Signal(SIGTERM);
-    ASSERT_TRUE(relay.WaitFinished());
-    EXPECT_EQ(relay.ExitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(relay.ExitCode(), 0) << relay.StandardError().right(4000).toStdString();
-  }
-
-  // How often each call sequence was recorded.
-  static std::map<int, int> RecordedCounts() {
-    std::map<int, int> recorded;
-    const std::optional<QList<CallRow>> rows = cluster->Calls();
-    EXPECT_TRUE(rows.has_value()) << cluster->LastError().toStdString();
-    for (const CallRow& row : rows.value_or(QList<CallRow>())) ++recorded[SequenceOf(row.caller)];
-    return recorded;
-  }
-  // Waits until calls 1 to last are all recorded (the writer retries at
-  // most every 30 s), then checks each was recorded once, or at most twice.
-  static void ExpectEveryCallRecorded(int last, int mostTimes) {
-    std::map<int, int> recorded;
-    QElapsedTimer sinceAsked;
-    WaitUntil(
-        [&] {
-          // The database is asked twice a second, not on every pass.
-          if (sinceAsked.isValid() && sinceAsked.elapsed() < 500) return false;
-          sinceAsked.start();
-          recorded = RecordedCounts();
-          for (int s = 1; s <= last; ++s) {
-            if (recorded[s] == 0) return false;
-          }
-          return true;
-        },
-        120000);
-    for (int s = 1; s <= last; ++s) {
-      EXPECT_GE(recorded[s], 1) << s;
-      EXPECT_LE(recorded[s], mostTimes) << s;
-    }
-    EXPECT_EQ(recorded.count(-1), 0u) << "rows of calls never made";
-  }
-
-  // Sequences of the recorded calls.
-  static QSet<int> RecordedSequences() {
-    QSet<int> sequences;
-    const std::optional<QList<CallRow>> rows = cluster->Calls();
-    EXPECT_TRUE(rows.has_value()) << cluster->LastError().toStdString();
-    for (const CallRow& row : rows.value_or(QList<CallRow>())) {
-      sequences.insert(SequenceOf(row.caller));
-    }
-    return sequences;
-  }
-
-  static PostgresCluster* cluster;
-  static QByteArray savedAsanOptions;
-  int descriptorLimit = 0;  // 0: the relay's own
-  int accountCount = 2;
-  QString standardErrorFile;  // empty: read by the test as it comes
-  std::unique_ptr<RelayUnderFault> fixture;
-};
-
-PostgresCluster* FaultTest::cluster = nullptr;
-QByteArray FaultTest::savedAsanOptions;
 
 // A length of a long test: the variable's value, else ordinary, or sanitized
 // in a sanitizer build.
@@ -984,11 +726,11 @@ TEST_F(FaultTest, MissingProcedureHoldsCallsAndARefusedCallComesBackOnRequeue) {
 class StuckJournalReaderTest : public RecordingFaultTest {
  protected:
   void SetUp() override {
-    standardErrorFile = m_directory.filePath(QStringLiteral("stderr"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(standardErrorFile).constData(), 0600), 0);
-    m_reader =
-        ::open(QFile::encodeName(standardErrorFile).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const QString fifo = m_directory.filePath(QStringLiteral("stderr"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    m_reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(m_reader, 0);
+    adjustRelay = [fifo](RelayProcess::Options& options) { options.standardErrorFile = fifo; };
     RecordingFaultTest::SetUp();
   }
   void TearDown() override {
