@@ -2,7 +2,8 @@
 # A throw-away PostgreSQL cluster holding the call database, for the demo and the tests.
 #
 #   pg-cluster.sh start  [DIR]        create the cluster on first use, start it, and print
-#                                     the ODBC connection string for TARVEX_ODBC
+#                                     the ODBC connection string for TARVEX_ODBC (its
+#                                     password and database differ from cluster to cluster)
 #   pg-cluster.sh stop   [DIR]        stop it; the data and the port stay for the next start
 #   pg-cluster.sh kill   [DIR]        stop it at once, as a crash would (no checkpoint,
 #                                     connections cut); a later start recovers it
@@ -19,10 +20,11 @@ set -euo pipefail
 script_dir=$(cd "$(dirname "$0")" && pwd)
 sql_file="$script_dir/../core/db/sql/cid_callinwrite_postgres.sql"
 
-# The relay's login, password and database, as in the built-in connection string.
+# The relay's login, as in the built-in connection string. The password and the
+# database's name are drawn for each cluster and kept in DIR/credentials: a
+# relay or test still holding the connection string of a cluster that is gone
+# cannot sign in to another one that took its port.
 login=tarvex_cid
-password='TarvexCall!'
-database=TarvexCID
 
 command=${1:-}
 dir=${2:-${TARVEX_PG_DIR:-/tmp/tarvex-pg}}
@@ -70,6 +72,22 @@ free_port() {
   die "no free port between $first and $((first + count - 1))"
 }
 
+random_token() {
+  od -An -N12 -tx1 /dev/urandom | tr -d ' \n'
+}
+
+new_credentials() {
+  password=$(random_token)
+  database=TarvexCID_$(random_token)
+  (umask 077 && printf 'password=%s\ndatabase=%s\n' "$password" "$database" >"$dir/credentials")
+}
+
+load_credentials() {
+  [ -f "$dir/credentials" ] || die "$dir has no credentials file (an older cluster?): remove it"
+  password=$(sed -n 's/^password=//p' "$dir/credentials")
+  database=$(sed -n 's/^database=//p' "$dir/credentials")
+}
+
 port_of() {
   sed -n 's/^port = \([0-9]*\)$/\1/p' "$dir/data/postgresql.conf" | tail -n 1
 }
@@ -81,6 +99,7 @@ psql_as_login() {
 
 create_cluster() {
   mkdir -p "$dir"
+  new_credentials
   [ "$(id -u)" -eq 0 ] && chown postgres: "$dir"
   as_owner "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C \
     --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
@@ -134,6 +153,7 @@ signal_server() {
 case "$command" in
   start)
     if [ -f "$dir/data/PG_VERSION" ]; then
+      load_credentials
       server_running || start_server
     else
       create_cluster
@@ -160,6 +180,7 @@ case "$command" in
     ;;
   sql)
     [ $# -eq 3 ] || die "usage: $0 sql DIR QUERY"
+    load_credentials
     psql_as_login -A -t -F $'\x1f' -R $'\x1e' -c "$3"
     ;;
   *)

@@ -33,10 +33,7 @@ qint64 OpenDescriptors(qint64 limit) {
 }  // namespace
 
 AcceptPause::AcceptPause(std::vector<QTcpServer*> servers, LineSink line, QObject* parent)
-    : QObject(parent),
-      m_servers(std::move(servers)),
-      m_line(std::move(line)),
-      m_limit(DescriptorLimit()) {
+    : QObject(parent), m_servers(std::move(servers)), m_line(std::move(line)) {
   m_retry.setSingleShot(true);
   m_retry.setInterval(kRetryMs);
   m_retry.callOnTimeout(this, &AcceptPause::TryResume);
@@ -46,7 +43,7 @@ AcceptPause::AcceptPause(std::vector<QTcpServer*> servers, LineSink line, QObjec
 }
 
 void AcceptPause::NoteAccepted(qintptr descriptor) {
-  if (descriptor >= m_limit - kReserve) Pause(true);
+  if (descriptor >= DescriptorLimit() - kReserve) Pause(true);
 }
 
 void AcceptPause::HoldIfPaused(QTcpServer& server) {
@@ -57,7 +54,8 @@ void AcceptPause::HoldIfPaused(QTcpServer& server) {
 // coming and going does not stop and start the sockets each time.
 void AcceptPause::TryResume() {
   if (!m_bPaused) return;
-  if (OpenDescriptors(m_limit) > m_limit - 2 * kReserve) {
+  const qint64 limit = DescriptorLimit();
+  if (OpenDescriptors(limit) > limit - 2 * kReserve) {
     m_retry.start();
     return;
   }

@@ -14,6 +14,9 @@
 // clients have freed enough, looked for when a client goes and after a short
 // wait. One line goes out when they stop and one when they start again.
 //
+// The limit is read at each check, so one lowered on the running process
+// (prlimit) counts too.
+//
 // Qt goes on taking what waits in a socket's backlog (50) within the pass
 // that stopped it, so the reserve is larger than both backlogs together.
 class AcceptPause : public QObject {
@@ -40,7 +43,6 @@ class AcceptPause : public QObject {
   std::vector<QTcpServer*> m_servers;
   LineSink m_line;
   QTimer m_retry;
-  qint64 m_limit;
   bool m_bPaused = false;
   bool m_bAnnounced = false;  // the pause came from a lack of descriptors
 };
