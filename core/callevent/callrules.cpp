@@ -63,10 +63,12 @@ CallOutcome AnswerOutcome(const CallEvent& event, const CallSettings& settings) 
   CallOutcome outcome;
   if (event.dialled) {
     // Only the row says so; the time column keeps the ring's time.
-    outcome.accountStatus = ToCp949(QStringLiteral("발신통화"));
+    static const QByteArray dialled = ToCp949(QStringLiteral("발신통화"));
+    outcome.accountStatus = dialled;
     return outcome;
   }
-  outcome.accountStatus = ToCp949(QStringLiteral("통화"));
+  static const QByteArray inCall = ToCp949(QStringLiteral("통화"));
+  outcome.accountStatus = inCall;
   outcome.stampTime = true;
   outcome.summary = SummaryLine(event, "HangUp");
   if (event.caller.size() > kMaxLocalCallerLength &&
@@ -92,7 +94,9 @@ CallOutcome DecideCallOutcome(const CallEvent& event, const CallSettings& settin
       break;
   }
   CallOutcome outcome;
-  outcome.accountStatus = ToCp949(QStringLiteral("통화종료"));
+  // Converted once: a conversion per event showed in profiles.
+  static const QByteArray ended = ToCp949(QStringLiteral("통화종료"));
+  outcome.accountStatus = ended;
   outcome.stampTime = true;
   return outcome;
 }
