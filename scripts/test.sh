@@ -17,18 +17,30 @@ for arg in "$@"; do
   if [ "$arg" = "--quick" ]; then quick=1; else cmake_args+=("$arg"); fi
 done
 
+# ctest shows a failing test's own output, the tails of its servers' logs
+# included; then which servers outlived the pass, as they may have met the
+# suites after them.
+run_ctest() {
+  local status=0
+  (cd "$1" && ctest --output-on-failure) || status=$?
+  [ "$status" -eq 0 ] && return 0
+  echo "== servers still running after the failing pass"
+  ps -eo pid,etime,args | grep -E '[a]sterisk|[p]ostgres|[T]arvex|[X]vfb|[o]penbox|[t]rayer' || true
+  return "$status"
+}
+
 scripts/install-deps.sh
 scripts/build.sh "${cmake_args[@]}"
 # The PBX bridge's suite runs a real Asterisk, built once into a cache folder.
 scripts/asterisk.sh >/dev/null || [ $? -eq 3 ]
-(cd "${BUILD_DIR:-build}" && ctest --output-on-failure)
+run_ctest "${BUILD_DIR:-build}"
 echo "== the Debian package"
 scripts/package.sh
 [ "$quick" -eq 1 ] && exit 0
 
 echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_DIR=build-asan scripts/build.sh -DTARVEX_SANITIZE=ON "${cmake_args[@]}"
-(cd build-asan && ctest --output-on-failure)
+run_ctest build-asan
 
 echo "== fuzzing"
 scripts/fuzz.sh "${TARVEX_FUZZ_SECONDS:-20}"

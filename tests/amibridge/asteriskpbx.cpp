@@ -115,7 +115,8 @@ bool AsteriskPbx::WriteConfiguration(QString* error) {
   const bool written =
       WriteFile(etc + QStringLiteral("/asterisk.conf"), directories) &&
       WriteFile(etc + QStringLiteral("/modules.conf"), "[modules]\nautoload=yes\n") &&
-      WriteFile(etc + QStringLiteral("/logger.conf"), "[logfiles]\nconsole => error\n") &&
+      WriteFile(etc + QStringLiteral("/logger.conf"),
+                "[logfiles]\nconsole => error\nmessages => notice,warning,error,verbose(3)\n") &&
       WriteFile(etc + QStringLiteral("/manager.conf"), manager) &&
       WriteFile(etc + QStringLiteral("/queues.conf"), kQueues) &&
       WriteFile(etc + QStringLiteral("/extensions.conf"), kDialplan);
@@ -142,14 +143,37 @@ bool AsteriskPbx::Start(QString* error) {
   QObject::connect(m_driver.get(), &AmiConnection::EventReceived,
                    [this](const AmiMessage& event) { m_events.append(event); });
   m_driver->Start();
-  if (!WaitUntil([this] { return m_driver->IsUp() || m_process.state() == QProcess::NotRunning; },
-                 60000) ||
-      !m_driver->IsUp()) {
-    *error = QStringLiteral("asterisk's manager interface did not come up: ") +
-             QString::fromUtf8(m_process.readAll());
+  const bool linked =
+      WaitUntil([this] { return m_driver->IsUp() || m_process.state() == QProcess::NotRunning; },
+                60000) &&
+      m_driver->IsUp();
+  if (!linked || !WaitFullyBooted()) {
+    *error = (linked ? QStringLiteral("asterisk did not finish booting: ")
+                     : QStringLiteral("asterisk's manager interface did not come up: ")) +
+             QString::fromUtf8(m_process.readAll() + Log().right(4000));
     return false;
   }
   return true;
+}
+
+// The manager interface takes logins and actions while the modules are still
+// loading: an Originate then finds no dialplan ("Extension does not exist")
+// and the call never rings. Asterisk's console answers this command once the
+// start is over; until its socket exists the attempt fails and is repeated.
+bool AsteriskPbx::WaitFullyBooted() {
+  return WaitUntil(
+             [this] {
+               if (m_process.state() == QProcess::NotRunning) return true;
+               QProcess console;
+               console.start(
+                   m_prefix + QStringLiteral("/sbin/asterisk"),
+                   {QStringLiteral("-C"), m_dir.filePath(QStringLiteral("etc/asterisk.conf")),
+                    QStringLiteral("-rx"), QStringLiteral("core waitfullybooted")});
+               return console.waitForFinished(60000) &&
+                      console.exitStatus() == QProcess::NormalExit && console.exitCode() == 0;
+             },
+             60000) &&
+         m_process.state() != QProcess::NotRunning;
 }
 
 void AsteriskPbx::Stop() {
@@ -160,6 +184,11 @@ void AsteriskPbx::Stop() {
     m_process.kill();
     m_process.waitForFinished(5000);
   }
+}
+
+QByteArray AsteriskPbx::Log() const {
+  QFile file(m_dir.filePath(QStringLiteral("log/messages")));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool AsteriskPbx::Send(const AmiMessage& action) { return m_driver && m_driver->Send(action); }

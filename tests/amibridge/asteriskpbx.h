@@ -33,9 +33,12 @@ class AsteriskPbx {
   explicit AsteriskPbx(QString prefix);
   ~AsteriskPbx();
 
+  // Starts and waits until the test's manager link is up and the PBX fully booted.
   bool Start(QString* error);
   void Stop();
   quint16 ManagerPort() const { return m_nPort; }
+  // What it logged: notices, warnings, errors and the dialplan's steps.
+  QByteArray Log() const;
 
   static constexpr const char* kBridgeUser = "tarvex";
   static constexpr const char* kBridgeSecret = "bridge-secret";
@@ -51,6 +54,7 @@ class AsteriskPbx {
 
  private:
   bool WriteConfiguration(QString* error);
+  bool WaitFullyBooted();
 
   QString m_prefix;
   QTemporaryDir m_dir;

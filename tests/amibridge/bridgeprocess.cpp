@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "support/failurelog.h"
 #include "support/qtwait.h"
 #include "support/relayprocess.h"
 
@@ -31,10 +32,12 @@ BridgeProcess::BridgeProcess(quint16 amiPort, const QByteArray& user, const QByt
 }
 
 BridgeProcess::~BridgeProcess() {
-  if (m_process.state() == QProcess::NotRunning) return;
-  m_process.terminate();
-  if (!m_process.waitForFinished(10000)) m_process.kill();
-  m_process.waitForFinished(5000);
+  if (m_process.state() != QProcess::NotRunning) {
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) m_process.kill();
+    m_process.waitForFinished(5000);
+  }
+  if (InFailingTest()) PrintLogTail(QStringLiteral("the bridge's log"), Output());
 }
 
 bool BridgeProcess::Start(QString* error) {

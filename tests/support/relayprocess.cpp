@@ -11,6 +11,7 @@
 
 #include <csignal>
 
+#include "support/failurelog.h"
 #include "support/qtwait.h"
 
 quint16 AnyFreePort() {
@@ -46,6 +47,9 @@ RelayProcess::~RelayProcess() {
   if (IsRunning()) {
     Kill();
     m_process.waitForFinished(5000);
+  }
+  if (InFailingTest()) {
+    PrintLogTail(QStringLiteral("the relay's standard error"), StandardError().toUtf8());
   }
 }
 
