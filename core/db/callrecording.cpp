@@ -127,7 +127,8 @@ CallRecording::CallRecording(QString stateDirectory, std::string connectionStrin
 }
 
 // What the last pass appended is not left unsynced.
-CallRecording::~CallRecording() { SyncAppended(); }
+// What the last passes appended is on disk before the program goes on.
+CallRecording::~CallRecording() { m_spool->Sync(); }
 
 bool CallRecording::Open(QString* problem) {
   if (!m_spool->Open()) {
@@ -162,7 +163,9 @@ bool CallRecording::Record(const CallRecord& record) {
 
 void CallRecording::SyncAppended() {
   m_syncPosted = false;
-  m_spool->Sync();
+  m_spool->SyncInBackground([this] {
+    QMetaObject::invokeMethod(this, &CallRecording::ReportDisk, Qt::QueuedConnection);
+  });
   ReportDisk();
 }
 
@@ -220,7 +223,8 @@ qint64 CallRecording::HeldInMemory() const {
 }
 
 void CallRecording::Finish(std::chrono::milliseconds budget) {
-  SyncAppended();
+  m_spool->Sync();
+  ReportDisk();
   m_writer->Finish(budget);
   m_diskRetry.stop();
   // A last try for what only memory holds.

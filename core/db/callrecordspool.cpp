@@ -55,6 +55,10 @@ CallRecordSpool::CallRecordSpool(QString directory, Limits limits)
     : m_directory(std::move(directory)), m_limits(limits) {}
 
 CallRecordSpool::~CallRecordSpool() {
+  if (m_syncer.joinable()) {
+    m_syncer.request_stop();
+    m_syncer.join();
+  }
   for (const int fd : {m_spoolFd, m_ackFd, m_directoryFd}) {
     if (fd >= 0) ::close(fd);
   }
@@ -274,6 +278,44 @@ qint64 CallRecordSpool::Sync(bool forceRetry) {
   }
   m_recordWaiting.notify_all();
   return HeldInMemory();
+}
+
+void CallRecordSpool::SyncInBackground(std::function<void()> onFailure) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_waiting.empty() || m_waiting.back().sequence <= m_syncWantedThrough) return;
+    m_syncWantedThrough = m_waiting.back().sequence;
+    if (!m_syncer.joinable()) {
+      m_onBackgroundSyncFailure = std::move(onFailure);
+      m_syncer = std::jthread([this](std::stop_token stop) { SyncLoop(stop); });
+    }
+  }
+  m_syncWanted.notify_one();
+}
+
+// Everything appended up to the wanted sequence is synced at once; the
+// appends of the next passes meanwhile wait for the following sync.
+void CallRecordSpool::SyncLoop(std::stop_token stop) {
+  std::unique_lock lock(m_mutex);
+  while (m_syncWanted.wait(lock, stop, [this] { return m_syncWantedThrough > m_syncedThrough; })) {
+    const quint64 target = m_syncWantedThrough;
+    // A copy of the descriptor: the file may be written anew meanwhile, and
+    // the new one is synced as it is written.
+    const int fd = m_fileWhole ? ::dup(m_spoolFd) : -1;
+    lock.unlock();
+    const bool synced = fd >= 0 && ::fdatasync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    lock.lock();
+    if (!synced && m_fileWhole) {
+      DiskFailedLocked(QStringLiteral("cannot sync ") + SpoolPath());
+      for (Entry& entry : m_waiting) {
+        if (entry.sequence > m_syncedThrough && entry.sequence <= target) entry.onDisk = false;
+      }
+      if (m_onBackgroundSyncFailure) m_onBackgroundSyncFailure();
+    }
+    m_syncedThrough = std::max(m_syncedThrough, target);
+    m_recordWaiting.notify_all();
+  }
 }
 
 std::optional<CallRecordSpool::WaitingRecord> CallRecordSpool::WaitForFirst(std::stop_token stop) {

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
+#include <thread>
 
 #include "core/db/callrecord.h"
 
@@ -68,6 +70,10 @@ class CallRecordSpool {
   // (at most every diskRetryEvery unless forced). Returns how many records
   // the disk did not take; DiskError says why.
   qint64 Sync(bool forceRetry = false);
+  // What was appended so far is synced on a thread of the spool's own and
+  // then handed to the writer, so that the event loop never waits for the
+  // disk. onFailure runs on that thread when a sync fails.
+  void SyncInBackground(std::function<void()> onFailure);
   // The oldest waiting record; blocks until there is one. Nothing once stop
   // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
@@ -108,6 +114,7 @@ class CallRecordSpool {
   // Writes every waiting record to a new file; false while the disk refuses.
   bool RewriteLocked();
   bool Fail(const QString& what);
+  void SyncLoop(std::stop_token stop);
 
   const QString m_directory;
   const Limits m_limits;
@@ -131,10 +138,15 @@ class CallRecordSpool {
   // for the writer.
   std::deque<Entry> m_waiting;
   quint64 m_syncedThrough = 0;
+  quint64 m_syncWantedThrough = 0;
+  std::condition_variable_any m_syncWanted;
+  std::function<void()> m_onBackgroundSyncFailure;
 
   // The acknowledgement alternates between two slots, so that a torn write
   // never loses the previous one.
   std::mutex m_ackMutex;
   int m_ackFd = -1;
   int m_nextAckSlot = 0;
+
+  std::jthread m_syncer;  // last: stopped before anything it uses goes
 };
