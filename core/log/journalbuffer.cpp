@@ -10,13 +10,18 @@ QByteArray DroppedJournalLinesText(qint64 dropped) {
          " journal lines: standard error was not read fast enough.";
 }
 
-JournalBuffer::JournalBuffer(int fd, QObject* parent) : QObject(parent), m_fd(fd) {
-  const int flags = ::fcntl(m_fd, F_GETFL);
-  if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+// A terminal is left as it is: the flag would stay with the shell that
+// shares it, and a person reading a terminal does not fall behind for long.
+JournalBuffer::JournalBuffer(int fd, QObject* parent)
+    : QObject(parent), m_fd(fd), m_flags(::isatty(fd) ? -1 : ::fcntl(fd, F_GETFL)) {
+  if (m_flags >= 0) ::fcntl(m_fd, F_SETFL, m_flags | O_NONBLOCK);
 }
 
 // Whatever the reader will still take: the end may come because it is stuck.
-JournalBuffer::~JournalBuffer() { Flush(); }
+JournalBuffer::~JournalBuffer() {
+  Flush();
+  if (m_flags >= 0) ::fcntl(m_fd, F_SETFL, m_flags);
+}
 
 void JournalBuffer::Add(JournalPriority priority, QByteArrayView utf8Text) {
   const QByteArray text = JournalText(priority, utf8Text, StandardErrorIsJournal());

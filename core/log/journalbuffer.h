@@ -20,7 +20,8 @@ class JournalBuffer : public QObject {
  public:
   static constexpr qsizetype kMaxWaitingBytes = 32 * 1024;
 
-  // fd must be open for writing; it is made non-blocking.
+  // fd must be open for writing; unless it is a terminal, it is made
+  // non-blocking for as long as this lives.
   explicit JournalBuffer(int fd, QObject* parent = nullptr);
   ~JournalBuffer() override;
 
@@ -35,6 +36,7 @@ class JournalBuffer : public QObject {
   bool IsBehind() const;
 
   int m_fd;
+  int m_flags;  // as it was; -1 when left alone
   QByteArray m_waiting;
   qint64 m_dropped = 0;  // since the last line that told of drops
   bool m_flushQueued = false;
