@@ -64,8 +64,7 @@ bool TelephoneAccounts::CreateTelephonyControls() {
   for (int slot = 0; slot < kTelControlCount; ++slot) {
     auto control = m_factory ? m_factory(kFirstTelControlId + slot) : nullptr;
     if (!control) return false;
-    connect(control.get(), &CTelBaseOpenApi::LoginResult, this,
-            &TelephoneAccounts::OnLoginResult);
+    connect(control.get(), &CTelBaseOpenApi::LoginResult, this, &TelephoneAccounts::OnLoginResult);
     connect(control.get(), &CTelBaseOpenApi::Ring, this, &TelephoneAccounts::OnRing);
     connect(control.get(), &CTelBaseOpenApi::HangUp, this, &TelephoneAccounts::OnHangUp);
     connect(control.get(), &CTelBaseOpenApi::CallEnd, this, &TelephoneAccounts::OnCallEnd);
@@ -171,7 +170,7 @@ void TelephoneAccounts::OnLoginResult(int controlId, const QString& text) {
   } else {
     m_listAccounts.SetItemText(slot, kColumnStatus, ToCp949(QStringLiteral("로그인 실패")));
     emit ActivityLine("[0] " + account.m_strUID + ToCp949(QStringLiteral(" - 로그인 실패(")) +
-                       FailureReason(LoginStatus(event)) + ")");
+                      FailureReason(LoginStatus(event)) + ")");
     emit ActivityLine(event);  // the raw text shows above its failure line
   }
 
