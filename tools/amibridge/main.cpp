@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "core/config/descriptorlimit.h"
 #include "core/config/terminationsignals.h"
 #include "tools/amibridge/amibridge.h"
 #include "tools/amibridge/bridgesettings.h"
@@ -41,7 +40,6 @@ int main(int argc, char** argv) {
     Log(QStringLiteral("tarvex-amibridge: %1").arg(error));
     return 2;
   }
-  RaiseDescriptorLimit();  // each relay control holds one
   AmiBridge bridge(*settings);
   QObject::connect(&bridge, &AmiBridge::LogLine, &Log);
   if (!bridge.Start(&error)) {

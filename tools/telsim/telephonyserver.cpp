@@ -5,15 +5,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/text/cp949.h"
 #include "core/text/eventtext.h"
 #include "tools/telsim/servertexts.h"
 
 TelephonyServer::TelephonyServer(QObject* parent)
-    : QObject(parent),
-      m_acceptPause({&m_server},
-                    [this](const QByteArray& line) { emit AcceptingChanged(FromCp949(line)); }),
-      m_nStartSecs(QDateTime::currentSecsSinceEpoch()) {
+    : QObject(parent), m_nStartSecs(QDateTime::currentSecsSinceEpoch()) {
   connect(&m_server, &QTcpServer::newConnection, this, &TelephonyServer::OnNewConnection);
 }
 
@@ -142,10 +138,8 @@ void TelephonyServer::OnNewConnection() {
     m_links.insert(socket, Link());
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { OnDisconnected(socket); });
-    m_acceptPause.NoteAccepted(socket->socketDescriptor());
     emit ConnectionCountChanged(ConnectionCount());
   }
-  m_acceptPause.HoldIfPaused(m_server);
 }
 
 void TelephonyServer::OnReadyRead(QTcpSocket* socket) {
@@ -174,7 +168,6 @@ void TelephonyServer::OnDisconnected(QTcpSocket* socket) {
   m_links.erase(link);
   socket->disconnect(this);
   socket->deleteLater();
-  m_acceptPause.TryResume();  // its descriptor is free again
   emit ConnectionCountChanged(ConnectionCount());
   if (wasSignedIn) {
     emit AccountSignedOut(accountId);
