@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +122,11 @@ bool TestClient::SendBlocking(const QByteArray& bytes) {
     }
   }
   return sent == bytes.size();
+}
+
+int TestClient::BytesUnread() const {
+  int bytes = 0;
+  return m_fd >= 0 && ::ioctl(m_fd, FIONREAD, &bytes) == 0 ? bytes : 0;
 }
 
 QByteArray TestClient::ReceiveBlocking(qsizetype maxBytes) {

@@ -95,6 +95,8 @@ class TestClient {
   void ShutdownWrite();
   void Close();
 
+  // Bytes the system holds for this client that it has not read.
+  int BytesUnread() const;
   // Everything read so far; reading happens in the Wait functions and here.
   const QByteArray& Received();
   // Pumps until at least count bytes have arrived in all.
