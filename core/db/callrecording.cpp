@@ -126,7 +126,6 @@ CallRecording::CallRecording(QString stateDirectory, std::string connectionStrin
   connect(&m_diskRetry, &QTimer::timeout, this, &CallRecording::RetryDisk);
 }
 
-// What the last pass appended is not left unsynced.
 // What the last passes appended is on disk before the program goes on.
 CallRecording::~CallRecording() { m_spool->Sync(); }
 
@@ -156,8 +155,9 @@ bool CallRecording::Record(const CallRecord& record) {
     }
   } else {
     m_rejects->AppendRecord(record, AppendFailureReason(result, m_spool->ErrorString()));
+    ReportDisk();
   }
-  ReportDisk();
+  // A record that waits has its disk state told by the pass's sync.
   return waits;
 }
 
