@@ -71,6 +71,13 @@ echo "== systemd-analyze security"
 for unit in tarvex.service tarvex-amibridge.service; do
   echo "$unit: $(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)"
 done
+# The relay holds callers' numbers and passwords: its sandbox must not slip.
+relay_exposure=$(systemd-analyze security --offline=true /lib/systemd/system/tarvex.service |
+  sed -n 's/.*Overall exposure level for tarvex.service: \([0-9.]*\).*/\1/p')
+awk -v e="$relay_exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+  { echo "tarvex.service exposure ${relay_exposure:-unknown} is above 2.0" >&2; exit 1; }
+[ -f /usr/share/doc/tarvex/examples/tarvex-ip-allow.conf ] ||
+  { echo "the address allow-list example is missing" >&2; exit 1; }
 
 echo "== dpkg --purge"
 trap - EXIT
