@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFileInfo>
 #include <limits>
 
@@ -14,6 +13,7 @@ namespace {
 const char kSection[] = "SETTING";
 // Accounts' passwords: the user's own only.
 constexpr mode_t kPerUserFileMode = 0600;
+constexpr mode_t kPerUserDirectoryMode = 0700;
 }  // namespace
 
 SettingsStore::SettingsStore(const QString& organization, const QString& application)
@@ -71,7 +71,7 @@ void SettingsStore::WriteProfileString(const QString& name, const QByteArray& va
 void SettingsStore::MakePerUserFilePrivate() {
   if (m_bFileRequired || m_filePrivate) return;
   const QString path = m_settings.fileName();
-  QDir().mkpath(QFileInfo(path).absolutePath());
+  MakePrivateDirectory(QFileInfo(path).absolutePath(), kPerUserDirectoryMode);
   const int fd = OpenPrivateFile(path, O_WRONLY | O_CLOEXEC, kPerUserFileMode);
   if (fd < 0) return;
   ::close(fd);

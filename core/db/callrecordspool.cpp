@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
 #include <QtEndian>
 #include <cerrno>
@@ -23,6 +22,7 @@ const QString kAckName = QStringLiteral("callrecords.ack");
 constexpr qsizetype kAckSlotSize = 16;
 // Callers' numbers: the relay's user only.
 constexpr mode_t kFileMode = 0600;
+constexpr mode_t kDirectoryMode = 0700;
 constexpr char kAckMagic[] = "TVXA";
 
 QByteArray EncodeAckSlot(quint64 sequence) {
@@ -76,7 +76,9 @@ bool CallRecordSpool::Fail(const QString& what) {
 }
 
 bool CallRecordSpool::Open() {
-  if (!QDir().mkpath(m_directory)) return Fail(QStringLiteral("cannot create ") + m_directory);
+  if (!MakePrivateDirectory(m_directory, kDirectoryMode)) {
+    return Fail(QStringLiteral("cannot create ") + m_directory);
+  }
   m_directoryFd =
       ::open(QFile::encodeName(m_directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (m_directoryFd < 0) return Fail(QStringLiteral("cannot open ") + m_directory);

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 
 #include "core/log/journalstream.h"
@@ -62,4 +64,10 @@ int OpenPrivateFile(const QString& path, int flags, mode_t mode) {
     if (errno != ENOENT) return -1;  // removed in between: create it after all
   }
   return -1;
+}
+
+bool MakePrivateDirectory(const QString& path, mode_t mode) {
+  const bool existed = QFileInfo(path).isDir();
+  if (!QDir().mkpath(path)) return false;
+  return existed || ::chmod(QFile::encodeName(path).constData(), mode) == 0;
 }
