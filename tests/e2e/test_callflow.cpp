@@ -416,7 +416,9 @@ TEST_F(CallFlowTest, SendTypeAndLogLevelDecideWhatACallLeaves) {
     if (c.answerLogged) answer.logText = LogText(settings.logType, answer.shown[0], answerText);
     if (c.answerRelayed) answer.notice = Notice(caller, kInboundTail, kCallStateAnswer);
     Verify(observed, {ring, answer}, settings.logType);
-    if (settings.logType == kLogNone) EXPECT_FALSE(relay->StandardError().contains(caller));
+    if (settings.logType == kLogNone) {
+      EXPECT_FALSE(relay->StandardError().contains(caller));
+    }
     // Log directory 0750 and its files 0640, the spool's files 0600.
     const QString logs = relay->options().logDirectory;
     for (const QFileInfo& file :
