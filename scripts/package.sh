@@ -3,8 +3,8 @@
 # lintian without errors; then, as root, installs it with dpkg -i, runs the
 # installed relay (--version, and --check as user tarvex against a throw-away
 # database and against none),
-# verifies the installed systemd unit, prints its security exposure, and
-# purges the package again. Expects scripts/build.sh to have run.
+# verifies the installed systemd units, prints their security exposure
+# (failing when the relay's is above 2.0), and purges the package again. Expects scripts/build.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
