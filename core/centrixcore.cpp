@@ -62,4 +62,5 @@ void CentrixCore::OnCallEvent(const CallEvent& event) {
 void CentrixCore::SetLogType(qint32 logType) {
   m_settings.logType = logType;
   m_relay.SetLogType(logType);
+  m_activity.SetLogType(logType);
 }

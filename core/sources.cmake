@@ -38,7 +38,9 @@ set(TARVEX_CORE_SOURCES
   core/log/dailylogfile.cpp core/log/dailylogfile.h
   core/log/journalbuffer.cpp core/log/journalbuffer.h
   core/log/journalstream.cpp core/log/journalstream.h
+  core/log/callernumbermask.cpp core/log/callernumbermask.h
   core/log/logline.cpp core/log/logline.h
+  core/log/privatefile.cpp core/log/privatefile.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/broadcast.cpp
   core/relay/callnotice.cpp core/relay/callnotice.h

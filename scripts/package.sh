@@ -3,8 +3,8 @@
 # lintian without errors; then, as root, installs it with dpkg -i, runs the
 # installed relay (--version, and --check as user tarvex against a throw-away
 # database and against none),
-# verifies the installed systemd unit, prints its security exposure, and
-# purges the package again. Expects scripts/build.sh to have run.
+# verifies the installed systemd units, prints their security exposure
+# (failing when the relay's is above 2.0), and purges the package again. Expects scripts/build.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -71,6 +71,13 @@ echo "== systemd-analyze security"
 for unit in tarvex.service tarvex-amibridge.service; do
   echo "$unit: $(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)"
 done
+# The relay holds callers' numbers and passwords: its sandbox must not slip.
+relay_exposure=$(systemd-analyze security --offline=true /lib/systemd/system/tarvex.service |
+  sed -n 's/.*Overall exposure level for tarvex.service: \([0-9.]*\).*/\1/p')
+awk -v e="$relay_exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+  { echo "tarvex.service exposure ${relay_exposure:-unknown} is above 2.0" >&2; exit 1; }
+[ -f /usr/share/doc/tarvex/examples/tarvex-ip-allow.conf ] ||
+  { echo "the address allow-list example is missing" >&2; exit 1; }
 
 echo "== dpkg --purge"
 trap - EXIT

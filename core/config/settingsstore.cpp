@@ -1,13 +1,20 @@
 #include "core/config/settingsstore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFileInfo>
 #include <limits>
 
+#include "core/log/privatefile.h"
 #include "core/text/cp949.h"
 
 namespace {
 const char kSection[] = "SETTING";
-}
+// Accounts' passwords: the user's own only.
+constexpr mode_t kPerUserFileMode = 0600;
+constexpr mode_t kPerUserDirectoryMode = 0700;
+}  // namespace
 
 SettingsStore::SettingsStore(const QString& organization, const QString& application)
     : m_settings(QSettings::NativeFormat, QSettings::UserScope, organization, application),
@@ -59,7 +66,20 @@ void SettingsStore::WriteProfileString(const QString& name, const QByteArray& va
   Write(name, FromCp949(value));
 }
 
+// Qt's atomic rewrite keeps the mode of the file it replaces, so the file is
+// made (or narrowed) before the first write, not left to the umask.
+void SettingsStore::MakePerUserFilePrivate() {
+  if (m_bFileRequired || m_filePrivate) return;
+  const QString path = m_settings.fileName();
+  MakePrivateDirectory(QFileInfo(path).absolutePath(), kPerUserDirectoryMode);
+  const int fd = OpenPrivateFile(path, O_WRONLY | O_CLOEXEC, kPerUserFileMode);
+  if (fd < 0) return;
+  ::close(fd);
+  m_filePrivate = true;
+}
+
 void SettingsStore::Write(const QString& name, const QVariant& value) {
+  MakePerUserFilePrivate();
   const QString stored = StoredKey(name);
   if (stored != name.toUpper()) m_settings.remove(stored);
   m_settings.setValue(name.toUpper(), value);

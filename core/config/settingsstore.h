@@ -37,7 +37,9 @@ class SettingsStore {
  private:
   QString StoredKey(const QString& name);
   void Write(const QString& name, const QVariant& value);
+  void MakePerUserFilePrivate();
 
   QSettings m_settings;
   bool m_bFileRequired;
+  bool m_filePrivate = false;
 };

@@ -70,7 +70,15 @@ std::optional<CallRecord> DecodeCallRecord(QByteArrayView payload) {
   return record;
 }
 
+namespace {
+
+QByteArray RecordFailurePrefix() { return ToCp949(QStringLiteral("DB 기록 실패: ")); }
+
+}  // namespace
+
+bool IsRecordFailureLine(QByteArrayView line) { return line.startsWith(RecordFailurePrefix()); }
+
 QByteArray RecordFailureLine(const CallRecord& record) {
-  return ToCp949(QStringLiteral("DB 기록 실패: ")) + record.caller + " => " + record.inboundTail +
-         "[" + record.accountExt + "]";
+  return RecordFailurePrefix() + record.caller + " => " + record.inboundTail + "[" +
+         record.accountExt + "]";
 }

@@ -23,3 +23,5 @@ std::optional<CallRecord> DecodeCallRecord(QByteArrayView payload);
 // "DB 기록 실패: <caller> => <inbound tail>[<extension>]", the activity line of a
 // call that will not reach the database.
 QByteArray RecordFailureLine(const CallRecord& record);
+// Whether line is such a line.
+bool IsRecordFailureLine(QByteArrayView line);

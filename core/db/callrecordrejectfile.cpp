@@ -11,11 +11,14 @@
 
 #include "core/db/syncdirectory.h"
 #include "core/log/logline.h"
+#include "core/log/privatefile.h"
 #include "core/text/cp949.h"
 
 namespace {
 
 constexpr qsizetype kUnreadableShown = 256;
+// Callers' numbers: the relay's user only.
+constexpr mode_t kFileMode = 0600;
 constexpr char kRecordMark[] = " TVXR:";
 // About 16,000 lines of records.
 constexpr qsizetype kMostHeldBytes = 4 * 1024 * 1024;
@@ -25,8 +28,7 @@ QByteArray TimeText(const QDateTime& time) {
 }
 
 bool WriteSynced(const QString& path, int flags, const QByteArray& bytes) {
-  const int fd =
-      ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0600);
+  const int fd = OpenPrivateFile(path, O_WRONLY | O_CLOEXEC | flags, kFileMode);
   if (fd < 0) return false;
   const bool written =
       ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::fdatasync(fd) == 0;
@@ -66,8 +68,7 @@ bool CallRecordRejectFile::WriteHeldLocked() {
     m_diskError.clear();
     return true;
   }
-  const int fd = ::open(QFile::encodeName(m_path).constData(),
-                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  const int fd = OpenPrivateFile(m_path, O_WRONLY | O_APPEND | O_CLOEXEC, kFileMode);
   bool written = fd >= 0;
   while (written && !m_held.isEmpty()) {
     const ssize_t n = ::write(fd, m_held.constData(), size_t(m_held.size()));

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
 #include <QtEndian>
 #include <cerrno>
@@ -14,12 +13,16 @@
 #include "core/db/crc32.h"
 #include "core/db/spoolframe.h"
 #include "core/db/syncdirectory.h"
+#include "core/log/privatefile.h"
 
 namespace {
 
 const QString kSpoolName = QStringLiteral("callrecords.spool");
 const QString kAckName = QStringLiteral("callrecords.ack");
 constexpr qsizetype kAckSlotSize = 16;
+// Callers' numbers: the relay's user only.
+constexpr mode_t kFileMode = 0600;
+constexpr mode_t kDirectoryMode = 0700;
 constexpr char kAckMagic[] = "TVXA";
 
 QByteArray EncodeAckSlot(quint64 sequence) {
@@ -73,7 +76,9 @@ bool CallRecordSpool::Fail(const QString& what) {
 }
 
 bool CallRecordSpool::Open() {
-  if (!QDir().mkpath(m_directory)) return Fail(QStringLiteral("cannot create ") + m_directory);
+  if (!MakePrivateDirectory(m_directory, kDirectoryMode)) {
+    return Fail(QStringLiteral("cannot create ") + m_directory);
+  }
   m_directoryFd =
       ::open(QFile::encodeName(m_directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (m_directoryFd < 0) return Fail(QStringLiteral("cannot open ") + m_directory);
@@ -88,8 +93,7 @@ bool CallRecordSpool::Open() {
     }
     return Fail(QStringLiteral("cannot lock ") + m_directory);
   }
-  m_ackFd = ::open(QFile::encodeName(AcknowledgementPath()).constData(),
-                   O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  m_ackFd = OpenPrivateFile(AcknowledgementPath(), O_RDWR | O_CLOEXEC, kFileMode);
   if (m_ackFd < 0) return Fail(QStringLiteral("cannot open ") + AcknowledgementPath());
   quint64 acknowledged = 0;
   if (!ReadAcknowledged(&acknowledged)) return false;
@@ -126,7 +130,7 @@ bool CallRecordSpool::Open() {
   if (kept.size() != existing.size() || !file.exists()) {
     if (!ReplaceSpoolFile(kept)) return Fail(QStringLiteral("cannot write ") + SpoolPath());
   }
-  m_spoolFd = ::open(QFile::encodeName(SpoolPath()).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  m_spoolFd = OpenPrivateFile(SpoolPath(), O_WRONLY | O_APPEND | O_CLOEXEC, kFileMode);
   if (m_spoolFd < 0) return Fail(QStringLiteral("cannot open ") + SpoolPath());
   return true;
 }
@@ -158,8 +162,10 @@ bool CallRecordSpool::WriteAcknowledged(quint64 sequence) {
 }
 
 bool CallRecordSpool::ReplaceSpoolFile(const QByteArray& contents) {
-  const QByteArray temporary = QFile::encodeName(SpoolPath() + QStringLiteral(".new"));
-  const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const QString temporaryPath = SpoolPath() + QStringLiteral(".new");
+  const QByteArray temporary = QFile::encodeName(temporaryPath);
+  // A leftover file keeps its mode through O_CREAT: the mode is set anyway.
+  const int fd = OpenPrivateFile(temporaryPath, O_WRONLY | O_TRUNC | O_CLOEXEC, kFileMode);
   if (fd < 0) return false;
   const bool written = WriteAll(fd, contents) && ::fdatasync(fd) == 0;
   ::close(fd);

@@ -1,5 +1,8 @@
 #include "core/log/activitylog.h"
 
+#include "core/config/settingtypes.h"
+#include "core/db/callrecord.h"
+#include "core/log/callernumbermask.h"
 #include "core/log/logline.h"
 
 #include <unistd.h>
@@ -17,19 +20,21 @@ ActivityLog::ActivityLog(QString logDirectory, std::function<QDateTime()> clock,
 
 void ActivityLog::InsertActivityLine(const QByteArray& text) {
   m_listLog.InsertActivityLine(text);
-  Journal(JournalPriority::Info, text);
+  Journal(JournalPriority::Info, text, IsRecordFailureLine(text));
 }
 
 void ActivityLog::AppendActivityLine(const QByteArray& text) {
   m_listLog.AppendActivityLine(text);
-  Journal(JournalPriority::Info, text);
+  Journal(JournalPriority::Info, text, false);
 }
+
+void ActivityLog::SetLogType(qint32 logType) { m_callersHidden = logType == kLogNone; }
 
 void ActivityLog::TrimActivityList() { m_listLog.TrimActivityList(); }
 
 void ActivityLog::ReportError(const QByteArray& text) {
   m_listLog.InsertActivityLine(text);
-  Journal(JournalPriority::Error, text);
+  Journal(JournalPriority::Error, text, IsRecordFailureLine(text));
 }
 
 void ActivityLog::NoteLdkNotice(const QByteArray& ringLine, const QByteArray& noticeLine,
@@ -39,9 +44,9 @@ void ActivityLog::NoteLdkNotice(const QByteArray& ringLine, const QByteArray& no
   m_listLog.AppendActivityLines(noticeLine, clients);
   // Two lines per client and notice flooded the journal with hundreds of clients.
   if (m_journal && clients > 0) {
-    m_journal->Add(JournalPriority::Info, JournalLine(ringLine) + ' ' + JournalLine(noticeLine) +
-                                              " to " + QByteArray::number(clients) +
-                                              " LDK505 clients");
+    m_journal->Add(JournalPriority::Info, JournalLine(ForJournal(ringLine)) + ' ' +
+                                              JournalLine(ForJournal(noticeLine)) + " to " +
+                                              QByteArray::number(clients) + " LDK505 clients");
   }
 }
 
@@ -65,7 +70,10 @@ void ActivityLog::FlushJournal() {
 }
 
 void ActivityLog::Deliver(const CallEvent&, const CallOutcome& outcome) {
-  if (!outcome.summary.isEmpty()) InsertActivityLine(outcome.summary);
+  if (!outcome.summary.isEmpty()) {
+    m_listLog.InsertActivityLine(outcome.summary);
+    Journal(JournalPriority::Info, outcome.summary, true);
+  }
   if (outcome.summaryIsRecent) {
     m_strRecent = outcome.summary;
     emit RecentCallChanged(m_strRecent);
@@ -73,6 +81,11 @@ void ActivityLog::Deliver(const CallEvent&, const CallOutcome& outcome) {
   if (outcome.logLine) AppendLogLine(*outcome.logLine);
 }
 
-void ActivityLog::Journal(JournalPriority priority, const QByteArray& line) {
-  if (m_journal) m_journal->Add(priority, JournalLine(line));
+void ActivityLog::Journal(JournalPriority priority, const QByteArray& line, bool namesCaller) {
+  if (m_journal) m_journal->Add(priority, JournalLine(namesCaller ? ForJournal(line) : line));
+}
+
+// "No log" keeps callers' numbers out of the journal as out of the file.
+QByteArray ActivityLog::ForJournal(const QByteArray& callLine) const {
+  return m_callersHidden ? WithoutCallerNumber(callLine) : callLine;
 }

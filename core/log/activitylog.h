@@ -24,6 +24,8 @@ class ActivityLog : public QObject, public CallEventOutput {
   void InsertActivityLine(const QByteArray& text);  // at the top
   void AppendActivityLine(const QByteArray& text);  // where the sorting puts it
   void TrimActivityList();
+  // At "no log" the journal leaves callers' numbers out too.
+  void SetLogType(qint32 logType);
   // A line at the top of the list that is an error on the journal.
   void ReportError(const QByteArray& text);
   // The two lines of a notice that went to clients LDK505 clients: both
@@ -56,7 +58,9 @@ class ActivityLog : public QObject, public CallEventOutput {
   void RecentCallChanged(const QByteArray& recent);
 
  private:
-  void Journal(JournalPriority priority, const QByteArray& line);
+  // namesCaller: a line about a call, with the caller's number in it.
+  void Journal(JournalPriority priority, const QByteArray& line, bool namesCaller);
+  QByteArray ForJournal(const QByteArray& callLine) const;
   QDateTime Now() const { return m_clock(); }
 
   std::function<QDateTime()> m_clock;
@@ -65,4 +69,5 @@ class ActivityLog : public QObject, public CallEventOutput {
   QTimer m_timerLogRollover;
   QByteArray m_strRecent;
   std::unique_ptr<JournalBuffer> m_journal;  // headless only
+  bool m_callersHidden = false;
 };

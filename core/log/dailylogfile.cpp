@@ -1,6 +1,7 @@
 #include "core/log/dailylogfile.h"
 
 #include "core/log/logline.h"
+#include "core/log/privatefile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,6 +10,14 @@
 #include <QFile>
 #include <cerrno>
 
+namespace {
+
+// The relay and its group only.
+constexpr mode_t kDirectoryMode = 0750;
+constexpr mode_t kFileMode = 0640;
+
+}  // namespace
+
 DailyLogFile::DailyLogFile(QString directory) : m_directory(std::move(directory)) {}
 
 DailyLogFile::~DailyLogFile() { Close(); }
@@ -16,8 +25,11 @@ DailyLogFile::~DailyLogFile() { Close(); }
 void DailyLogFile::OpenAtStartup(const QDate& today) {
   const QByteArray directory = QFile::encodeName(m_directory);
   struct stat attributes;
-  if (::stat(directory.constData(), &attributes) != 0) {
-    ::mkdir(directory.constData(), 0755);  // one level only; a failure shows when opening
+  // One level only; a failure shows when opening. The mode is set, not left to
+  // the umask: the files in it hold callers' numbers.
+  if (::stat(directory.constData(), &attributes) != 0 &&
+      ::mkdir(directory.constData(), kDirectoryMode) == 0) {
+    ::chmod(directory.constData(), kDirectoryMode);
   }
   Switch(StartupLogFileName(m_directory, today));
 }
@@ -48,11 +60,7 @@ void DailyLogFile::Switch(const QString& fileName) {
 // opening without sharing: a second copy of the program gets no file.
 void DailyLogFile::OpenAtEnd() {
   Close();
-  const QByteArray path = QFile::encodeName(m_strLogFileName);
-  int fd;
-  do {
-    fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = OpenPrivateFile(m_strLogFileName, O_WRONLY | O_APPEND | O_CLOEXEC, kFileMode);
   if (fd < 0) return;
   int locked;
   do {

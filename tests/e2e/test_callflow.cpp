@@ -2,6 +2,8 @@
 // clients, its log file and the call database.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -43,6 +45,7 @@ constexpr int kSendWhenAnswered = 1;
 constexpr int kSendAlways = 2;
 constexpr int kLogNumber = 0;
 constexpr int kLogDebug = 1;
+constexpr int kLogNone = 2;
 constexpr int kCenterId = 7;
 
 struct RelaySettings {
@@ -90,6 +93,18 @@ QByteArray LogText(int logType, const QString& summary, const QString& rawText) 
   if (logType == kLogNumber) return ToCp949(summary);
   if (logType == kLogDebug) return ToCp949(rawText);
   return {};
+}
+
+// What the journal shows of a call's line: at "no log", not the caller's number.
+QByteArray Journaled(const QByteArray& line, const CallNotice& notice, int logType) {
+  const QByteArray journal = JournalLine(line);
+  return logType == kLogNone ? QByteArray(journal).replace(notice.callerId, "***") : journal;
+}
+
+mode_t ModeOf(const QFileInfo& file) {
+  struct stat status {};
+  ::stat(QFile::encodeName(file.filePath()).constData(), &status);
+  return status.st_mode & 07777;
 }
 
 QByteArray Before(const QByteArray& bytes, const QByteArray& marker, qsizetype from = 0) {
@@ -149,7 +164,11 @@ class CallFlowTest : public testing::Test {
     relay = std::make_unique<RelayProcess>(options);
     WriteSettings(relay->options().configHome, settings);
     if (HasFatalFailure()) return;
-    ASSERT_TRUE(relay->Start());
+    // Whatever the umask, the relay's files keep their modes.
+    const mode_t umask = ::umask(0);
+    const bool started = relay->Start();
+    ::umask(umask);
+    ASSERT_TRUE(started);
     ASSERT_TRUE(relay->WaitForOutput(kSignedInLine)) << relay->StandardError();
 
     ldk = std::make_unique<TestClient>(relay->options().ldkPort);
@@ -219,7 +238,7 @@ class CallFlowTest : public testing::Test {
     EXPECT_TRUE(other->Send(kOtherText));
     observed.other =
         Before(ReceivedBefore(*other, RegisterAck(), RegisterAck().size()), markerRecord);
-    EXPECT_TRUE(relay->WaitForOutput(kMarkerCaller)) << relay->StandardError();
+    EXPECT_TRUE(relay->WaitForOutput(kMarkerInbound)) << relay->StandardError();
     observed.activity = ActivityBeforeMarker();
     observed.log = LogBeforeMarker();
     // The writer records calls in order: with the marker's row there, every
@@ -257,7 +276,7 @@ class CallFlowTest : public testing::Test {
     EXPECT_GE(signedIn, 0);
     QStringList activity;
     for (qsizetype n = signedIn + 1; n < lines.size(); ++n) {
-      if (lines[n].contains(kMarkerCaller)) break;
+      if (lines[n].contains(kMarkerInbound)) break;
       activity.append(MaskTimes(lines[n]));
     }
     return activity;
@@ -300,7 +319,8 @@ class CallFlowTest : public testing::Test {
         const QByteArray noticeLine = LdkNoticeLine(*outcome.notice);
         ldkBytes += ringLine + noticeLine;
         // The journal tells of a notice to LDK505 clients in one line.
-        activity << QString::fromUtf8(JournalLine(ringLine) + ' ' + JournalLine(noticeLine) +
+        activity << QString::fromUtf8(Journaled(ringLine, *outcome.notice, logType) + ' ' +
+                                      Journaled(noticeLine, *outcome.notice, logType) +
                                       " to 1 LDK505 clients");
       }
       if (!outcome.logText.isEmpty()) log += "MM-dd hh:mm:ss:  " + outcome.logText + "\r\n";
@@ -383,17 +403,32 @@ TEST_F(CallFlowTest, SendTypeAndLogLevelDecideWhatACallLeaves) {
     telsim.SendCallEnd(kAccountId);
     const Observed observed = Settle(settings.sendType);
 
+    // At "no log" the caller's number stays out of the journal as out of the file.
+    const QString shownCaller = settings.logType == kLogNone ? QStringLiteral("***") : caller;
     Outcome ring;
-    ring.shown = {Summary("Ring", caller, kInbound)};
+    ring.shown = {Summary("Ring", shownCaller, kInbound)};
     if (c.ringLogged) ring.logText = LogText(settings.logType, ring.shown[0], ringText);
     if (c.ringRelayed) ring.notice = Notice(caller, kInboundTail, kCallStateRinging);
     ring.toEveryRow = c.ringToEveryClient;
     if (c.recorded) ring.row = CallRow{settings.centerId, caller.toLatin1(), "1234", "301"};
     Outcome answer;
-    answer.shown = {Summary("HangUp", caller, kInbound)};
+    answer.shown = {Summary("HangUp", shownCaller, kInbound)};
     if (c.answerLogged) answer.logText = LogText(settings.logType, answer.shown[0], answerText);
     if (c.answerRelayed) answer.notice = Notice(caller, kInboundTail, kCallStateAnswer);
     Verify(observed, {ring, answer}, settings.logType);
+    if (settings.logType == kLogNone) {
+      EXPECT_FALSE(relay->StandardError().contains(caller));
+    }
+    // Log directory 0750 and its files 0640, the spool's files 0600.
+    const QString logs = relay->options().logDirectory;
+    for (const QFileInfo& file :
+         QFileInfoList{QFileInfo(logs)} + QDir(logs).entryInfoList(QDir::Files) +
+             QDir(relay->options().stateDirectory).entryInfoList(QDir::Files)) {
+      EXPECT_EQ(ModeOf(file), file.isDir()          ? 0750u
+                              : file.path() == logs ? 0640u
+                                                    : 0600u)
+          << file.filePath();
+    }
   }
 }
 
