@@ -13,12 +13,6 @@
 #include "core/feed/calleventjson.h"
 #include "core/text/cp949.h"
 
-namespace {
-
-QByteArray Line(const QString& text) { return ToCp949(text); }
-
-}  // namespace
-
 WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
     : QObject(parent),
       m_port(port),
@@ -35,11 +29,12 @@ WebSocketFeed::~WebSocketFeed() {
 }
 
 void WebSocketFeed::ReadSettings(SettingsStore& settings) {
+  if (m_port == 0) return;
   m_settings = &settings;
   const QString address =
       FromCp949(settings.GetProfileString(QLatin1String(kFeedAddressKey), "127.0.0.1"));
   if (!m_address.setAddress(address)) {
-    emit ErrorLine(Line(QStringLiteral("웹 알림 주소가 올바르지 않습니다: %1").arg(address)));
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림 주소가 올바르지 않습니다: %1").arg(address)));
     m_address = QHostAddress::LocalHost;
   }
   m_allowClearText = settings.GetProfileInt(kFeedClearTextSetting) != 0;
@@ -67,7 +62,7 @@ void WebSocketFeed::ReadTokens() {
     if (token) {
       tokens.insert(token->hash, *token);
     } else {
-      emit ErrorLine(Line(QStringLiteral("웹 알림 토큰을 읽을 수 없습니다: %1").arg(error)));
+      emit ErrorLine(ToCp949(QStringLiteral("웹 알림 토큰을 읽을 수 없습니다: %1").arg(error)));
     }
   }
   m_tokensByHash = std::move(tokens);
@@ -91,16 +86,16 @@ void WebSocketFeed::ReadTokens() {
 void WebSocketFeed::Start() {
   if (m_port == 0 || m_server.isListening()) return;
   if (!m_address.isLoopback() && !m_allowClearText) {
-    emit ErrorLine(Line(QStringLiteral("웹 알림을 열지 않습니다: %1은(는) 이 컴퓨터 밖에서 "
-                                       "닿는 주소이고 암호화 없는 연결이 허용되지 않았습니다 "
-                                       "(FEEDCLEARTEXT=1).")
-                            .arg(m_address.toString())));
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림을 열지 않습니다: %1은(는) 이 컴퓨터 밖에서 "
+                                          "닿는 주소이고 암호화 없는 연결이 허용되지 않았습니다 "
+                                          "(FEEDCLEARTEXT=1).")
+                               .arg(m_address.toString())));
     return;
   }
   if (!m_server.listen(m_address, m_port)) {
-    emit ErrorLine(Line(QStringLiteral("웹 알림 포트 %1을(를) 열 수 없습니다: %2")
-                            .arg(m_port)
-                            .arg(m_server.errorString())));
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림 포트 %1을(를) 열 수 없습니다: %2")
+                               .arg(m_port)
+                               .arg(m_server.errorString())));
   }
 }
 
@@ -166,8 +161,8 @@ void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
 void WebSocketFeed::Send(QWebSocket* socket, const QByteArray& json) {
   if (socket->bytesToWrite() > kMaxQueuedBytes) {
     emit ActivityLine(
-        Line(QStringLiteral("%1 웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.")
-                 .arg(socket->peerAddress().toString())));
+        ToCp949(QStringLiteral("%1 웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.")
+                    .arg(socket->peerAddress().toString())));
     m_connections.erase(socket);
     socket->disconnect(this);
     socket->abort();
