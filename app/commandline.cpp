@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include "core/feed/feedtoken.h"
+
 namespace {
 
 const char kConfig[] = "config";
@@ -10,6 +12,9 @@ const char kStateDir[] = "state-dir";
 const char kNoWindow[] = "no-window";
 const char kCheck[] = "check";
 const char kRequeueRejected[] = "requeue-rejected";
+const char kNewToken[] = "new-token";
+const char kExtensions[] = "extensions";
+const char kAdmin[] = "admin";
 const char kHelp[] = "help";
 const char kVersion[] = "version";
 
@@ -39,9 +44,15 @@ QString HelpText(const QString& program) {
              "                   Put the call records of the reject file back into the\n"
              "                   waiting calls, for the next start to write, and end.\n"
              "                   Refused while the relay runs.\n"
+             "  --new-token NAME --extensions 301,302 | --admin\n"
+             "                   Make a token for the browser feed that hears the calls\n"
+             "                   of those extensions (or, with --admin, every call and the\n"
+             "                   status), keep only its hash in the settings, print the\n"
+             "                   token once and end. A running relay takes it at once.\n"
              "\n"
              "Environment: TARVEX_ODBC, TARVEX_LOG_DIR, TARVEX_EXT_PORT, TARVEX_LDK_PORT,\n"
-             "TARVEX_TEL_PORT, TARVEX_INSTANCE, TARVEX_STATE_DIR (see %1(8)).\n")
+             "TARVEX_TEL_PORT, TARVEX_FEED_PORT, TARVEX_INSTANCE, TARVEX_STATE_DIR\n"
+             "(see %1(8)).\n")
       .arg(program);
 }
 
@@ -58,6 +69,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
   parser.addOption({kNoWindow, {}});
   parser.addOption({kCheck, {}});
   parser.addOption({kRequeueRejected, {}});
+  parser.addOption({kNewToken, {}, QStringLiteral("NAME")});
+  parser.addOption({kExtensions, {}, QStringLiteral("LIST")});
+  parser.addOption({kAdmin, {}});
   if (!parser.parse(arguments.isEmpty() ? QStringList{program} : arguments)) {
     return Failure(program, parser.errorText());
   }
@@ -96,6 +110,24 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
   parsed.options.noWindow = parser.isSet(kNoWindow);
   parsed.options.check = parser.isSet(kCheck);
   parsed.options.requeueRejected = parser.isSet(kRequeueRejected);
+  parsed.options.newTokenName = parser.value(kNewToken);
+  parsed.options.tokenExtensions = parser.value(kExtensions);
+  parsed.options.tokenAdmin = parser.isSet(kAdmin);
+  if (parser.isSet(kNewToken)) {
+    if (!FeedToken::IsValidName(parsed.options.newTokenName)) {
+      return Failure(program, QStringLiteral("--new-token needs a name of letters, digits, '-' "
+                                             "and '_' (at most 32)."));
+    }
+    if (parser.isSet(kExtensions) == parsed.options.tokenAdmin) {
+      return Failure(program, QStringLiteral("--new-token needs either --extensions or --admin."));
+    }
+    if (!parsed.options.tokenAdmin) {
+      FeedToken::ParseExtensions(parsed.options.tokenExtensions, &error);
+      if (!error.isEmpty()) return Failure(program, QStringLiteral("--extensions: %1.").arg(error));
+    }
+  } else if (parser.isSet(kExtensions) || parsed.options.tokenAdmin) {
+    return Failure(program, QStringLiteral("--extensions and --admin go with --new-token."));
+  }
   return parsed;
 }
 

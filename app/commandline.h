@@ -16,6 +16,11 @@ struct CommandLineOptions {
   QString stateDirectory;
   // Put the rejected call records back into the spool and end.
   bool requeueRejected = false;
+  // Make a browser-feed token: its name, and what it may hear (the
+  // extensions, or everything when admin). Empty name: none.
+  QString newTokenName{};
+  QString tokenExtensions{};
+  bool tokenAdmin = false;
 };
 
 struct ParsedCommandLine {

@@ -5,6 +5,7 @@
 
 #include "app/commandline.h"
 #include "app/exitcode.h"
+#include "app/newtoken.h"
 #include "app/runmode.h"
 #include "app/startupcheck.h"
 #include "app/tarvexapp.h"
@@ -63,7 +64,7 @@ int RequeueRejected(const AppConfig& config) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Help, version, mistakes, the check and the requeue need neither a display
+  // Help, version, mistakes, the check, the requeue and a new token need neither a display
   // nor the relay.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -84,6 +85,9 @@ int main(int argc, char** argv) {
     return ToInt(check.exitCode);
   }
   if (commandLine.options.requeueRejected) return RequeueRejected(config);
+  if (!commandLine.options.newTokenName.isEmpty()) {
+    return MakeFeedToken(config, commandLine.options);
+  }
 
   RaiseDescriptorLimit();
   if (RunsHeadless(commandLine.options.noWindow, [](const char* name) { return qgetenv(name); })) {

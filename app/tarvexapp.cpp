@@ -93,6 +93,7 @@ bool CTarvexCentrixApp::InitInstance() {
   context.logDirectory = m_config.logDirectory;
   context.extPort = m_config.extPort;
   context.ldkPort = m_config.ldkPort;
+  context.feedPort = m_config.feedPort;
   context.clock = m_config.clock;
   {
     CentrixCore core(std::move(context));

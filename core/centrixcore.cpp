@@ -10,7 +10,8 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
       m_activity(m_context.logDirectory, m_context.clock),
       m_relay(m_context.extPort, m_context.ldkPort),
       m_recorder(m_context.recording, m_context.database),
-      m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder} {
+      m_feed(m_context.feedPort),
+      m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder, &m_feed} {
   connect(&m_accounts, &TelephoneAccounts::CallEventRaised, this, &CentrixCore::OnCallEvent);
   connect(&m_accounts, &TelephoneAccounts::ActivityLine, &m_activity,
           &ActivityLog::InsertActivityLine);
@@ -21,6 +22,8 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   m_relay.SetBeforeSend([this] { m_activity.FlushJournal(); });
   connect(&m_recorder, &CallRecorder::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_recorder, &CallRecorder::ErrorLine, &m_activity, &ActivityLog::ReportError);
+  connect(&m_feed, &WebSocketFeed::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
+  connect(&m_feed, &WebSocketFeed::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
           &CentrixCore::RecordsWaitingChanged);
 }
@@ -32,6 +35,7 @@ bool CentrixCore::Start() {
   ReadSettings();
   m_accounts.AutoLogin();
   m_relay.StartListening();
+  m_feed.Start();
   m_activity.OpenLogFileAtStartup();
   m_activity.StartLogRollover();
   return true;
@@ -43,6 +47,7 @@ void CentrixCore::ReadSettings() {
   SetLogType(settings.GetProfileInt(kLogTypeSetting));
   SetSendType(settings.GetProfileInt(kSendTypeSetting));
   SetCenterId(settings.GetProfileInt(kCenterIdSetting));
+  m_feed.ReadSettings(settings);
 }
 
 void CentrixCore::Shutdown() {

@@ -9,6 +9,7 @@
 
 #include "core/callevent/calloutcome.h"
 #include "core/db/callrecorder.h"
+#include "core/feed/websocketfeed.h"
 #include "core/log/activitylog.h"
 #include "core/relay/clientrelay.h"
 #include "core/telephony/telephoneaccounts.h"
@@ -29,6 +30,7 @@ struct CoreContext {
   QString logDirectory;
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
+  quint16 feedPort = 0;  // the browser feed; 0: none
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 };
 
@@ -70,6 +72,7 @@ class CentrixCore : public QObject {
   const ClientRelay& Relay() const { return m_relay; }
   CallRecorder& Recorder() { return m_recorder; }
   const CallRecorder& Recorder() const { return m_recorder; }
+  const WebSocketFeed& Feed() const { return m_feed; }
 
  signals:
   // The listening sockets are up and the host's own address is known.
@@ -84,6 +87,7 @@ class CentrixCore : public QObject {
   ActivityLog m_activity;
   ClientRelay m_relay;
   CallRecorder m_recorder;
+  WebSocketFeed m_feed;
   // In this order: the row, the activity line, the notice, then the record,
   // whose spool is synced once the pass ends.
   std::vector<CallEventOutput*> m_outputs;

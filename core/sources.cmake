@@ -33,6 +33,9 @@ set(TARVEX_CORE_SOURCES
   core/db/syncdirectory.cpp core/db/syncdirectory.h
   core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
+  core/feed/calleventjson.cpp core/feed/calleventjson.h
+  core/feed/feedtoken.cpp core/feed/feedtoken.h
+  core/feed/websocketfeed.cpp core/feed/websocketfeed.h
   core/log/activitylog.cpp core/log/activitylog.h
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h
   core/log/dailylogfile.cpp core/log/dailylogfile.h
@@ -70,4 +73,4 @@ set(TARVEX_CORE_SOURCES
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
-set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network PkgConfig::ODBC PkgConfig::SYSTEMD)
+set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets PkgConfig::ODBC PkgConfig::SYSTEMD)

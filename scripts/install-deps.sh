@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang clang-format libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
+  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-websockets-dev
   unixodbc unixodbc-dev odbc-postgresql libsystemd-dev
   lintian systemd
   postgresql postgresql-client

@@ -40,6 +40,10 @@ AppConfig AppConfig::FromEnvironment(const QString& applicationName) {
   config.extPort = PortFromEnvironment("TARVEX_EXT_PORT", config.extPort);
   config.ldkPort = PortFromEnvironment("TARVEX_LDK_PORT", config.ldkPort);
   config.telPort = PortFromEnvironment("TARVEX_TEL_PORT", config.telPort);
+  // 0 turns the browser feed off.
+  config.feedPort = qEnvironmentVariable("TARVEX_FEED_PORT") == QLatin1String("0")
+                        ? 0
+                        : PortFromEnvironment("TARVEX_FEED_PORT", config.feedPort);
   if (qEnvironmentVariableIsSet("TARVEX_INSTANCE")) {
     config.instanceName = qEnvironmentVariable("TARVEX_INSTANCE");
   }

@@ -25,6 +25,7 @@ struct AppConfig {
   QString stateDirectory;  // the call-record spool and reject file
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
+  quint16 feedPort = 8690;  // the browser feed; 0: none
   quint16 telPort = kDefaultTelephonyPort;
   TelControlFactory telControlFactory;
   MessagePresenter* presenter = nullptr;

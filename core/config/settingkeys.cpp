@@ -12,3 +12,8 @@ QString AccountIdKey(int slotNumber) { return QStringLiteral("UID%1").arg(slotNu
 QString AccountPasswordKey(int slotNumber) { return QStringLiteral("PWD%1").arg(slotNumber); }
 
 QString AccountServerKey(int slotNumber) { return QStringLiteral("SERVERIP%1").arg(slotNumber); }
+
+const IntSetting kFeedClearTextSetting{"FEEDCLEARTEXT", 0};
+const char kFeedAddressKey[] = "FEEDADDRESS";
+const char kFeedTokenKeyPrefix[] = "FEEDTOKEN_";
+const char kRelayNameKey[] = "RELAYNAME";

@@ -20,3 +20,12 @@ extern const IntSetting kCenterIdSetting;
 QString AccountIdKey(int slotNumber);
 QString AccountPasswordKey(int slotNumber);
 QString AccountServerKey(int slotNumber);
+
+// The browser feed: its listening address ("127.0.0.1" when missing),
+// whether clear text is allowed on an address other than loopback, and
+// one key per token, FEEDTOKEN_<name>.
+extern const IntSetting kFeedClearTextSetting;
+extern const char kFeedAddressKey[];
+extern const char kFeedTokenKeyPrefix[];
+// The relay's name in the events it publishes (the host's name when missing).
+extern const char kRelayNameKey[];

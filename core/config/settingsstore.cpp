@@ -60,6 +60,12 @@ QByteArray SettingsStore::GetProfileString(const QString& name, const QByteArray
   return value.isValid() ? ToCp949(value.toString()) : def;
 }
 
+QStringList SettingsStore::NamesStartingWith(const QString& prefix) const {
+  QStringList names = m_settings.childKeys();
+  names.removeIf([&](const QString& key) { return !key.startsWith(prefix, Qt::CaseInsensitive); });
+  return names;
+}
+
 void SettingsStore::WriteProfileInt(const QString& name, qint32 value) { Write(name, value); }
 
 void SettingsStore::WriteProfileString(const QString& name, const QByteArray& value) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 
 #include "core/config/settingkeys.h"
 
@@ -32,6 +33,10 @@ class SettingsStore {
     WriteProfileInt(QLatin1String(setting.name), value);
   }
   QByteArray GetProfileString(const QString& name, const QByteArray& def);
+  // The names kept under SETTING that start with prefix (any letter case).
+  QStringList NamesStartingWith(const QString& prefix) const;
+  // What another process wrote to the file since it was read.
+  void Reread() { m_settings.sync(); }
   void WriteProfileString(const QString& name, const QByteArray& value);
 
  private:

@@ -70,6 +70,7 @@ bool RelayProcess::Start() {
   environment.insert("TARVEX_EXT_PORT", QString::number(m_options.extPort));
   environment.insert("TARVEX_LDK_PORT", QString::number(m_options.ldkPort));
   environment.insert("TARVEX_TEL_PORT", QString::number(m_options.telPort));
+  environment.insert("TARVEX_FEED_PORT", QString::number(m_options.feedPort));
   environment.insert("TARVEX_INSTANCE", m_options.instance);
   environment.insert("XDG_CONFIG_HOME", m_options.configHome);
   // psqlODBC keeps a few bytes per connection that LeakSanitizer would report;

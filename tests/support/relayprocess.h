@@ -21,6 +21,7 @@ class RelayProcess {
     quint16 extPort = 0;     // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
+    quint16 feedPort = 0;  // the browser feed; 0: none
     QString platform = QStringLiteral("offscreen");  // Qt platform plugin
     QString display;                                 // X display for "xcb"
     int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors

@@ -53,6 +53,20 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
        Outcome::Run,
        {{}, false, false, "/var/lib/tarvex", true},
        {}},
+      {{"--new-token", "desk-1", "--extensions", "301, 0302"},
+       Outcome::Run,
+       {{}, false, false, {}, false, "desk-1", "301, 0302", false},
+       {}},
+      {{"--new-token", "boss", "--admin"},
+       Outcome::Run,
+       {{}, false, false, {}, false, "boss", {}, true},
+       {}},
+      {{"--new-token", "a b", "--admin"}, Outcome::Error, {}, "--new-token needs a name"},
+      {{"--new-token", "x"}, Outcome::Error, {}, "either --extensions or --admin"},
+      {{"--new-token", "x", "--admin", "--extensions", "1"}, Outcome::Error, {}, "either"},
+      {{"--new-token", "x", "--extensions", "30a"}, Outcome::Error, {}, "not an extension"},
+      {{"--new-token", "x", "--extensions", "1,,2"}, Outcome::Error, {}, "not an extension"},
+      {{"--admin"}, Outcome::Error, {}, "go with --new-token"},
       {{"--state-dir"}, Outcome::Error, {}, "Missing value after '--state-dir'"},
       {{"--state-dir="}, Outcome::Error, {}, "--state-dir needs a directory name"},
       {{"--state-dir", "a", "--state-dir", "b"}, Outcome::Error, {}, "more than once"},
@@ -83,6 +97,9 @@ TEST(CommandLineTest, OptionsAndTheirMistakes) {
     EXPECT_EQ(parsed.options.check, c.options.check) << what;
     EXPECT_EQ(parsed.options.stateDirectory, c.options.stateDirectory) << what;
     EXPECT_EQ(parsed.options.requeueRejected, c.options.requeueRejected) << what;
+    EXPECT_EQ(parsed.options.newTokenName, c.options.newTokenName) << what;
+    EXPECT_EQ(parsed.options.tokenExtensions, c.options.tokenExtensions) << what;
+    EXPECT_EQ(parsed.options.tokenAdmin, c.options.tokenAdmin) << what;
     if (c.outcome == Outcome::Error) {
       EXPECT_TRUE(parsed.text.contains(c.error)) << what << ": " << parsed.text;
       EXPECT_TRUE(parsed.text.startsWith("Tarvex: ")) << what << ": " << parsed.text;
@@ -96,7 +113,7 @@ TEST(CommandLineTest, HelpAndVersionNameTheProgramAsItWasStarted) {
   const ParsedCommandLine help = ParseCommandLine({"/opt/x/TarvexTest", "--help"});
   EXPECT_TRUE(help.text.startsWith("Usage: TarvexTest [options]\n")) << help.text;
   for (const char* option : {"--help", "--version", "--config FILE", "--state-dir DIR",
-                             "--no-window", "--check", "--requeue-rejected"}) {
+                             "--no-window", "--check", "--requeue-rejected", "--new-token NAME"}) {
     EXPECT_TRUE(help.text.contains(option)) << option;
   }
   const ParsedCommandLine version = ParseCommandLine({"Tarvex", "--version"});

@@ -1,0 +1,180 @@
+#include "core/feed/websocketfeed.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSysInfo>
+#include <QTimer>
+#include <QWebSocket>
+
+#include "core/config/settingkeys.h"
+#include "core/config/settingsstore.h"
+#include "core/feed/calleventjson.h"
+#include "core/text/cp949.h"
+
+WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
+    : QObject(parent),
+      m_port(port),
+      m_server(QStringLiteral("Tarvex"), QWebSocketServer::NonSecureMode) {
+  connect(&m_server, &QWebSocketServer::newConnection, this, &WebSocketFeed::OnNewConnection);
+  connect(&m_settingsWatch, &QFileSystemWatcher::fileChanged, this, &WebSocketFeed::ReadTokens);
+  // A file replaced by a rename is no longer watched: the directory tells.
+  connect(&m_settingsWatch, &QFileSystemWatcher::directoryChanged, this,
+          &WebSocketFeed::ReadTokens);
+}
+
+WebSocketFeed::~WebSocketFeed() {
+  for (const auto& [socket, connection] : m_connections) socket->disconnect(this);
+}
+
+void WebSocketFeed::ReadSettings(SettingsStore& settings) {
+  if (m_port == 0) return;
+  m_settings = &settings;
+  const QString address =
+      FromCp949(settings.GetProfileString(QLatin1String(kFeedAddressKey), "127.0.0.1"));
+  if (!m_address.setAddress(address)) {
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림 주소가 올바르지 않습니다: %1").arg(address)));
+    m_address = QHostAddress::LocalHost;
+  }
+  m_allowClearText = settings.GetProfileInt(kFeedClearTextSetting) != 0;
+  m_relayName = FromCp949(settings.GetProfileString(QLatin1String(kRelayNameKey), {}));
+  if (m_relayName.isEmpty()) m_relayName = QSysInfo::machineHostName();
+  const QString file = settings.Location();
+  if (!m_settingsWatch.files().contains(file)) {
+    m_settingsWatch.addPath(file);
+    m_settingsWatch.addPath(QFileInfo(file).absolutePath());
+  }
+  ReadTokens();
+}
+
+void WebSocketFeed::ReadTokens() {
+  if (!m_settings) return;
+  const QString file = m_settings->Location();
+  if (!m_settingsWatch.files().contains(file)) m_settingsWatch.addPath(file);
+  m_settings->Reread();
+  QHash<QByteArray, FeedToken> tokens;
+  for (const QString& key : m_settings->NamesStartingWith(QLatin1String(kFeedTokenKeyPrefix))) {
+    const QString name = key.mid(qsizetype(qstrlen(kFeedTokenKeyPrefix)));
+    QString error;
+    const std::optional<FeedToken> token =
+        FeedToken::FromStored(name, FromCp949(m_settings->GetProfileString(key, {})), &error);
+    if (token) {
+      tokens.insert(token->hash, *token);
+    } else {
+      emit ErrorLine(ToCp949(QStringLiteral("웹 알림 토큰을 읽을 수 없습니다: %1").arg(error)));
+    }
+  }
+  m_tokensByHash = std::move(tokens);
+  // A connection whose token was removed or replaced hears nothing more; one
+  // whose extensions changed hears the new ones.
+  std::vector<QWebSocket*> removed;
+  for (auto& [socket, connection] : m_connections) {
+    if (!connection.signedIn) continue;
+    const auto token = m_tokensByHash.constFind(connection.token.hash);
+    if (token == m_tokensByHash.cend() || token->name != connection.token.name) {
+      removed.push_back(socket);
+    } else {
+      connection.token = *token;
+    }
+  }
+  for (QWebSocket* socket : removed) {
+    Close(socket, kTokenRemoved, QStringLiteral("token removed"));
+  }
+}
+
+void WebSocketFeed::Start() {
+  if (m_port == 0 || m_server.isListening()) return;
+  if (!m_address.isLoopback() && !m_allowClearText) {
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림을 열지 않습니다: %1은(는) 이 컴퓨터 밖에서 "
+                                          "닿는 주소이고 암호화 없는 연결이 허용되지 않았습니다 "
+                                          "(FEEDCLEARTEXT=1).")
+                               .arg(m_address.toString())));
+    return;
+  }
+  if (!m_server.listen(m_address, m_port)) {
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림 포트 %1을(를) 열 수 없습니다: %2")
+                               .arg(m_port)
+                               .arg(m_server.errorString())));
+  }
+}
+
+void WebSocketFeed::OnNewConnection() {
+  while (QWebSocket* socket = m_server.nextPendingConnection()) {
+    m_connections.emplace(socket, Connection{});
+    socket->setMaxAllowedIncomingMessageSize(4096);
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket](const QString& message) { OnTextMessage(socket, message); });
+    connect(socket, &QWebSocket::binaryMessageReceived, this,
+            [this, socket] { Close(socket, kBadMessage, QStringLiteral("text messages only")); });
+    connect(socket, &QWebSocket::disconnected, this,
+            [this, socket] { m_connections.erase(socket); });
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kSignInMs, socket, [this, socket] {
+      const auto found = m_connections.find(socket);
+      if (found != m_connections.end() && !found->second.signedIn) {
+        Close(socket, kNoToken, QStringLiteral("no token"));
+      }
+    });
+  }
+}
+
+// The first message signs in; what a signed-in client sends is ignored.
+void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
+  const auto found = m_connections.find(socket);
+  if (found == m_connections.end() || found->second.signedIn) return;
+  const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
+  if (object.value(QStringLiteral("type")).toString() != QLatin1String("auth")) {
+    Close(socket, kBadMessage, QStringLiteral("expected {\"type\":\"auth\",\"token\":...}"));
+    return;
+  }
+  const QByteArray hash = FeedToken::HashOf(object.value(QStringLiteral("token")).toString());
+  const auto token = m_tokensByHash.constFind(hash);
+  if (token == m_tokensByHash.cend()) {
+    Close(socket, kUnknownToken, QStringLiteral("unknown token"));
+    return;
+  }
+  found->second = Connection{true, *token};
+  QStringList extensions(token->extensions.begin(), token->extensions.end());
+  extensions.sort();
+  const QJsonObject welcome{{QStringLiteral("type"), QStringLiteral("welcome")},
+                            {QStringLiteral("version"), kCallEventSchemaVersion},
+                            {QStringLiteral("relay"), m_relayName},
+                            {QStringLiteral("token"), token->name},
+                            {QStringLiteral("admin"), token->admin},
+                            {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)}};
+  Send(socket, QJsonDocument(welcome).toJson(QJsonDocument::Compact));
+}
+
+void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
+  const QString extension = QString::number(event.extension);
+  std::vector<QWebSocket*> listeners;
+  for (const auto& [socket, connection] : m_connections) {
+    if (connection.signedIn && connection.token.Hears(extension)) listeners.push_back(socket);
+  }
+  if (listeners.empty()) return;
+  const QByteArray json = CallEventJson(event, m_relayName);
+  for (QWebSocket* socket : listeners) Send(socket, json);
+}
+
+// A browser that does not read costs only itself: past the bound it is cut off.
+void WebSocketFeed::Send(QWebSocket* socket, const QByteArray& json) {
+  if (socket->bytesToWrite() > kMaxQueuedBytes) {
+    emit ActivityLine(
+        ToCp949(QStringLiteral("%1 웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.")
+                    .arg(socket->peerAddress().toString())));
+    m_connections.erase(socket);
+    socket->disconnect(this);
+    socket->abort();
+    return;
+  }
+  socket->sendTextMessage(QString::fromUtf8(json));
+}
+
+// The client is told why; one that does not answer the close is cut off.
+void WebSocketFeed::Close(QWebSocket* socket, CloseCode code, const QString& reason) {
+  m_connections.erase(socket);
+  socket->disconnect(this);
+  socket->close(static_cast<QWebSocketProtocol::CloseCode>(code), reason);
+  QTimer::singleShot(kSignInMs, socket, &QWebSocket::abort);
+}

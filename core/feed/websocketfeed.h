@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QWebSocketServer>
+#include <map>
+
+#include "core/callevent/calleventoutput.h"
+#include "core/feed/feedtoken.h"
+
+class QWebSocket;
+class SettingsStore;
+
+// Call events as JSON over WebSocket, for browsers and CRMs. A connection
+// says who it is with its first message, a token, and then hears the events
+// of the extensions its token names (an administrator's: every event).
+class WebSocketFeed : public QObject, public CallEventOutput {
+  Q_OBJECT
+ public:
+  // Close codes a client sees, documented for the pages that use them.
+  enum CloseCode : quint16 {
+    kBadMessage = 4000,
+    kNoToken = 4001,
+    kUnknownToken = 4003,
+    kTokenRemoved = 4004,
+    kTooSlow = 4008,
+  };
+  static constexpr int kSignInMs = 5000;
+  static constexpr qint64 kMaxQueuedBytes = 1 << 20;
+  static constexpr quint16 kDefaultPort = 8690;
+
+  // port 0: no feed.
+  explicit WebSocketFeed(quint16 port, QObject* parent = nullptr);
+  ~WebSocketFeed() override;
+
+  // Address, clear-text rule, relay name and tokens; the tokens again
+  // whenever the settings file changes.
+  void ReadSettings(SettingsStore& settings);
+  void Start();
+  quint16 ListeningPort() const { return m_server.serverPort(); }
+
+  void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
+
+ signals:
+  void ActivityLine(const QByteArray& cp949);
+  void ErrorLine(const QByteArray& cp949);
+
+ private:
+  struct Connection {
+    bool signedIn = false;
+    FeedToken token;
+  };
+
+  void OnNewConnection();
+  void OnTextMessage(QWebSocket* socket, const QString& message);
+  void ReadTokens();
+  void Close(QWebSocket* socket, CloseCode code, const QString& reason);
+  void Send(QWebSocket* socket, const QByteArray& json);
+
+  quint16 m_port;
+  QHostAddress m_address{QHostAddress::LocalHost};
+  bool m_allowClearText = false;
+  QString m_relayName;
+  SettingsStore* m_settings = nullptr;
+  QFileSystemWatcher m_settingsWatch;
+  QHash<QByteArray, FeedToken> m_tokensByHash;
+  std::map<QWebSocket*, Connection> m_connections;  // open and not being closed
+  QWebSocketServer m_server;                        // owns the sockets
+};
