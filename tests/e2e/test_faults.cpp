@@ -814,7 +814,8 @@ TEST_F(FaultTest, LdkClientsThatNeverReadAreDroppedWithBoundedMemory) {
   // machine a full backlog would lose connections unseen (see ConnectMany).
   constexpr int kGroup = 25;
   std::vector<std::unique_ptr<TestClient>> stuck;
-  int relayHeld = DescriptorsOf(pid);
+  const int heldBeforeStuck = DescriptorsOf(pid);
+  int relayHeld = heldBeforeStuck;
   for (int n = 0; n < kStuckClients; ++n) {
     stuck.push_back(std::make_unique<TestClient>(relay.LdkPort(), 4096));
     if (n % kGroup == kGroup - 1) {
@@ -831,7 +832,9 @@ TEST_F(FaultTest, LdkClientsThatNeverReadAreDroppedWithBoundedMemory) {
   const int firstStuck = sequence;
   std::vector<const TestClient*> neverServed;
   for (const auto& client : stuck) neverServed.push_back(client.get());
-  while (relay.StderrCount(dropped) < kStuckClients && clock.elapsed() < 120000) {
+  // Counted by the relay's descriptors: the journal may itself drop lines
+  // when hundreds of clients go at once, by design.
+  while (DescriptorsOf(pid) > heldBeforeStuck && clock.elapsed() < 120000) {
     while (sequence - firstStuck < clock.elapsed() * kRingsPerSecond / 1000) {
       calledAt[++sequence] = RingArrivals::Clock::now();
       relay.Ring(sequence);
@@ -843,9 +846,10 @@ TEST_F(FaultTest, LdkClientsThatNeverReadAreDroppedWithBoundedMemory) {
     std::erase_if(neverServed, [](const TestClient* client) { return client->BytesUnread() > 0; });
     WaitUntil([] { return false; }, 10);
   }
-  EXPECT_EQ(relay.StderrCount(dropped), kStuckClients)
-      << neverServed.size() << " stuck clients never received anything; journal lines dropped: "
-      << relay.StderrCount(QStringLiteral("journal lines: standard error"));
+  EXPECT_LE(DescriptorsOf(pid), heldBeforeStuck)
+      << neverServed.size() << " stuck clients never received anything; "
+      << relay.StderrCount(dropped) << " drops in the journal";
+  EXPECT_GT(relay.StderrCount(dropped), 0);
   EXPECT_TRUE(WaitUntil([&] { return arrivals.Arrived(sequence); }, kNoticeWaitMs));
   const std::vector<qint64> latencies = arrivals.LatenciesMs(calledAt);
   EXPECT_EQ(latencies.size(), calledAt.size());
