@@ -25,6 +25,7 @@ AmiBridge::AmiBridge(const BridgeSettings& settings, QObject* parent)
       [this](const QString& kind, const QString& accountId, const QString&, const QString& reply) {
         emit LogLine(QStringLiteral("%1 %2: %3").arg(kind, accountId, reply));
       });
+  connect(&m_server, &TelephonyServer::AcceptingChanged, this, &AmiBridge::LogLine);
   connect(&m_server, &TelephonyServer::AccountSignedOut, this, [this](const QString& accountId) {
     emit LogLine(QStringLiteral("signed out: %1").arg(accountId));
   });

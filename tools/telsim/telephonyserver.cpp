@@ -5,12 +5,20 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/text/cp949.h"
 #include "core/text/eventtext.h"
 #include "tools/telsim/servertexts.h"
 
 TelephonyServer::TelephonyServer(QObject* parent)
-    : QObject(parent), m_nStartSecs(QDateTime::currentSecsSinceEpoch()) {
-  connect(&m_server, &QTcpServer::newConnection, this, &TelephonyServer::OnNewConnection);
+    : QObject(parent),
+      m_acceptPause({&m_server},
+                    [this](const QByteArray& line) { emit AcceptingChanged(FromCp949(line)); }),
+      m_nStartSecs(QDateTime::currentSecsSinceEpoch()) {
+  // Taken after Qt's accept pass rather than within it: Qt stops a pass once
+  // 30 wait untaken, while one that finds them all taken goes on accepting a
+  // flood to the last descriptor, past the reserve of the accept pause.
+  connect(&m_server, &QTcpServer::newConnection, this, &TelephonyServer::OnNewConnection,
+          Qt::QueuedConnection);
 }
 
 TelephonyServer::~TelephonyServer() {
@@ -135,11 +143,18 @@ int TelephonyServer::CloseConnections(const QString& accountId, const QByteArray
 
 void TelephonyServer::OnNewConnection() {
   while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    // Qt hands over a connection it could not set up (gone before it was taken).
+    if (socket->socketDescriptor() == -1) {
+      delete socket;
+      continue;
+    }
     m_links.insert(socket, Link());
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { OnDisconnected(socket); });
+    m_acceptPause.NoteAccepted(socket->socketDescriptor());
     emit ConnectionCountChanged(ConnectionCount());
   }
+  m_acceptPause.HoldIfPaused(m_server);
 }
 
 void TelephonyServer::OnReadyRead(QTcpSocket* socket) {
@@ -168,6 +183,7 @@ void TelephonyServer::OnDisconnected(QTcpSocket* socket) {
   m_links.erase(link);
   socket->disconnect(this);
   socket->deleteLater();
+  m_acceptPause.TryResume();  // its descriptor is free again
   emit ConnectionCountChanged(ConnectionCount());
   if (wasSignedIn) {
     emit AccountSignedOut(accountId);

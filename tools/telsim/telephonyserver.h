@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#include "core/relay/acceptpause.h"
 #include "core/telephony/telprotocol.h"
 #include "tools/telsim/telaccount.h"
 
@@ -20,6 +21,9 @@ class QTcpSocket;
 // Events for an ID go to every open connection whose latest sign-in named
 // that ID, whatever the answer was, so that a test can also feed a control
 // whose sign-in failed.
+//
+// Near the descriptor limit it stops accepting until connections leave, as
+// the relay does.
 class TelephonyServer : public QObject {
   Q_OBJECT
  public:
@@ -76,6 +80,8 @@ class TelephonyServer : public QObject {
   void ConnectionCountChanged(int count);
   void EventSent(const QString& accountId, const QString& eventName, const QString& text,
                  int connections);
+  // It stopped accepting for want of descriptors, or started again.
+  void AcceptingChanged(const QString& line);
 
  private:
   struct Link {
@@ -104,6 +110,7 @@ class TelephonyServer : public QObject {
   QString CallIdOf(const QString& accountId, bool newCall);
 
   QTcpServer m_server;
+  AcceptPause m_acceptPause;
   QHash<QTcpSocket*, Link> m_links;
   QMap<QString, TelAccount> m_accounts;
   QHash<QString, QString> m_currentCalls;
