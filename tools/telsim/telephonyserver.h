@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QMap>
@@ -10,6 +11,7 @@
 
 #include "core/relay/acceptpause.h"
 #include "core/telephony/telprotocol.h"
+#include "tools/telsim/signinthrottle.h"
 #include "tools/telsim/telaccount.h"
 
 class QTcpSocket;
@@ -62,6 +64,12 @@ class TelephonyServer : public QObject {
   // Off by default (a test may feed a control whose sign-in failed); a server
   // in front of real calls turns it on so that only signed-in connections hear them.
   void SetEventsOnlyToSignedIn(bool only) { m_bEventsOnlyToSignedIn = only; }
+  // Off by default (the relay's tests need the distinct refusals); a server
+  // reachable from a network turns it on: an unknown ID and a wrong password
+  // get the same answer, answers to an address that keeps failing are
+  // delayed (SignInThrottle), and a new sign-in to an account closes the
+  // account's other session. Notice reports each with the peer's address.
+  void SetGuardedSignIn(bool guarded) { m_bGuarded = guarded; }
 
   // Hooks for robustness tests: bytes as they are, outside the protocol, and
   // a close after such bytes (half a line, say).
@@ -82,6 +90,9 @@ class TelephonyServer : public QObject {
                  int connections);
   // It stopped accepting for want of descriptors, or started again.
   void AcceptingChanged(const QString& line);
+  // Guarded sign-ins: a refusal (rate-limited), a session closed or refused
+  // for another of the same account.
+  void Notice(const QString& line);
 
  private:
   struct Link {
@@ -91,6 +102,12 @@ class TelephonyServer : public QObject {
     bool signedIn = false;
     // The account table accepted the latest sign-in; during an outage it is not signed in.
     bool accepted = false;
+    // Lines wait here while the answer to a sign-in is delayed.
+    QList<QByteArray> pendingLines;
+    bool held = false;
+    // The address whose session of the account this one closed, and when.
+    QHostAddress displaced;
+    qint64 displacedAtMs = 0;
   };
 
   void OnNewConnection();
@@ -99,6 +116,11 @@ class TelephonyServer : public QObject {
   void HandleLine(QTcpSocket* socket, const QByteArray& line);
   void SignIn(QTcpSocket* socket, const QString& kind, const QString& accountId,
               const QString& password);
+  void Answer(QTcpSocket* socket, const QString& kind, const QString& accountId,
+              const QString& password);
+  // Counts refusals and keeps one session per account; false when the
+  // sign-in has been answered here instead.
+  bool Admit(QTcpSocket* socket, const QString& kind, const QString& accountId, bool accepted);
   void SignOut(QTcpSocket* socket);
   // The answer a sign-in gets now, and the one it gets outside an outage.
   QString LoginReply(const QString& accountId, const QString& password) const;
@@ -119,4 +141,7 @@ class TelephonyServer : public QObject {
   quint32 m_nChannelSerial = 0;
   QString m_outageReason;
   bool m_bEventsOnlyToSignedIn = false;
+  bool m_bGuarded = false;
+  SignInThrottle m_throttle;
+  QElapsedTimer m_clock;
 };
