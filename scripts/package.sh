@@ -40,9 +40,9 @@ dpkg -i "$deb" >/dev/null
 getent passwd tarvex >/dev/null || { echo "postinst made no user tarvex" >&2; exit 1; }
 [ "$(stat -c '%a %U %G' /etc/tarvex/tarvex.env)" = "600 root root" ] ||
   { echo "/etc/tarvex/tarvex.env is not 0600 root:root" >&2; exit 1; }
-for secret in tarvex.conf amibridge.conf; do
-  [ "$(stat -c '%a %U %G' /etc/tarvex/$secret)" = "640 root tarvex" ] ||
-    { echo "/etc/tarvex/$secret is not 0640 root:tarvex" >&2; exit 1; }
+for secret in tarvex.conf:tarvex amibridge.conf:tarvex-amibridge; do
+  [ "$(stat -c '%a %U %G' /etc/tarvex/${secret%:*})" = "640 root ${secret#*:}" ] ||
+    { echo "/etc/tarvex/${secret%:*} is not 0640 root:${secret#*:}" >&2; exit 1; }
 done
 [ -x /usr/bin/tarvex-amibridge ] && [ -f /usr/share/doc/tarvex/pbx-bridge.md ] ||
   { echo "the PBX bridge or its document is missing" >&2; exit 1; }
@@ -71,6 +71,10 @@ echo "== systemd-analyze security"
 for unit in tarvex.service tarvex-amibridge.service; do
   echo "$unit: $(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)"
 done
+bridge_exposure=$(systemd-analyze security --offline=true /lib/systemd/system/tarvex-amibridge.service |
+  sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+awk -v e="$bridge_exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+  { echo "tarvex-amibridge.service exposure ${bridge_exposure:-unknown} is above 2.0" >&2; exit 1; }
 
 echo "== dpkg --purge"
 trap - EXIT
@@ -80,4 +84,5 @@ for leftover in /usr/bin/Tarvex /usr/bin/tarvex-amibridge /etc/tarvex \
   [ ! -e "$leftover" ] || { echo "purge left $leftover" >&2; exit 1; }
 done
 ! getent passwd tarvex >/dev/null || { echo "purge left the user tarvex" >&2; exit 1; }
+! getent passwd tarvex-amibridge >/dev/null || { echo "purge left tarvex-amibridge" >&2; exit 1; }
 echo "package checks passed"
