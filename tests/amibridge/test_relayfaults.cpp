@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <csignal>
 #include <vector>
 
@@ -134,6 +135,12 @@ TEST(BridgeAtDescriptorLimit, WaitsWithoutSpinningAndAnswersSignInsOnceFree) {
   // byte once connected, which TCP repeats until the bridge takes it.
   sockaddr_in address{AF_INET, htons(bridge.Port()), {htonl(INADDR_LOOPBACK)}, {}};
   std::vector<int> flood;
+  // Closed on a failed assertion too, or the next repetition starts short of descriptors.
+  const auto closeFlood = [&] {
+    for (const int fd : flood) ::close(fd);
+    flood.clear();
+  };
+  const auto closeFloodAtEnd = qScopeGuard(closeFlood);
   for (int n = 0; n < 1200; ++n) {
     flood.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
     ::connect(flood.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -157,7 +164,7 @@ TEST(BridgeAtDescriptorLimit, WaitsWithoutSpinningAndAnswersSignInsOnceFree) {
   EXPECT_LT(descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
             qsizetype(limit.rlim_cur) - AcceptPause::kReserve / 2);
 
-  for (const int fd : flood) ::close(fd);
+  closeFlood();
   EXPECT_TRUE(bridge.WaitForOutput(0, resumed)) << bridge.Output().toStdString();
   NetworkTelControl control(1029, bridge.Port());
   ASSERT_TRUE(control.Login("agent1", "secret1", "127.0.0.1"));
