@@ -4,7 +4,7 @@
 # installed relay (--version, and --check as user tarvex against a throw-away
 # database and against none),
 # verifies the installed systemd units, prints their security exposure
-# (failing when the relay's is above 2.0), and purges the package again. Expects scripts/build.sh to have run.
+# (failing when either is above 2.0), and purges the package again. Expects scripts/build.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -40,9 +40,9 @@ dpkg -i "$deb" >/dev/null
 getent passwd tarvex >/dev/null || { echo "postinst made no user tarvex" >&2; exit 1; }
 [ "$(stat -c '%a %U %G' /etc/tarvex/tarvex.env)" = "600 root root" ] ||
   { echo "/etc/tarvex/tarvex.env is not 0600 root:root" >&2; exit 1; }
-for secret in tarvex.conf amibridge.conf; do
-  [ "$(stat -c '%a %U %G' /etc/tarvex/$secret)" = "640 root tarvex" ] ||
-    { echo "/etc/tarvex/$secret is not 0640 root:tarvex" >&2; exit 1; }
+for secret in tarvex.conf:tarvex amibridge.conf:tarvex-amibridge; do
+  [ "$(stat -c '%a %U %G' /etc/tarvex/${secret%:*})" = "640 root ${secret#*:}" ] ||
+    { echo "/etc/tarvex/${secret%:*} is not 0640 root:${secret#*:}" >&2; exit 1; }
 done
 [ -x /usr/bin/tarvex-amibridge ] && [ -f /usr/share/doc/tarvex/pbx-bridge.md ] ||
   { echo "the PBX bridge or its document is missing" >&2; exit 1; }
@@ -68,14 +68,14 @@ scripts/pg-cluster.sh remove "$pg_dir" >/dev/null
 echo "== systemd-analyze verify"
 systemd-analyze verify /lib/systemd/system/tarvex.service /lib/systemd/system/tarvex-amibridge.service
 echo "== systemd-analyze security"
+# Both units hold callers' numbers or passwords: their sandboxes must not slip.
 for unit in tarvex.service tarvex-amibridge.service; do
-  echo "$unit: $(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)"
+  summary=$(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)
+  echo "$unit: $summary"
+  exposure=$(echo "$summary" | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+    { echo "$unit exposure ${exposure:-unknown} is above 2.0" >&2; exit 1; }
 done
-# The relay holds callers' numbers and passwords: its sandbox must not slip.
-relay_exposure=$(systemd-analyze security --offline=true /lib/systemd/system/tarvex.service |
-  sed -n 's/.*Overall exposure level for tarvex.service: \([0-9.]*\).*/\1/p')
-awk -v e="$relay_exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
-  { echo "tarvex.service exposure ${relay_exposure:-unknown} is above 2.0" >&2; exit 1; }
 [ -f /usr/share/doc/tarvex/examples/tarvex-ip-allow.conf ] ||
   { echo "the address allow-list example is missing" >&2; exit 1; }
 
@@ -87,4 +87,5 @@ for leftover in /usr/bin/Tarvex /usr/bin/tarvex-amibridge /etc/tarvex \
   [ ! -e "$leftover" ] || { echo "purge left $leftover" >&2; exit 1; }
 done
 ! getent passwd tarvex >/dev/null || { echo "purge left the user tarvex" >&2; exit 1; }
+! getent passwd tarvex-amibridge >/dev/null || { echo "purge left tarvex-amibridge" >&2; exit 1; }
 echo "package checks passed"

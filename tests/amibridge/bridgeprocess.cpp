@@ -11,7 +11,7 @@ BridgeProcess::BridgeProcess(quint16 amiPort, const QByteArray& user, const QByt
   QByteArray text = QStringLiteral(
                         "[ami]\nhost=127.0.0.1\nport=%1\nuser=%2\nsecret=%3\n"
                         "first_retry_seconds=1\nmax_retry_seconds=2\n"
-                        "[server]\nlisten=127.0.0.1\nport=%4\n")
+                        "[server]\nlisten=127.0.0.1\nport=%4\nlog_callers=true\n")
                         .arg(amiPort)
                         .arg(QString::fromUtf8(user), QString::fromUtf8(secret))
                         .arg(m_nPort)

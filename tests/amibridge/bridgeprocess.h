@@ -8,7 +8,7 @@
 // The tarvex-amibridge program with a settings file of its own: agents
 // agent1..agent3 (passwords secret1..secret3, numbers 07012345301..303) on
 // the phones Local/301@agents..Local/303@agents, listening on a free
-// loopback port. What it logs (standard error) is kept.
+// loopback port. What it logs (standard error), callers included, is kept.
 class BridgeProcess {
  public:
   BridgeProcess(quint16 amiPort, const QByteArray& user, const QByteArray& secret);

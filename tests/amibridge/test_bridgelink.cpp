@@ -5,8 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include <QTcpSocket>
 #include "amicalls.h"
+
 #include "core/telephony/networktelcontrol.h"
+#include "core/telephony/telprotocol.h"
 #include "scriptedamipeer.h"
 #include "support/qtprint.h"
 #include "support/qtwait.h"
@@ -31,7 +34,7 @@ class BridgeLinkTest : public testing::Test {
 
   void StartBridge(AmiTiming timing = {60000, 2000, 100, 400}) {
     BridgeSettings settings;
-    settings.ami = {kLoopback, peer.Port(), kUser, kSecret};
+    settings.ami = {kLoopback, peer.Port(), kUser, kSecret, allowPlainSecret};
     settings.timing = timing;
     settings.listenPort = 0;
     for (const AmiAgent& agent : AmiAgents()) {
@@ -74,6 +77,7 @@ class BridgeLinkTest : public testing::Test {
   }
 
   ScriptedAmiPeer peer{kUser, kSecret};
+  bool allowPlainSecret = false;
   std::unique_ptr<AmiBridge> bridge;
   std::vector<std::unique_ptr<Control>> controls;
   QHash<QString, Control*> agents;
@@ -90,8 +94,10 @@ TEST_F(BridgeLinkTest, SignInsAreAnsweredFromTheAccounts) {
   };
   const QList<Case> cases = {
       {"agent1", "secret1", "RESULT:LOGIN|STATUS:1|MSG:07012345301,|USERID:agent1|", true},
-      {"agent1", "wrong", "RESULT:LOGIN|STATUS:-2|MSG:PASSWORD MISMATCH|USERID:agent1|", false},
-      {"nobody", "secret1", "RESULT:LOGIN|STATUS:-1|MSG:USER NOT FOUND|USERID:nobody|", false},
+      // A wrong password and an unknown ID are told apart by nothing.
+      {"agent1", "wrong", "RESULT:LOGIN|STATUS:-2|MSG:ID OR PASSWORD WRONG|USERID:agent1|", false},
+      {"nobody", "secret1", "RESULT:LOGIN|STATUS:-2|MSG:ID OR PASSWORD WRONG|USERID:nobody|",
+       false},
   };
   for (const Case& c : cases) {
     Control& control = SignIn(c.id, c.password);
@@ -132,21 +138,76 @@ TEST_F(BridgeLinkTest, EveryKindOfCallReachesTheAgentsAsTheRelayReadsIt) {
   }
 }
 
-TEST_F(BridgeLinkTest, SignsInWithTheChallengeWhenOfferedAndThePlainSecretOtherwise) {
-  for (bool offer : {true, false}) {
-    peer.SetOfferChallenge(offer);
+TEST_F(BridgeLinkTest, SendsTheSecretInClearTextOnlyWhereAllowed) {
+  struct Case {
+    bool offer;
+    bool allowPlain;
+    bool up;
+  };
+  for (const Case c :
+       {Case{true, false, true}, Case{false, false, false}, Case{false, true, true}}) {
+    peer.SetOfferChallenge(c.offer);
+    allowPlainSecret = c.allowPlain;
     const int before = peer.LoginAttempts();
     StartBridge();
-    ASSERT_TRUE(WaitUntil([&] { return bridge->IsPbxUp(); }, 10000)) << offer;
-    ASSERT_EQ(peer.LoginAttempts(), before + 1);
-    const AmiMessage login = peer.Logins().last();
-    EXPECT_EQ(login.Value("Username"), kUser);
-    // The secret never crosses the wire when the PBX offers a challenge.
-    EXPECT_EQ(login.Has("Secret"), !offer) << offer;
-    EXPECT_EQ(login.Value("AuthType") == "MD5", offer) << offer;
+    QStringList lines;
+    QObject::connect(bridge.get(), &AmiBridge::LogLine,
+                     [&](const QString& line) { lines << line; });
+    if (!c.up) {
+      // Refused, it tells why and tries again later, never with the secret.
+      ASSERT_TRUE(WaitUntil([&] { return lines.filter("MD5 challenge").size() >= 2; }, 10000));
+      EXPECT_EQ(peer.LoginAttempts(), before);
+    } else {
+      ASSERT_TRUE(WaitUntil([&] { return bridge->IsPbxUp(); }, 10000)) << c.offer;
+      ASSERT_EQ(peer.LoginAttempts(), before + 1);
+      const AmiMessage login = peer.Logins().last();
+      EXPECT_EQ(login.Value("Username"), kUser);
+      EXPECT_EQ(login.Has("Secret"), !c.offer) << c.offer;
+      EXPECT_EQ(login.Value("AuthType") == "MD5", c.offer) << c.offer;
+    }
     bridge.reset();
     peer.DropConnections();
   }
+}
+
+TEST_F(BridgeLinkTest, FailuresFromOneAddressAreSlowedWhileOthersSignInAtOnce) {
+  StartBridge();
+  ASSERT_TRUE(WaitUntil([&] { return bridge->IsPbxUp(); }, 10000));
+  QTcpSocket guesser;
+  ASSERT_TRUE(guesser.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+  guesser.connectToHost(kLoopback, bridge->Port());
+  QByteArray answers;
+  QObject::connect(&guesser, &QTcpSocket::readyRead, [&] { answers += guesser.readAll(); });
+  for (int n = 1; n <= 6; ++n) {
+    guesser.write(EncodeTelLine({"LOGIN", "agent1", "wrong"}));
+    if (n < 6) {
+      ASSERT_TRUE(WaitUntil([&] { return answers.count('\n') == n; }, 5000)) << n;
+    }
+  }
+  // The sixth answer waits; another address is answered meanwhile.
+  Control& other = SignIn(QStringLiteral("agent2"), QStringLiteral("secret2"));
+  EXPECT_TRUE(other.control->IsLoggedIn());
+  EXPECT_EQ(answers.count('\n'), 5);
+  EXPECT_TRUE(WaitUntil([&] { return answers.count('\n') == 6; }, 10000));
+}
+
+TEST_F(BridgeLinkTest, ASecondSessionOfAnAccountClosesTheFirst) {
+  StartBridge();
+  SignInAgents();
+  Control& second = SignIn(QStringLiteral("agent1"), QStringLiteral("secret1"));
+  ASSERT_TRUE(second.control->IsLoggedIn());
+  Control& first = *agents["agent1"];
+  EXPECT_EQ(
+      Texts(first.events).mid(1, 1),
+      QStringList{"LoginResult RESULT:LOGIN|STATUS:0|MSG:SIGNED IN ELSEWHERE|USERID:agent1|"});
+  // Its own retry finds the account taken and leaves the second be.
+  ASSERT_TRUE(
+      WaitUntil([&] { return Texts(first.events).filter("IN USE ELSEWHERE").size(); }, 5000))
+      << Texts(first.events).join('\n');
+  peer.Play(AmiBytes(AmiCalls()[0].events));
+  ASSERT_TRUE(WaitUntil([&] { return second.events.size() == 4; }, 10000));
+  EXPECT_TRUE(second.control->IsLoggedIn());
+  EXPECT_EQ(Texts(first.events).filter("Ring").size(), 0);
 }
 
 TEST_F(BridgeLinkTest, ARefusedLoginIsRetriedWithGrowingWaitsAndTheAccountsComeBack) {

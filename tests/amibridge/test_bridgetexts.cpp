@@ -64,6 +64,16 @@ TEST(EventTexts, SayWhatTheRelayReads) {
   }
 }
 
+TEST(EventTexts, TheJournalLeavesTheCallerOut) {
+  const QList<std::pair<QString, QString>> cases = {
+      {"EVENT:RING|UNIQUEID:1.2|ISDIAL:0|CALLERID:0101234|INEXTEN:0707|CALLERNAME:홍길동|",
+       "EVENT:RING|UNIQUEID:1.2|ISDIAL:0|CALLERID:*|INEXTEN:0707|CALLERNAME:*|"},
+      {"EVENT:HANGUP|UNIQUEID:1.2|CHANNEL1:SIP/trunk-1|CALLER1ID:0101234|INEXTEN:0707|",
+       "EVENT:HANGUP|UNIQUEID:1.2|CHANNEL1:SIP/trunk-1|CALLER1ID:*|INEXTEN:0707|"},
+  };
+  for (const auto& [text, journal] : cases) EXPECT_EQ(JournalEventText(text), journal);
+}
+
 TEST(EventTexts, ACallIdCannotCarryAField) {
   AgentEvent event = Event(Kind::Ring, "010", "070");
   event.callId = "1.2|ISDIAL:1|CALLERID:666|";
@@ -198,6 +208,9 @@ TEST_F(BridgeSettingsTest, RefusesWhatWouldMisleadTheRelay) {
       // The relay reads the extension up to the first "," of the sign-in answer.
       {"number with a comma", kAmi + "[account.a]\nnumber=\"3,01\"\nendpoints=PJSIP/301\n"},
       {"number with a bar", kAmi + "[account.a]\nnumber=3|01\nendpoints=PJSIP/301\n"},
+      {"account without password", kAmi + "[account.a]\nnumber=301\nendpoints=PJSIP/301\n"},
+      {"plain secret flag malformed", "[ami]\nuser=u\nallow_plain_secret=maybe\n" + account},
+      {"caller logging flag malformed", kAmi + "[server]\nlog_callers=2\n" + account},
   };
   for (const auto& [name, ini] : cases) {
     error.clear();

@@ -1,16 +1,28 @@
 // The bridge program between the real relay and a manager interface that
 // misbehaves: garbage, a huge block, a lost link. Both keep running and the
-// relay's accounts come back once the PBX does.
+// relay's accounts come back once the PBX does. And the bridge held at its
+// descriptor limit by more connections than that.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <csignal>
+#include <vector>
 
 #include "amicalls.h"
+#include "bench/procstats.h"
 #include "bridgeprocess.h"
+#include "core/config/descriptorlimit.h"
+#include "core/relay/acceptpause.h"
 #include "core/relay/callnotice.h"
 #include "core/relay/clientprotocol.h"
+#include "core/telephony/networktelcontrol.h"
 #include "scriptedamipeer.h"
 #include "support/postgrescluster.h"
 #include "support/qtprint.h"
@@ -90,6 +102,74 @@ TEST(RelayThroughBridge, KeepsRunningThroughPbxFaultsAndSignsBackIn) {
 
   relay.Signal(SIGTERM);
   EXPECT_TRUE(relay.WaitFinished());
+}
+
+pid_t ProcessOf(const QString& binary) {
+  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    if (QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(entry)) == binary) {
+      return pid_t(entry.toInt());
+    }
+  }
+  return 0;
+}
+
+// Waiting for descriptors rather than asking on every pass of its loop, it
+// answers a sign-in once some are free.
+TEST(BridgeAtDescriptorLimit, WaitsWithoutSpinningAndAnswersSignInsOnceFree) {
+  const QByteArray paused = QStringLiteral("한도에 이르러 새 연결을 잠시 받지 않습니다").toUtf8();
+  const QByteArray resumed = QStringLiteral("새 연결을 다시 받습니다").toUtf8();
+  RaiseDescriptorLimit();  // for the flood below
+  ScriptedAmiPeer peer("tarvex", "bridge-secret");
+  ASSERT_TRUE(peer.Listen());
+  BridgeProcess bridge(peer.Port(), "tarvex", "bridge-secret");
+  QString error;
+  ASSERT_TRUE(bridge.Start(&error)) << error;
+  const pid_t pid =
+      ProcessOf(QStringLiteral(TARVEX_BINARY_DIR "/tools/amibridge/tarvex-amibridge"));
+  ASSERT_GT(pid, 0);  // 0 would be this process
+  const rlimit limit{1024, 1024};
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &limit, nullptr), 0);
+
+  // A burst past the backlog gets SYN cookies: a handshake the system dropped
+  // for want of room comes back only with data, so each connection sends a
+  // byte once connected, which TCP repeats until the bridge takes it.
+  sockaddr_in address{AF_INET, htons(bridge.Port()), {htonl(INADDR_LOOPBACK)}, {}};
+  std::vector<int> flood;
+  // Closed on a failed assertion too, or the next repetition starts short of descriptors.
+  const auto closeFlood = [&] {
+    for (const int fd : flood) ::close(fd);
+    flood.clear();
+  };
+  const auto closeFloodAtEnd = qScopeGuard(closeFlood);
+  for (int n = 0; n < 1200; ++n) {
+    flood.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(flood.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  std::vector<int> unsent = flood;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::erase_if(unsent, [](int fd) { return ::send(fd, "x", 1, MSG_NOSIGNAL) == 1; });
+        return bridge.Output().contains(paused);
+      },
+      // Data held back by a full backlog is sent again at growing intervals.
+      120000))
+      << bridge.Output().toStdString();
+  QElapsedTimer clock;
+  clock.start();
+  const double cpuBefore = CpuSecondsOf(pid);
+  WaitUntil([] { return false; }, 3000);
+  EXPECT_LT((CpuSecondsOf(pid) - cpuBefore) * 1000 / double(clock.elapsed()), 0.3);  // cores
+  // It stopped short of its limit, keeping room for the PBX link.
+  const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+  EXPECT_LT(descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
+            qsizetype(limit.rlim_cur) - AcceptPause::kReserve / 2);
+
+  closeFlood();
+  EXPECT_TRUE(bridge.WaitForOutput(0, resumed)) << bridge.Output().toStdString();
+  NetworkTelControl control(1029, bridge.Port());
+  ASSERT_TRUE(control.Login("agent1", "secret1", "127.0.0.1"));
+  EXPECT_TRUE(bridge.WaitForOutput(0, "LOGIN agent1: RESULT:LOGIN|STATUS:1|"));
+  EXPECT_EQ(bridge.Output().count(paused), 1) << bridge.Output().toStdString();
 }
 
 }  // namespace

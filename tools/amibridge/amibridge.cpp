@@ -1,6 +1,7 @@
 #include "tools/amibridge/amibridge.h"
 
 #include "tools/amibridge/eventtexts.h"
+#include "tools/telsim/servertexts.h"
 
 AmiBridge::AmiBridge(const BridgeSettings& settings, QObject* parent)
     : QObject(parent),
@@ -12,6 +13,7 @@ AmiBridge::AmiBridge(const BridgeSettings& settings, QObject* parent)
     m_agents.Add(account.account.id, account.account.number, account.endpoints);
   }
   m_server.SetEventsOnlyToSignedIn(true);
+  m_server.SetGuardedSignIn(true);
   // Until the PBX has let the bridge in there are no calls to relay.
   m_server.SetOutage(kPbxDownReason);
 
@@ -23,8 +25,13 @@ AmiBridge::AmiBridge(const BridgeSettings& settings, QObject* parent)
   connect(
       &m_server, &TelephonyServer::SignInHandled, this,
       [this](const QString& kind, const QString& accountId, const QString&, const QString& reply) {
-        emit LogLine(QStringLiteral("%1 %2: %3").arg(kind, accountId, reply));
+        // Refusals come as notices, with the address and fewer of them.
+        if (reply != LoginRefusedText(accountId)) {
+          emit LogLine(QStringLiteral("%1 %2: %3").arg(kind, accountId, reply));
+        }
       });
+  connect(&m_server, &TelephonyServer::Notice, this, &AmiBridge::LogLine);
+  connect(&m_server, &TelephonyServer::AcceptingChanged, this, &AmiBridge::LogLine);
   connect(&m_server, &TelephonyServer::AccountSignedOut, this, [this](const QString& accountId) {
     emit LogLine(QStringLiteral("signed out: %1").arg(accountId));
   });
@@ -70,6 +77,6 @@ void AmiBridge::Deliver(const QList<AgentEvent>& events) {
     emit LogLine(QStringLiteral("%1 %2 (%3 connection(s)): %4")
                      .arg(name, event.accountId)
                      .arg(connections)
-                     .arg(text));
+                     .arg(m_settings.logCallers ? text : JournalEventText(text)));
   }
 }

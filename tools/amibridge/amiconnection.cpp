@@ -102,7 +102,14 @@ void AmiConnection::OnResponse(const AmiMessage& response) {
   const QByteArray actionId = response.Value("ActionID");
   const bool success = response.Value("Response").compare("Success", Qt::CaseInsensitive) == 0;
   if (m_state == State::Challenging && actionId == kChallengeId) {
-    SendLogin(success ? response.Value("Challenge") : QByteArray());
+    const QByteArray challenge = success ? response.Value("Challenge") : QByteArray();
+    if (challenge.isEmpty() && !m_endpoint.allowPlainSecret) {
+      Fail(
+          QStringLiteral("the PBX refused the MD5 challenge; the secret is not sent in clear "
+                         "text unless [ami] allow_plain_secret is set"));
+      return;
+    }
+    SendLogin(challenge);
   } else if (m_state == State::LoggingIn && actionId == kLoginId) {
     if (!success) {
       Fail(QStringLiteral("login refused: %1").arg(QString::fromUtf8(response.Value("Message"))));

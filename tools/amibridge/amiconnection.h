@@ -15,6 +15,9 @@ struct AmiEndpoint {
   quint16 port = 5038;
   QByteArray user;
   QByteArray secret;
+  // The secret in clear text when the PBX refuses the MD5 challenge; off,
+  // such a PBX is left and tried again later.
+  bool allowPlainSecret = false;
 };
 
 struct AmiTiming {
@@ -27,9 +30,9 @@ struct AmiTiming {
   int maxRetryMs = 60000;
 };
 
-// The link to one PBX: connects, signs in (MD5 challenge when the PBX offers
-// it, the plain secret otherwise), keeps the link alive with pings and comes
-// back after every loss with growing waits. Events go out only while signed in.
+// The link to one PBX: connects, signs in with the MD5 challenge (the plain
+// secret only where allowed), keeps the link alive with pings and comes back
+// after every loss with growing waits. Events go out only while signed in.
 class AmiConnection : public QObject {
   Q_OBJECT
  public:

@@ -30,6 +30,20 @@ std::optional<quint16> Port(const QSettings& settings, const QString& key, quint
   return static_cast<quint16>(port);
 }
 
+// true/false, yes/no or 1/0; nothing when malformed.
+std::optional<bool> Flag(const QSettings& settings, const QString& key) {
+  const QString value = settings.value(key, QStringLiteral("false")).toString().toLower();
+  if (value == QLatin1String("true") || value == QLatin1String("yes") ||
+      value == QLatin1String("1")) {
+    return true;
+  }
+  if (value == QLatin1String("false") || value == QLatin1String("no") ||
+      value == QLatin1String("0")) {
+    return false;
+  }
+  return std::nullopt;
+}
+
 QStringList Endpoints(const QSettings& settings) {
   QStringList endpoints;
   // A comma-separated value comes as a list, a single one as a string.
@@ -69,16 +83,19 @@ std::optional<BridgeSettings> LoadBridgeSettings(const QString& path, QString* e
       Seconds(settings, QStringLiteral("first_retry_seconds"), defaults.firstRetryMs);
   const std::optional<int> maxRetry =
       Seconds(settings, QStringLiteral("max_retry_seconds"), defaults.maxRetryMs);
+  const std::optional<bool> allowPlain = Flag(settings, QStringLiteral("allow_plain_secret"));
   settings.endGroup();
   if (bridge.ami.user.isEmpty() || bridge.ami.host.isEmpty()) {
     *error = QStringLiteral("[ami] needs host and user");
     return std::nullopt;
   }
-  if (!amiPort || !ping || !reply || !firstRetry || !maxRetry || *firstRetry > *maxRetry) {
-    *error = QStringLiteral("[ami] has a malformed port or time");
+  if (!amiPort || !ping || !reply || !firstRetry || !maxRetry || *firstRetry > *maxRetry ||
+      !allowPlain) {
+    *error = QStringLiteral("[ami] has a malformed port, time or allow_plain_secret");
     return std::nullopt;
   }
   bridge.ami.port = *amiPort;
+  bridge.ami.allowPlainSecret = *allowPlain;
   bridge.timing = {*ping, *reply, *firstRetry, *maxRetry};
 
   settings.beginGroup(QStringLiteral("server"));
@@ -86,12 +103,14 @@ std::optional<BridgeSettings> LoadBridgeSettings(const QString& path, QString* e
       settings.value(QStringLiteral("listen"), QStringLiteral("127.0.0.1")).toString();
   const std::optional<quint16> listenPort =
       Port(settings, QStringLiteral("port"), bridge.listenPort);
+  const std::optional<bool> logCallers = Flag(settings, QStringLiteral("log_callers"));
   settings.endGroup();
-  if (!bridge.listenAddress.setAddress(listen) || !listenPort) {
-    *error = QStringLiteral("[server] has a malformed listen address or port");
+  if (!bridge.listenAddress.setAddress(listen) || !listenPort || !logCallers) {
+    *error = QStringLiteral("[server] has a malformed listen address, port or log_callers");
     return std::nullopt;
   }
   bridge.listenPort = *listenPort;
+  bridge.logCallers = *logCallers;
 
   for (const QString& group : settings.childGroups()) {
     if (!group.startsWith(kAccountGroupPrefix)) {
@@ -109,6 +128,11 @@ std::optional<BridgeSettings> LoadBridgeSettings(const QString& path, QString* e
         account.account.number.contains(QLatin1Char(',')) ||
         account.account.number.contains(QLatin1Char('|')) || account.endpoints.isEmpty()) {
       *error = QStringLiteral("[%1] needs a number (no \",\" or \"|\") and endpoints").arg(group);
+      return std::nullopt;
+    }
+    // An empty password would let anyone sign in with just the ID.
+    if (account.account.password.isEmpty()) {
+      *error = QStringLiteral("[%1] needs a password").arg(group);
       return std::nullopt;
     }
     bridge.accounts.append(account);

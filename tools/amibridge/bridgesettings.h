@@ -21,6 +21,8 @@ struct BridgeSettings {
   // Where the relay's telephony controls reach the bridge.
   QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
   quint16 listenPort = 7050;
+  // Callers' numbers and names in the journal's event lines.
+  bool logCallers = false;
   QList<BridgeAccount> accounts;
 };
 

@@ -1,5 +1,7 @@
 #include "tools/amibridge/eventtexts.h"
 
+#include <QRegularExpression>
+
 #include "core/telephony/telprotocol.h"
 #include "core/text/eventtext.h"
 #include "tools/amibridge/agentdirectory.h"
@@ -81,4 +83,10 @@ std::pair<QString, QString> AgentEventText(const AgentEvent& event, const QStrin
       return {QString::fromLatin1(kTelCallEnd), CallEndText(callId)};
   }
   return {};
+}
+
+QString JournalEventText(const QString& text) {
+  static const QRegularExpression kCallerFields(
+      QStringLiteral("(^|\\|)(CALLERID|CALLER1ID|CALLERNAME):[^|]*"));
+  return QString(text).replace(kCallerFields, QStringLiteral("\\1\\2:*"));
 }

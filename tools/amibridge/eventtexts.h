@@ -17,3 +17,7 @@ std::pair<QString, QString> AgentEventText(const AgentEvent& event, const QStrin
 std::pair<QString, QString> RelayChannel(const QByteArray& channel, const QString& extension);
 // What follows a channel's endpoint, without "-": "0000001a", "0000001f;2".
 QString ChannelSerial(const QByteArray& channel);
+
+// An event text as the journal shows it: the caller's number and name
+// ("CALLERID", "CALLER1ID", "CALLERNAME") read "*".
+QString JournalEventText(const QString& text);

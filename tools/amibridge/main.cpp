@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include "core/config/descriptorlimit.h"
 #include "core/config/terminationsignals.h"
 #include "tools/amibridge/amibridge.h"
 #include "tools/amibridge/bridgesettings.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     Log(QStringLiteral("tarvex-amibridge: %1").arg(error));
     return 2;
   }
+  RaiseDescriptorLimit();  // each relay control holds one
   AmiBridge bridge(*settings);
   QObject::connect(&bridge, &AmiBridge::LogLine, &Log);
   if (!bridge.Start(&error)) {

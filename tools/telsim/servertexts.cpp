@@ -14,6 +14,11 @@ QString LoginPasswordErrorText(const QString& accountId) {
   return QStringLiteral("RESULT:LOGIN|STATUS:-2|MSG:PASSWORD MISMATCH|USERID:%1|").arg(accountId);
 }
 
+QString LoginRefusedText(const QString& accountId) {
+  return QStringLiteral("RESULT:LOGIN|STATUS:-2|MSG:ID OR PASSWORD WRONG|USERID:%1|")
+      .arg(accountId);
+}
+
 QString LoginOutageText(const QString& accountId, const QString& reason) {
   return QStringLiteral("RESULT:LOGIN|STATUS:0|MSG:%1|USERID:%2|").arg(reason, accountId);
 }

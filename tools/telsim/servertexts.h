@@ -9,6 +9,8 @@
 QString LoginAcceptedText(const QString& accountId, int status, const QString& number);
 QString LoginNotFoundText(const QString& accountId);
 QString LoginPasswordErrorText(const QString& accountId);
+// An unknown ID or a wrong password, told apart neither by answer nor by time.
+QString LoginRefusedText(const QString& accountId);
 // The server has lost its calls for now; the reason must hold no ",".
 QString LoginOutageText(const QString& accountId, const QString& reason);
 

@@ -2,15 +2,51 @@
 
 #include <QDateTime>
 #include <QTcpSocket>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
+#include "core/text/cp949.h"
 #include "core/text/eventtext.h"
 #include "tools/telsim/servertexts.h"
 
+namespace {
+
+// What the closed session of an account, and a sign-in refused for the
+// session that closed it, are told (STATUS 0: the control tries again later).
+const QString kSignedInElsewhere = QStringLiteral("SIGNED IN ELSEWHERE");
+const QString kInUseElsewhere = QStringLiteral("ACCOUNT IN USE ELSEWHERE");
+// A session that closed another from its own address keeps the account
+// this long against that address: a relay that reconnects over a session the
+// server still thinks open gets in, one that shares the account waits.
+constexpr qint64 kSameAddressHoldMs = 60000;
+// Bytes a held connection may have waiting before the system holds the rest.
+constexpr qint64 kHeldReadBuffer = 256 * 1024;
+
+// Takes as long whatever the ID, the password or where they differ.
+bool PasswordsMatch(const QString& expected, const QString& given) {
+  const QByteArray want = expected.toUtf8();
+  const QByteArray got = given.toUtf8();
+  unsigned difference = want.size() != got.size() ? 1 : 0;
+  for (qsizetype i = 0; i < got.size(); ++i) {
+    difference |= uchar(got[i]) ^ (want.isEmpty() ? 0u : uchar(want[i % want.size()]));
+  }
+  return difference == 0;
+}
+
+}  // namespace
+
 TelephonyServer::TelephonyServer(QObject* parent)
-    : QObject(parent), m_nStartSecs(QDateTime::currentSecsSinceEpoch()) {
-  connect(&m_server, &QTcpServer::newConnection, this, &TelephonyServer::OnNewConnection);
+    : QObject(parent),
+      m_acceptPause({&m_server},
+                    [this](const QByteArray& line) { emit AcceptingChanged(FromCp949(line)); }),
+      m_nStartSecs(QDateTime::currentSecsSinceEpoch()) {
+  // Taken after Qt's accept pass rather than within it: Qt stops a pass once
+  // 30 wait untaken, while one that finds them all taken goes on accepting a
+  // flood to the last descriptor, past the reserve of the accept pause.
+  connect(&m_server, &QTcpServer::newConnection, this, &TelephonyServer::OnNewConnection,
+          Qt::QueuedConnection);
+  m_clock.start();
 }
 
 TelephonyServer::~TelephonyServer() {
@@ -135,25 +171,33 @@ int TelephonyServer::CloseConnections(const QString& accountId, const QByteArray
 
 void TelephonyServer::OnNewConnection() {
   while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    // Qt hands over a connection it could not set up (gone before it was taken).
+    if (socket->socketDescriptor() == -1) {
+      delete socket;
+      continue;
+    }
     m_links.insert(socket, Link());
+    if (m_bGuarded) socket->setReadBufferSize(kHeldReadBuffer);
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { OnDisconnected(socket); });
+    m_acceptPause.NoteAccepted(socket->socketDescriptor());
     emit ConnectionCountChanged(ConnectionCount());
   }
+  m_acceptPause.HoldIfPaused(m_server);
 }
 
 void TelephonyServer::OnReadyRead(QTcpSocket* socket) {
-  const auto link = m_links.find(socket);
-  if (link == m_links.end()) {
+  auto link = m_links.find(socket);
+  // A held connection is read on once its answer is out.
+  if (link == m_links.end() || link->held) {
     return;
   }
-  const QList<QByteArray> lines = link->reader.Feed(socket->readAll());
-  for (const QByteArray& line : lines) {
-    // A handler of the signals below may have closed the connection.
-    if (!m_links.contains(socket)) {
-      return;
-    }
-    HandleLine(socket, line);
+  link->pendingLines.append(link->reader.Feed(socket->readAll()));
+  // A handler of the signals below may have closed the connection, or a
+  // sign-in held it.
+  while ((link = m_links.find(socket)) != m_links.end() && !link->held &&
+         !link->pendingLines.isEmpty()) {
+    HandleLine(socket, link->pendingLines.takeFirst());
   }
 }
 
@@ -168,6 +212,7 @@ void TelephonyServer::OnDisconnected(QTcpSocket* socket) {
   m_links.erase(link);
   socket->disconnect(this);
   socket->deleteLater();
+  m_acceptPause.TryResume();  // its descriptor is free again
   emit ConnectionCountChanged(ConnectionCount());
   if (wasSignedIn) {
     emit AccountSignedOut(accountId);
@@ -193,19 +238,94 @@ void TelephonyServer::HandleLine(QTcpSocket* socket, const QByteArray& line) {
 void TelephonyServer::SignIn(QTcpSocket* socket, const QString& kind, const QString& accountId,
                              const QString& password) {
   SignOut(socket);
-  if (!m_links.contains(socket)) {
+  const auto link = m_links.find(socket);
+  if (link == m_links.end()) {
+    return;
+  }
+  if (m_bGuarded) {
+    const qint64 now = m_clock.elapsed();
+    const qint64 answerAt = m_throttle.AnswerTime(socket->peerAddress(), now);
+    if (answerAt > now) {
+      link->held = true;
+      QTimer::singleShot(int(answerAt - now), socket, [=, this] {
+        const auto held = m_links.find(socket);
+        if (held == m_links.end()) return;
+        held->held = false;
+        Answer(socket, kind, accountId, password);
+        OnReadyRead(socket);
+      });
+      return;
+    }
+  }
+  Answer(socket, kind, accountId, password);
+}
+
+void TelephonyServer::Answer(QTcpSocket* socket, const QString& kind, const QString& accountId,
+                             const QString& password) {
+  const bool accepted = LoginSucceeded(AcceptedReply(accountId, password).toUtf8());
+  if (m_bGuarded && !Admit(socket, kind, accountId, accepted)) {
     return;
   }
   const QString reply = LoginReply(accountId, password);
   Link& link = m_links[socket];
   link.accountId = accountId;
-  link.accepted = LoginSucceeded(AcceptedReply(accountId, password).toUtf8());
+  link.accepted = accepted;
   link.signedIn = LoginSucceeded(reply.toUtf8());
   SendLoginResult(socket, reply);
   emit SignInHandled(kind, accountId, password, reply);
   if (link.signedIn) {
     emit AccountSignedIn(accountId);
   }
+}
+
+bool TelephonyServer::Admit(QTcpSocket* socket, const QString& kind, const QString& accountId,
+                            bool accepted) {
+  const QHostAddress peer = socket->peerAddress();
+  if (!accepted) {
+    const int failures = m_throttle.NoteFailure(peer, m_clock.elapsed());
+    if (SignInThrottle::WorthALine(failures)) {
+      emit Notice(
+          QStringLiteral("%1 %2 refused from %3: wrong ID or password (%4 in a row from there)")
+              .arg(kind, accountId, peer.toString())
+              .arg(failures));
+    }
+    return true;
+  }
+  m_throttle.NoteSuccess(peer);
+  QList<QTcpSocket*> others;
+  for (auto link = m_links.cbegin(); link != m_links.cend(); ++link) {
+    if (link.key() != socket && link->accepted && link->accountId == accountId) {
+      others.append(link.key());
+    }
+  }
+  const qint64 now = m_clock.elapsed();
+  QHostAddress displaced;
+  for (QTcpSocket* other : others) {
+    const auto incumbent = m_links.constFind(other);
+    if (incumbent == m_links.cend()) continue;
+    const QHostAddress otherPeer = other->peerAddress();
+    // Two relays on one account would otherwise close each other's session
+    // for ever, each reconnecting within a second: the one that came second keeps it.
+    if (incumbent->displaced == peer &&
+        (otherPeer != peer || now - incumbent->displacedAtMs < kSameAddressHoldMs)) {
+      SendLoginResult(socket, LoginOutageText(accountId, kInUseElsewhere));
+      emit Notice(QStringLiteral("%1 %2 from %3 refused: the account is in use from %4, which "
+                                 "took it over from %3; give each relay its own accounts")
+                      .arg(kind, accountId, peer.toString(), otherPeer.toString()));
+      return false;
+    }
+    displaced = otherPeer;
+    SendLoginResult(other, LoginOutageText(accountId, kSignedInElsewhere));
+    SignOut(other);
+    if (m_links.contains(other)) other->disconnectFromHost();
+    emit Notice(QStringLiteral("%1 signed in again from %2: its session from %3 is closed")
+                    .arg(accountId, peer.toString(), otherPeer.toString()));
+  }
+  const auto link = m_links.find(socket);
+  if (link == m_links.end()) return false;
+  link->displaced = displaced;
+  link->displacedAtMs = now;
+  return true;
 }
 
 void TelephonyServer::SignOut(QTcpSocket* socket) {
@@ -231,16 +351,19 @@ QString TelephonyServer::LoginReply(const QString& accountId, const QString& pas
 
 QString TelephonyServer::AcceptedReply(const QString& accountId, const QString& password) const {
   const auto account = m_accounts.constFind(accountId);
-  if (account == m_accounts.cend()) {
-    return LoginNotFoundText(accountId);
-  }
-  if (!account->loginReply.isEmpty()) {
+  const bool known = account != m_accounts.cend();
+  if (known && !account->loginReply.isEmpty()) {
     return account->loginReply;
   }
-  if (account->password != password) {
-    return LoginPasswordErrorText(accountId);
+  // An unknown ID is compared too, so that it takes no less time.
+  const bool matches = PasswordsMatch(known ? account->password : QString(), password);
+  if (known && matches) {
+    return LoginAcceptedText(accountId, account->status, account->number);
   }
-  return LoginAcceptedText(accountId, account->status, account->number);
+  if (m_bGuarded) {
+    return LoginRefusedText(accountId);
+  }
+  return known ? LoginPasswordErrorText(accountId) : LoginNotFoundText(accountId);
 }
 
 QList<QTcpSocket*> TelephonyServer::LinksOf(const QString& accountId) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QMap>
@@ -8,7 +9,9 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#include "core/relay/acceptpause.h"
 #include "core/telephony/telprotocol.h"
+#include "tools/telsim/signinthrottle.h"
 #include "tools/telsim/telaccount.h"
 
 class QTcpSocket;
@@ -20,6 +23,9 @@ class QTcpSocket;
 // Events for an ID go to every open connection whose latest sign-in named
 // that ID, whatever the answer was, so that a test can also feed a control
 // whose sign-in failed.
+//
+// Near the descriptor limit it stops accepting until connections leave, as
+// the relay does.
 class TelephonyServer : public QObject {
   Q_OBJECT
  public:
@@ -58,6 +64,12 @@ class TelephonyServer : public QObject {
   // Off by default (a test may feed a control whose sign-in failed); a server
   // in front of real calls turns it on so that only signed-in connections hear them.
   void SetEventsOnlyToSignedIn(bool only) { m_bEventsOnlyToSignedIn = only; }
+  // Off by default (the relay's tests need the distinct refusals); a server
+  // reachable from a network turns it on: an unknown ID and a wrong password
+  // get the same answer, answers to an address that keeps failing are
+  // delayed (SignInThrottle), and a new sign-in to an account closes the
+  // account's other session. Notice reports each with the peer's address.
+  void SetGuardedSignIn(bool guarded) { m_bGuarded = guarded; }
 
   // Hooks for robustness tests: bytes as they are, outside the protocol, and
   // a close after such bytes (half a line, say).
@@ -76,6 +88,11 @@ class TelephonyServer : public QObject {
   void ConnectionCountChanged(int count);
   void EventSent(const QString& accountId, const QString& eventName, const QString& text,
                  int connections);
+  // It stopped accepting for want of descriptors, or started again.
+  void AcceptingChanged(const QString& line);
+  // Guarded sign-ins: a refusal (rate-limited), a session closed or refused
+  // for another of the same account.
+  void Notice(const QString& line);
 
  private:
   struct Link {
@@ -85,6 +102,12 @@ class TelephonyServer : public QObject {
     bool signedIn = false;
     // The account table accepted the latest sign-in; during an outage it is not signed in.
     bool accepted = false;
+    // Lines wait here while the answer to a sign-in is delayed.
+    QList<QByteArray> pendingLines;
+    bool held = false;
+    // The address whose session of the account this one closed, and when.
+    QHostAddress displaced;
+    qint64 displacedAtMs = 0;
   };
 
   void OnNewConnection();
@@ -93,6 +116,11 @@ class TelephonyServer : public QObject {
   void HandleLine(QTcpSocket* socket, const QByteArray& line);
   void SignIn(QTcpSocket* socket, const QString& kind, const QString& accountId,
               const QString& password);
+  void Answer(QTcpSocket* socket, const QString& kind, const QString& accountId,
+              const QString& password);
+  // Counts refusals and keeps one session per account; false when the
+  // sign-in has been answered here instead.
+  bool Admit(QTcpSocket* socket, const QString& kind, const QString& accountId, bool accepted);
   void SignOut(QTcpSocket* socket);
   // The answer a sign-in gets now, and the one it gets outside an outage.
   QString LoginReply(const QString& accountId, const QString& password) const;
@@ -104,6 +132,7 @@ class TelephonyServer : public QObject {
   QString CallIdOf(const QString& accountId, bool newCall);
 
   QTcpServer m_server;
+  AcceptPause m_acceptPause;
   QHash<QTcpSocket*, Link> m_links;
   QMap<QString, TelAccount> m_accounts;
   QHash<QString, QString> m_currentCalls;
@@ -112,4 +141,7 @@ class TelephonyServer : public QObject {
   quint32 m_nChannelSerial = 0;
   QString m_outageReason;
   bool m_bEventsOnlyToSignedIn = false;
+  bool m_bGuarded = false;
+  SignInThrottle m_throttle;
+  QElapsedTimer m_clock;
 };
