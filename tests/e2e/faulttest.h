@@ -36,6 +36,7 @@ class FaultTest : public testing::Test {
     ASSERT_TRUE(cluster->ClearCalls()) << cluster->LastError().toStdString();
     fixture = std::make_unique<RelayUnderFault>(cluster->ConnectionString(), descriptorLimit,
                                                 accountCount, adjustRelay);
+    fixture->extraSettings = extraSettings;
     ASSERT_TRUE(fixture->Start());
   }
   // After all it went through, the relay is still up and still ends as it
@@ -99,5 +100,6 @@ class FaultTest : public testing::Test {
   int descriptorLimit = 0;  // 0: the relay's own
   int accountCount = 2;
   std::function<void(RelayProcess::Options&)> adjustRelay;
+  QByteArray extraSettings;  // more lines of the relay's settings file
   std::unique_ptr<RelayUnderFault> fixture;
 };

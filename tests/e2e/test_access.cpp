@@ -1,0 +1,164 @@
+// Who may use the client ports of the real relay: clients on hosts of their
+// own, each bound to its own loopback address before connecting.
+#include <QTcpSocket>
+#include <memory>
+#include <vector>
+
+#include "e2e/faulttest.h"
+
+namespace {
+
+const QString kOutsider = QStringLiteral("127.0.0.2");
+const QString kDesk = QStringLiteral("127.0.0.3");
+const QString kIdler = QStringLiteral("127.0.0.4");
+constexpr qsizetype kAck = 4;
+constexpr qsizetype kRecord = 24;
+
+class HostClient {
+ public:
+  HostClient(const QString& host, quint16 port) {
+    QObject::connect(&m_socket, &QTcpSocket::readyRead,
+                     [this] { m_received += m_socket.readAll(); });
+    m_socket.bind(QHostAddress(host));
+    m_socket.connectToHost(QHostAddress::LocalHost, port);
+  }
+  bool WaitConnected() { return m_socket.waitForConnected(kNoticeWaitMs); }
+  bool WaitBytes(qsizetype count) {
+    return WaitUntil([&] { return m_received.size() >= count; }, kNoticeWaitMs);
+  }
+  bool WaitClosed() {
+    return WaitUntil([&] { return IsClosed(); }, kNoticeWaitMs);
+  }
+  bool Send(const QByteArray& text) { return m_socket.write(text) == text.size(); }
+  bool Register(const QByteArray& text) { return WaitConnected() && Send(text) && WaitBytes(kAck); }
+  // What has arrived by now, without waiting for more.
+  const QByteArray& Received() {
+    // Asked while connecting, Qt would give the connection up.
+    if (IsOpen()) m_socket.waitForReadyRead(0);
+    return m_received;
+  }
+  bool IsOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+  bool IsClosed() const { return m_socket.state() == QAbstractSocket::UnconnectedState; }
+
+ private:
+  QTcpSocket m_socket;
+  QByteArray m_received;
+};
+
+class AccessTest : public FaultTest {
+ protected:
+  explicit AccessTest(const QByteArray& settings) {
+    extraSettings = "CLIENTSPERHOST=20\nREGISTERWAIT=2\n" + settings;
+  }
+  // How often the relay wrote text, once it has written it at all.
+  int Lines(const QString& text) {
+    EXPECT_TRUE(fixture->relay->WaitForOutput(text)) << text.toStdString();
+    return fixture->StderrCount(text);
+  }
+  // A ringing of sequence and one after it; once the second reached a
+  // client, the first has reached every client that gets it.
+  void RingTwice(int sequence) {
+    fixture->Ring(sequence);
+    fixture->Ring(sequence + 1);
+  }
+  // Which of three clients that register "301" in turn (a desk, another
+  // host, the desk reconnecting) a ringing reaches after each registration.
+  void ExpectRowsServed(const std::vector<HostClient*>& clients,
+                        const std::vector<std::vector<int>>& expectedRecords) {
+    for (int step = 0; step < 3; ++step) {
+      SCOPED_TRACE(step);
+      ASSERT_TRUE(clients[step]->Register("301"));
+      RingTwice(10 * step);
+      const std::vector<int>& expected = expectedRecords[size_t(step)];
+      for (int client = 0; client <= step; ++client) {
+        ASSERT_TRUE(clients[client]->WaitBytes(kAck + expected[size_t(client)] * kRecord));
+      }
+      for (int client = 0; client <= step; ++client) {
+        EXPECT_EQ(clients[client]->Received().size(), kAck + expected[size_t(client)] * kRecord)
+            << client;
+      }
+    }
+  }
+};
+
+struct AllowListTest : AccessTest {
+  AllowListTest()
+      : AccessTest("EXTALLOW=127.0.0.1, 127.0.0.3/32\nLDKALLOW=127.0.0.1 127.0.0.3\n") {}
+};
+struct OpenPortsTest : AccessTest {
+  OpenPortsTest() : AccessTest("") {}
+};
+struct AnyHostTakeOverTest : AccessTest {
+  AnyHostTakeOverTest() : AccessTest("TAKEOVERANYHOST=1\n") {}
+};
+
+TEST_F(AllowListTest, ClientOutsideTheListGetsNothingAndOneLineHoweverOftenItTries) {
+  HostClient desk(kDesk, fixture->ExtPort());
+  ASSERT_TRUE(desk.Register("301"));
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    for (const bool extensionPort : {true, false}) {
+      SCOPED_TRACE(attempt * 2 + extensionPort);
+      HostClient outsider(kOutsider, extensionPort ? fixture->ExtPort() : fixture->LdkPort());
+      if (extensionPort && outsider.WaitConnected()) outsider.Send("301");
+      ASSERT_TRUE(outsider.WaitClosed());
+      EXPECT_EQ(outsider.Received().size(), 0);
+    }
+  }
+  HostClient ldkDesk(kDesk, fixture->LdkPort());
+  EXPECT_TRUE(ldkDesk.WaitBytes(GreetingText().size()));
+  RingTwice(1);
+  ASSERT_TRUE(desk.WaitBytes(kAck + 2 * kRecord));
+  EXPECT_EQ(Lines(QStringLiteral("127.0.0.2 클라이언트는 포트")), 1);
+  EXPECT_EQ(fixture->StderrCount(QStringLiteral("127.0.0.3 클라이언트는")), 0);
+}
+
+TEST_F(OpenPortsTest, HostOverItsLimitIsRefusedAndSilentExtensionClientsAreLetGo) {
+  HostClient registered(kIdler, fixture->ExtPort());
+  ASSERT_TRUE(registered.Register("301"));
+  HostClient silent(kIdler, fixture->ExtPort());
+  ASSERT_TRUE(silent.WaitConnected());
+
+  std::vector<std::unique_ptr<HostClient>> crowd;
+  for (int n = 0; n < 25; ++n) {
+    crowd.push_back(std::make_unique<HostClient>(kOutsider, fixture->LdkPort()));
+  }
+  int greeted = 0;
+  int refused = 0;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        greeted = refused = 0;
+        for (auto& client : crowd) {
+          greeted += client->Received().size() == GreetingText().size();
+          refused += client->IsClosed() && client->Received().isEmpty();
+        }
+        return greeted + refused == 25;
+      },
+      kNoticeWaitMs));
+  EXPECT_EQ(greeted, 20);
+  EXPECT_EQ(refused, 5);
+  HostClient desk(kDesk, fixture->LdkPort());
+  EXPECT_TRUE(desk.WaitBytes(GreetingText().size()));
+  EXPECT_EQ(Lines(QStringLiteral("127.0.0.2 클라이언트의 연결이 20개를 넘어")), 1);
+
+  // The registered client's deadline passed before the silent one's.
+  ASSERT_TRUE(silent.WaitClosed());
+  EXPECT_EQ(silent.Received().size(), 0);
+  RingTwice(1);
+  ASSERT_TRUE(registered.WaitBytes(kAck + 2 * kRecord));
+  EXPECT_TRUE(registered.IsOpen());
+  EXPECT_EQ(Lines(QStringLiteral("127.0.0.4 클라이언트가 2초 안에 등록하지")), 1);
+}
+
+TEST_F(OpenPortsTest, AnotherHostGetsARowOfItsOwnWhileTheDeskTakesItsRowBack) {
+  HostClient desk(kDesk, fixture->ExtPort()), other(kOutsider, fixture->ExtPort()),
+      reconnected(kDesk, fixture->ExtPort());
+  ExpectRowsServed({&desk, &other, &reconnected}, {{2}, {4, 2}, {4, 4, 2}});
+}
+
+TEST_F(AnyHostTakeOverTest, AnotherHostTakesTheRowWhenEveryHostMay) {
+  HostClient desk(kDesk, fixture->ExtPort()), other(kOutsider, fixture->ExtPort()),
+      reconnected(kDesk, fixture->ExtPort());
+  ExpectRowsServed({&desk, &other, &reconnected}, {{2}, {2, 2}, {2, 2, 2}});
+}
+
+}  // namespace
