@@ -1,5 +1,4 @@
-// Who may use the client ports of the real relay: clients on hosts of their
-// own, each bound to its own loopback address before connecting.
+// Who may use the real relay's client ports: clients bound to loopback addresses of their own.
 #include <QTcpSocket>
 #include <deque>
 #include <utility>
@@ -54,8 +53,7 @@ class AccessTest : public FaultTest {
     EXPECT_TRUE(fixture->relay->WaitForOutput(text)) << text.toStdString();
     return fixture->StderrCount(text);
   }
-  // A ringing of sequence and one after it; once the second reached a
-  // client, the first has reached every client that gets it.
+  // Once the second ring reached a client, the first reached all it goes to.
   void RingTwice(int sequence) {
     fixture->Ring(sequence);
     fixture->Ring(sequence + 1);
@@ -69,14 +67,12 @@ struct AllowListTest : AccessTest {
 struct OpenPortsTest : AccessTest {
   OpenPortsTest() : AccessTest("") {}
 };
-// Records each of three clients that register "301" in turn (a desk, another
-// host, the desk reconnecting) holds after each registration and two rings.
-struct TakeOver {
-  QByteArray settings;
-  std::vector<std::vector<int>> records;
-};
+// The settings, then the records each of three clients that register "301"
+// in turn (a desk, another host, the desk reconnecting) holds after each
+// registration and two rings.
+using TakeOver = std::pair<QByteArray, std::vector<std::vector<int>>>;
 struct TakeOverTest : AccessTest, testing::WithParamInterface<TakeOver> {
-  TakeOverTest() : AccessTest(GetParam().settings) {}
+  TakeOverTest() : AccessTest(GetParam().first) {}
 };
 
 TEST_F(AllowListTest, ClientOutsideTheListGetsNothingAndOneLineHoweverOftenItTries) {
@@ -134,7 +130,7 @@ TEST_P(TakeOverTest, RowPassesOnlyAsTheSettingAllows) {
     SCOPED_TRACE(step);
     ASSERT_TRUE(clients[step]->Register("301"));
     RingTwice(10 * step);
-    const std::vector<int>& expected = GetParam().records[size_t(step)];
+    const std::vector<int>& expected = GetParam().second[size_t(step)];
     for (int client = 0; client <= step; ++client) {
       ASSERT_TRUE(clients[client]->WaitBytes(kAck + expected[size_t(client)] * kRecord));
     }
