@@ -30,7 +30,6 @@ class HostClient {
   }
   bool Send(const QByteArray& text) { return m_socket.write(text) == text.size(); }
   bool Register(const QByteArray& text) { return WaitConnected() && Send(text) && WaitBytes(kAck); }
-  // What has arrived by now, without waiting for more.
   const QByteArray& Received() {
     // Asked while connecting, Qt would give the connection up.
     if (m_socket.state() == QAbstractSocket::ConnectedState) m_socket.waitForReadyRead(0);
