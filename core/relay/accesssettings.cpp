@@ -29,10 +29,11 @@ void ClientRelay::ReadAccessSettings(SettingsStore& settings) {
     const QString listen = Text(settings, *listenSettings[kind]);
     m_listenAddress[size_t(kind)] = ListenAddress(listen);
     if (m_listenAddress[size_t(kind)].isNull()) {
-      emit ErrorLine(ToCp949(QStringLiteral("%1의 주소를 읽을 수 없어 포트 %2를 열지 않습니다: %3")
-                                 .arg(name)
-                                 .arg(Port(kind))
-                                 .arg(listen)));
+      emit ErrorLine(
+          ToCp949(QStringLiteral("%1의 주소를 읽을 수 없어 %2번 포트를 열지 않습니다: %3")
+                      .arg(name)
+                      .arg(Port(kind))
+                      .arg(listen)));
     }
 
     const QString allowName = QLatin1String(allowSettings[kind]->name);
