@@ -100,6 +100,7 @@ class FaultTest : public testing::Test {
   int descriptorLimit = 0;  // 0: the relay's own
   int accountCount = 2;
   std::function<void(RelayProcess::Options&)> adjustRelay;
-  QByteArray extraSettings;  // more lines of the relay's settings file
+  // More settings: these tests' loopback clients stand for many hosts.
+  QByteArray extraSettings = "CLIENTSPERHOST=0\nREGISTERWAIT=0\n";
   std::unique_ptr<RelayUnderFault> fixture;
 };
