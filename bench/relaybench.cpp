@@ -15,6 +15,7 @@
 #include "bench/floodclient.h"
 #include "bench/loadphase.h"
 #include "bench/procstats.h"
+#include "bench/rowcrowd.h"
 #include "core/config/descriptorlimit.h"
 
 namespace {
@@ -35,6 +36,10 @@ struct BenchOptions {
   // served at the latency phase's rate; 0: no flood.
   int64_t floodMiB = 400;
   int floodClients = 100;
+  // Connections from one other host, each registering crowdRows texts that
+  // match no call, beside one desk; 0: no crowd run.
+  int crowdConnections = 200;
+  int crowdRows = 100;
   QString markdownFile;
 };
 
@@ -61,6 +66,12 @@ struct FloodFigures {
   LatencySummary latency;
   int64_t startRssKb = 0;
   int64_t peakRssKb = 0;
+};
+
+struct CrowdFigures {
+  LatencySummary idle;     // the desk alone
+  LatencySummary crowded;  // the desk beside the crowd
+  double registerSeconds = 0;
 };
 
 struct MemoryFigures {
@@ -203,6 +214,43 @@ std::optional<FloodFigures> MeasureFlood(const BenchOptions& options, bool refer
   return figures;
 }
 
+// One desk's ring latency, paced, alone and then beside the crowd.
+std::optional<CrowdFigures> MeasureCrowd(const BenchOptions& options) {
+  const QString name = QStringLiteral("relay, crowd run");
+  BenchSession session(options.session, false, 1, 0);
+  QString error;
+  if (!session.Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  if (!WarmUp(session, options, name)) return std::nullopt;
+  PhasePlan paced;
+  paced.seconds = options.phaseSeconds;
+  paced.ringsPerSecond = options.latencyRate;
+  paced.window = options.window;
+  CrowdFigures figures;
+  const std::optional<PhaseResult> idle = Phase(session, paced, name);
+  if (!idle) return std::nullopt;
+  figures.idle = session.Ledger().Latencies(idle->firstRing, idle->endRing);
+  RowCrowd crowd("127.0.0.2", session.ExtPort(), options.crowdConnections, options.crowdRows);
+  if (!crowd.Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  figures.registerSeconds = crowd.Seconds();
+  const std::optional<PhaseResult> crowded = Phase(session, paced, name);
+  if (!crowded) return std::nullopt;
+  figures.crowded = session.Ledger().Latencies(crowded->firstRing, crowded->endRing);
+  Progress(QStringLiteral("%1: p99 %2 ms alone, %3 ms beside %4 x %5 rows (registered in %6 s)")
+               .arg(name)
+               .arg(figures.idle.p99Us / 1000, 0, 'f', 2)
+               .arg(figures.crowded.p99Us / 1000, 0, 'f', 2)
+               .arg(options.crowdConnections)
+               .arg(options.crowdRows)
+               .arg(figures.registerSeconds, 0, 'f', 1));
+  return figures;
+}
+
 std::optional<MemoryFigures> MeasureMemory(const BenchOptions& options, bool reference) {
   const QString name =
       reference ? QStringLiteral("reference, memory run") : QStringLiteral("relay, memory run");
@@ -278,6 +326,7 @@ struct Results {
   std::optional<MemoryFigures> referenceMemory;
   std::optional<FloodFigures> relayFlood;
   std::optional<FloodFigures> referenceFlood;
+  std::optional<CrowdFigures> crowd;
 };
 
 void ReportLoad(Report& report, const BenchOptions& options, const Results& results) {
@@ -436,6 +485,31 @@ void ReportStartup(Report& report, const Results& results) {
   report.Line();
 }
 
+void ReportCrowd(Report& report, const BenchOptions& options, const Results& results) {
+  if (options.crowdConnections <= 0) return;
+  report.Line(QStringLiteral("### One desk beside %1 connections x %2 rows from one other host, "
+                             "%3 rings/s")
+                  .arg(options.crowdConnections)
+                  .arg(options.crowdRows)
+                  .arg(options.latencyRate, 0, 'f', 0));
+  report.Line();
+  report.Row({"Figure", "Desk alone", "Beside the crowd"});
+  report.Row({"---", "---:", "---:"});
+  if (!results.crowd) {
+    report.Row({"run", "failed", "failed"});
+    report.Line();
+    return;
+  }
+  const CrowdFigures& crowd = *results.crowd;
+  report.Row({"p50 ring latency (ms)", Number(crowd.idle.p50Us / 1000, 2),
+              Number(crowd.crowded.p50Us / 1000, 2)});
+  report.Row({"p99 ring latency (ms)", Number(crowd.idle.p99Us / 1000, 2),
+              Number(crowd.crowded.p99Us / 1000, 2)});
+  report.Row({"crowd's registrations, each awaiting its acknowledgement (s)", "-",
+              Number(crowd.registerSeconds, 1)});
+  report.Line();
+}
+
 void ReportTargets(Report& report, const Results& results) {
   report.Line(QStringLiteral("### Targets (reported, not asserted)"));
   report.Line();
@@ -517,6 +591,10 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
                                     "n", "400");
   const QCommandLineOption floodClients("flood-clients", "Extension clients of the flood run.", "n",
                                         "100");
+  const QCommandLineOption crowd("crowd",
+                                 "Connections x rows from one other host beside a desk (0: no "
+                                 "crowd run).",
+                                 "nxm", "200x100");
   const QCommandLineOption markdown("markdown", "Also write the tables to this file.", "path");
   const QCommandLineOption record(
       "record",
@@ -525,7 +603,7 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   const QCommandLineOption relayStderr("relay-stderr", "Keep the relay's standard error here.",
                                        "path");
   parser.addOptions({relay, reference, odbc, clients, ldk, accounts, seconds, window, latencyRate,
-                     memoryEvents, memoryCheckpoint, memoryClients, floodMiB, floodClients,
+                     memoryEvents, memoryCheckpoint, memoryClients, floodMiB, floodClients, crowd,
                      markdown, record, relayStderr});
   parser.process(app);
 
@@ -549,6 +627,9 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   options.memoryClients = parser.value(memoryClients).toInt();
   options.floodMiB = parser.value(floodMiB).toLongLong();
   options.floodClients = parser.value(floodClients).toInt();
+  const QStringList crowdSize = parser.value(crowd).split(QLatin1Char('x'));
+  options.crowdConnections = crowdSize.value(0).toInt();
+  options.crowdRows = crowdSize.value(1).toInt();
   options.markdownFile = parser.value(markdown);
   if (options.session.record && options.ldkClients > 0) {
     Progress(QStringLiteral("--record counts rings at extension clients only: give --ldk 0"));
@@ -586,10 +667,13 @@ int main(int argc, char** argv) {
     results.referenceFlood = MeasureFlood(*options, true, options->latencyRate);
   }
 
+  if (options->crowdConnections > 0) results.crowd = MeasureCrowd(*options);
+
   Report report;
   ReportLoad(report, *options, results);
   ReportMemory(report, *options, results);
   ReportFlood(report, *options, results);
+  ReportCrowd(report, *options, results);
   ReportStartup(report, results);
   ReportTargets(report, results);
   QTextStream(stdout) << report.Text();
@@ -605,6 +689,7 @@ int main(int argc, char** argv) {
                   results.referenceMemory.has_value() == (options->memoryEvents > 0);
   complete &= results.relayFlood.has_value() == (options->floodMiB > 0) &&
               results.referenceFlood.has_value() == (options->floodMiB > 0);
+  complete &= results.crowd.has_value() == (options->crowdConnections > 0);
   for (const auto& [clients, pair] : results.load) complete &= pair.first && pair.second;
   return complete ? 0 : 1;
 }

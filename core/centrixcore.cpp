@@ -16,6 +16,7 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_accounts, &TelephoneAccounts::ActivityLine, &m_activity,
           &ActivityLog::InsertActivityLine);
   connect(&m_relay, &ClientRelay::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
+  connect(&m_relay, &ClientRelay::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_relay, &ClientRelay::LdkNoticeSent, &m_activity, &ActivityLog::NoteLdkNotice);
   connect(&m_relay, &ClientRelay::HostAddressKnown, this, &CentrixCore::HostAddressKnown);
   // A journal line must never reach its reader after the notice it tells of.
@@ -48,6 +49,7 @@ void CentrixCore::ReadSettings() {
   SetSendType(settings.GetProfileInt(kSendTypeSetting));
   SetCenterId(settings.GetProfileInt(kCenterIdSetting));
   m_feed.ReadSettings(settings);
+  m_relay.ReadAccessSettings(settings);
 }
 
 void CentrixCore::Shutdown() {

@@ -45,8 +45,12 @@ set(TARVEX_CORE_SOURCES
   core/log/logline.cpp core/log/logline.h
   core/log/privatefile.cpp core/log/privatefile.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
+  core/relay/accesssettings.cpp
+  core/relay/activitythrottle.cpp core/relay/activitythrottle.h
+  core/relay/allowednetworks.cpp core/relay/allowednetworks.h
   core/relay/broadcast.cpp
   core/relay/callnotice.cpp core/relay/callnotice.h
+  core/relay/clientadmission.cpp core/relay/clientadmission.h
   core/relay/clientaccept.cpp
   core/relay/clientclose.cpp
   core/relay/clientlistmodel.cpp core/relay/clientlistmodel.h
@@ -58,6 +62,8 @@ set(TARVEX_CORE_SOURCES
   core/relay/clientsocket.cpp core/relay/clientsocket.h
   core/relay/ipv4text.cpp core/relay/ipv4text.h
   core/relay/listening.cpp
+  core/relay/registerdeadline.cpp
+  core/relay/registrationmatch.cpp core/relay/registrationmatch.h
   core/relay/slowclientdrop.cpp
   core/telephony/accountrow.h
   core/telephony/accountslot.h

@@ -7,6 +7,16 @@ const IntSetting kServerTypeSetting{"SERVERTYPE", 0};
 const IntSetting kSendTypeSetting{"SENDTYPE", 0};
 const IntSetting kCenterIdSetting{"CENTERID", 0};
 
+const TextSetting kExtListenSetting{"EXTLISTEN", ""};
+const TextSetting kLdkListenSetting{"LDKLISTEN", ""};
+const TextSetting kExtAllowSetting{"EXTALLOW", ""};
+const TextSetting kLdkAllowSetting{"LDKALLOW", ""};
+// A terminal server carries a desk per user, each with a connection or two.
+const IntSetting kClientsPerHostSetting{"CLIENTSPERHOST", 200};
+const IntSetting kRegisterWaitSetting{"REGISTERWAIT", 30};
+const IntSetting kTakeOverAnyHostSetting{"TAKEOVERANYHOST", 0};
+const IntSetting kWholeNumbersSetting{"WHOLENUMBERS", 0};
+
 QString AccountIdKey(int slotNumber) { return QStringLiteral("UID%1").arg(slotNumber); }
 
 QString AccountPasswordKey(int slotNumber) { return QStringLiteral("PWD%1").arg(slotNumber); }

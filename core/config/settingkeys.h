@@ -15,6 +15,29 @@ extern const IntSetting kServerTypeSetting;
 extern const IntSetting kSendTypeSetting;
 extern const IntSetting kCenterIdSetting;
 
+// A text kept under SETTING, and what it reads as when missing.
+struct TextSetting {
+  const char* name;
+  const char* defaultValue;
+};
+
+// Who may use the client ports. For each port the address it listens on
+// (empty: every IPv4 address) and the client networks it takes, addresses
+// or CIDR ranges separated by commas or blanks (empty: everyone).
+extern const TextSetting kExtListenSetting;
+extern const TextSetting kLdkListenSetting;
+extern const TextSetting kExtAllowSetting;
+extern const TextSetting kLdkAllowSetting;
+// Open connections of one host address, both ports together.
+extern const IntSetting kClientsPerHostSetting;
+// Seconds an extension connection has for its first registration.
+extern const IntSetting kRegisterWaitSetting;
+// 1: a registration takes the row of its text from a client on any host,
+// not only from one on its own host.
+extern const IntSetting kTakeOverAnyHostSetting;
+// 1: a registration matches an extension only as a whole number.
+extern const IntSetting kWholeNumbersSetting;
+
 // The account of slot number n (1 to 60): its ID, password and server
 // address, each empty when missing.
 QString AccountIdKey(int slotNumber);

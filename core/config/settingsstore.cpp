@@ -57,7 +57,11 @@ qint32 SettingsStore::GetProfileInt(const QString& name, qint32 def) {
 
 QByteArray SettingsStore::GetProfileString(const QString& name, const QByteArray& def) {
   const QVariant value = m_settings.value(StoredKey(name));
-  return value.isValid() ? ToCp949(value.toString()) : def;
+  if (!value.isValid()) return def;
+  // An INI file reads a value with commas in it as a list, which as one
+  // text would be empty.
+  if (value.typeId() == QMetaType::QStringList) return ToCp949(value.toStringList().join(u','));
+  return ToCp949(value.toString());
 }
 
 QStringList SettingsStore::NamesStartingWith(const QString& prefix) const {

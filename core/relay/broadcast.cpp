@@ -2,7 +2,7 @@
 // client, two text lines to every LDK505 client.
 #include "core/relay/clientprotocol.h"
 #include "core/relay/clientrelay.h"
-#include "core/text/cp949.h"
+#include "core/relay/registrationmatch.h"
 
 #include <vector>
 
@@ -19,7 +19,9 @@ void ClientRelay::BroadcastCallNotice(const CallNotice& notice, bool everyRow) {
   const std::vector<ClientRow>& rows = m_registry.Rows();
   std::vector<int> served;
   for (int row = 0; row < int(rows.size()); ++row) {
-    if (!everyRow && Cp949Find(rows[size_t(row)].text, extension) < 0) continue;
+    if (!everyRow && !RegistrationMatches(rows[size_t(row)].text, extension, m_bWholeNumbers)) {
+      continue;
+    }
     MEMBER* owner = m_registry.Owner(rows[size_t(row)]);
     if (!owner || owner->pSocket->IsDropped()) continue;
     owner->pSocket->Send(record);

@@ -6,6 +6,7 @@ void ClientRelay::OnSocketClose(CClientSocket* client, int kind) {
   if (!member) return;
   if (kind != kLdkClient) m_registry.ReleaseRows(*member);
   client->Close();
+  m_admission.Left(member->host);
   // The close may be reported from inside the client's own notification:
   // its object goes once that has returned (the registry's deleter).
   m_registry.Erase(client);
@@ -15,7 +16,10 @@ void ClientRelay::OnSocketClose(CClientSocket* client, int kind) {
 // At shutdown; the rows stay, the relay is going anyway.
 void ClientRelay::CloseAllClients() {
   for (const int kind : {kExtensionClient, kLdkClient}) {
-    for (auto& [id, member] : m_registry.Table(kind)) member->pSocket->Close();
+    for (auto& [id, member] : m_registry.Table(kind)) {
+      member->pSocket->Close();
+      m_admission.Left(member->host);
+    }
   }
   m_registry.EraseAll();
 }

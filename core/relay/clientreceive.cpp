@@ -18,11 +18,12 @@ void ClientRelay::OnSocketReceive(CClientSocket* client, int kind) {
   if (!member) return;
   const QByteArray filed = CutRegistrationText(text);
   if (m_registry.Register(*member, filed) == Registration::OverLimit) {
-    emit ActivityLine(member->szIP +
-                      ToCp949(QStringLiteral(" 클라이언트의 등록이 %1개를 넘어 받지 "
-                                             "않았습니다: ")
-                                  .arg(ClientRegistry::kMaxRowsPerClient)) +
-                      filed);
+    m_throttle.Report(kOverLimitLine, member->host,
+                      member->szIP +
+                          ToCp949(QStringLiteral(" 클라이언트의 등록이 %1개를 넘어 받지 "
+                                                 "않았습니다: ")
+                                      .arg(ClientRegistry::kMaxRowsPerClient)) +
+                          filed);
     return;
   }
   client->Send(RegisterAck());

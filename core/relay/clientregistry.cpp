@@ -6,10 +6,11 @@
 ClientRegistry::ClientRegistry() : m_model(*this) {}
 
 MEMBER& ClientRegistry::Add(std::unique_ptr<CClientSocket, DeleteClientSocketLater> socket,
-                            QByteArray ip) {
+                            QByteArray ip, QByteArray host) {
   auto member = std::make_unique<MEMBER>();
   member->id = socket->Id();
   member->szIP = std::move(ip);
+  member->host = std::move(host);
   ClientTable& table = Table(socket->Kind());
   member->pSocket = std::move(socket);
   MEMBER& record = *member;
@@ -34,20 +35,26 @@ void ClientRegistry::EraseAll() {
   m_clients2.clear();
 }
 
-int ClientRegistry::RowOfText(const QByteArray& text) {
-  const auto found = m_rowOfText.constFind(text);
-  if (found == m_rowOfText.cend()) return -1;
-  if (found.value() < m_indexStale) return found.value();
-  for (int row = m_indexStale; row < int(m_rows.size()); ++row) {
-    m_rowOfText[m_rows[size_t(row)].text] = row;
-  }
-  m_indexStale = int(m_rows.size());
-  return m_rowOfText.value(text);
+// A host address holds no blank, so the key cannot be read two ways.
+QByteArray ClientRegistry::RowKey(const MEMBER& member, const QByteArray& text) const {
+  return m_bTakeOverAnyHost ? text : member.host + ' ' + text;
 }
 
-// One row per text, owned by the client that sent it last.
+int ClientRegistry::RowOfKey(const QByteArray& key) {
+  const auto found = m_rowOfKey.constFind(key);
+  if (found == m_rowOfKey.cend()) return -1;
+  if (found.value() < m_indexStale) return found.value();
+  for (int row = m_indexStale; row < int(m_rows.size()); ++row) {
+    m_rowOfKey[m_rows[size_t(row)].key] = row;
+  }
+  m_indexStale = int(m_rows.size());
+  return m_rowOfKey.value(key);
+}
+
+// One row per key, owned by the client that sent its text last.
 Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
-  const int row = RowOfText(text);
+  const QByteArray key = RowKey(member, text);
+  const int row = RowOfKey(key);
   const bool ownsRow = row >= 0 && m_rows[size_t(row)].owner == &member;
   if (!ownsRow && member.rowCount >= kMaxRowsPerClient) return Registration::OverLimit;
   member.szExtension = text;
@@ -57,8 +64,8 @@ Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
   if (row < 0) {
     const int added = int(m_rows.size());
     m_model.beginInsertRows(QModelIndex(), added, added);
-    m_rows.push_back({text, &member, {}});
-    m_rowOfText.insert(text, added);
+    m_rows.push_back({text, key, &member, {}});
+    m_rowOfKey.insert(key, added);
     if (m_indexStale == added) m_indexStale = added + 1;
     m_model.endInsertRows();
   } else {
@@ -73,14 +80,14 @@ Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
 
 void ClientRegistry::ReleaseRows(const MEMBER& member) {
   if (member.rowCount == 0) return;
-  // For each text of member's rows, the client that registered it last.
+  // For each key of member's rows, the client that registered it last.
   QHash<QByteArray, MEMBER*> heirs;
   for (const ClientRow& row : m_rows) {
-    if (row.owner == &member) heirs.insert(row.text, nullptr);
+    if (row.owner == &member) heirs.insert(row.key, nullptr);
   }
   for (auto& [id, other] : m_clients) {
     if (id == member.id || other->pSocket->IsDropped()) continue;
-    const auto heir = heirs.find(other->szExtension);
+    const auto heir = heirs.find(RowKey(*other, other->szExtension));
     if (heir == heirs.end()) continue;
     if (!heir.value() || heir.value()->registeredAt < other->registeredAt)
       heir.value() = other.get();
@@ -94,14 +101,14 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
   for (int row = 0; row < int(m_rows.size()); ++row) {
     ClientRow& cells = m_rows[size_t(row)];
     if (cells.owner != &member) continue;
-    if (MEMBER* heir = heirs.value(cells.text)) {
+    if (MEMBER* heir = heirs.value(cells.key)) {
       cells.owner = heir;
       ++heir->rowCount;
       firstHandedBack = std::min(firstHandedBack, row);
       lastHandedBack = row;
     } else {
       cells.owner = nullptr;
-      m_rowOfText.remove(cells.text);
+      m_rowOfKey.remove(cells.key);
       firstRemoved = std::min(firstRemoved, row);
       lastRemoved = row;
       ++removed;

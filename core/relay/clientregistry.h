@@ -16,6 +16,7 @@ using ClientId = quint64;
 struct MEMBER {
   ClientId id = 0;
   QByteArray szIP;           // dotted IPv4, at most 15 characters
+  QByteArray host;           // the peer's address, IPv4 or IPv6: what the per-host rules go by
   QByteArray szExtension;    // last registration text, at most 99 bytes
   quint64 registeredAt = 0;  // order of its last registration among all; 0 before one
   int rowCount = 0;          // rows of the clients list it owns
@@ -31,6 +32,7 @@ using ClientTable = std::map<ClientId, std::unique_ptr<MEMBER>>;
 // rows are handed on or removed before its entry goes.
 struct ClientRow {
   QByteArray text;
+  QByteArray key;           // what the registry finds the row by: the text, or its host and text
   MEMBER* owner = nullptr;  // null only for a row of no one
   QByteArray notice;        // column 3: the last notice sent for the row
 };
@@ -50,7 +52,8 @@ class ClientRegistry {
 
   ClientId NextId() { return ++m_lastId; }
   // Enters a client under its socket's id; the socket's kind picks the table.
-  MEMBER& Add(std::unique_ptr<CClientSocket, DeleteClientSocketLater> socket, QByteArray ip);
+  MEMBER& Add(std::unique_ptr<CClientSocket, DeleteClientSocketLater> socket, QByteArray ip,
+              QByteArray host);
   // The entry that holds client, or null.
   MEMBER* Find(const CClientSocket* client);
   // Takes the entry of client out of its table; the socket goes with it.
@@ -59,8 +62,16 @@ class ClientRegistry {
   // Every entry goes; the rows stay, owned by no one.
   void EraseAll();
 
-  // Files text for member: the row with that text becomes member's, or a new
-  // row is added. A client that owns kMaxRowsPerClient rows gets no new one.
+  // Normally a row passes only between clients of one host (an agent's
+  // program that reconnects), so that another host cannot take a desk's
+  // calls by registering its text; with anyHost, as the clients were first
+  // built, a row goes to whoever registered its text last. Set before the
+  // first registration.
+  void SetTakeOverAnyHost(bool anyHost) { m_bTakeOverAnyHost = anyHost; }
+
+  // Files text for member: the row with that text (from member's host, unless
+  // any host may take it over) becomes member's, or a new row is added. A
+  // client that owns kMaxRowsPerClient rows gets no new one.
   Registration Register(MEMBER& member, const QByteArray& text);
   // Before member goes: each of its rows goes back to the open extension
   // client that registered the row's text most recently, if there is one;
@@ -79,17 +90,19 @@ class ClientRegistry {
   const ClientListModel& Model() const { return m_model; }
 
  private:
-  int RowOfText(const QByteArray& text);
+  QByteArray RowKey(const MEMBER& member, const QByteArray& text) const;
+  int RowOfKey(const QByteArray& key);
 
   ClientTable m_clients;   // extension clients
   ClientTable m_clients2;  // LDK505 clients
   std::vector<ClientRow> m_rows;
-  // A registration finds its text's row without looking at every row. Rows
+  // A registration finds its row by key without looking at every row. Rows
   // from m_indexStale on have moved since they were indexed: the next lookup
   // that needs one of them indexes them again, once for many closes.
-  QHash<QByteArray, int> m_rowOfText;
+  QHash<QByteArray, int> m_rowOfKey;
   int m_indexStale = 0;
   ClientId m_lastId = 0;
   quint64 m_lastRegistration = 0;
+  bool m_bTakeOverAnyHost = false;
   ClientListModel m_model;
 };

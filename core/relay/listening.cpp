@@ -14,14 +14,17 @@ QByteArray HostIpv4Address() {
 }  // namespace
 
 // A port that cannot be bound stays closed without a word; the other is
-// still tried and the host address is still made known.
+// still tried and the host address is still made known. A listen address
+// that could not be read (null) keeps its port closed rather than open to all.
 void ClientRelay::StartListening() {
   if (!m_serverSocket.isListening()) {
-    m_serverSocket.listen(QHostAddress::AnyIPv4, m_nExtPort);
+    const QHostAddress& address = m_listenAddress[kExtensionClient];
+    if (!address.isNull()) m_serverSocket.listen(address, m_nExtPort);
     m_strHostAddress = HostIpv4Address();
     emit HostAddressKnown(m_strHostAddress);
   }
-  if (!m_serverSocket2.isListening()) {
-    m_serverSocket2.listen(QHostAddress::AnyIPv4, m_nLdkPort);
+  const QHostAddress& address2 = m_listenAddress[kLdkClient];
+  if (!m_serverSocket2.isListening() && !address2.isNull()) {
+    m_serverSocket2.listen(address2, m_nLdkPort);
   }
 }

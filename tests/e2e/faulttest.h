@@ -36,6 +36,7 @@ class FaultTest : public testing::Test {
     ASSERT_TRUE(cluster->ClearCalls()) << cluster->LastError().toStdString();
     fixture = std::make_unique<RelayUnderFault>(cluster->ConnectionString(), descriptorLimit,
                                                 accountCount, adjustRelay);
+    fixture->extraSettings = extraSettings;
     ASSERT_TRUE(fixture->Start());
   }
   // After all it went through, the relay is still up and still ends as it
@@ -99,5 +100,7 @@ class FaultTest : public testing::Test {
   int descriptorLimit = 0;  // 0: the relay's own
   int accountCount = 2;
   std::function<void(RelayProcess::Options&)> adjustRelay;
+  // More settings: these tests' loopback clients stand for many hosts.
+  QByteArray extraSettings = "CLIENTSPERHOST=0\nREGISTERWAIT=0\n";
   std::unique_ptr<RelayUnderFault> fixture;
 };

@@ -103,7 +103,7 @@ class RelayUnderFault {
                   .arg(account.id, account.password)
                   .toUtf8();
     }
-    text += "SENDTYPE=2\nCENTERID=1\nLOGTYPE=0\n";
+    text += "SENDTYPE=2\nCENTERID=1\nLOGTYPE=0\n" + extraSettings;
     settings.write(text);
     settings.close();
 
@@ -182,6 +182,7 @@ class RelayUnderFault {
 
   TelephonyServer telsim;
   std::unique_ptr<RelayProcess> relay;
+  QByteArray extraSettings;  // more lines of the settings file
 
  private:
   const int m_accountCount;

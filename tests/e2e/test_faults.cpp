@@ -220,7 +220,10 @@ void ClientFaultRound(RelayUnderFault& relay, int& sequence, std::mt19937& rando
   {
     const QString dropped = QStringLiteral("클라이언트가 수신하지 않아 연결을 끊었습니다.");
     const int droppedBefore = relay.StderrCount(dropped);
-    TestClient stuck(relay.ExtPort(), 4096);
+    // A host of its own each round, as each stuck client below: a host's
+    // drops within a minute make one line.
+    static quint32 stuckHost = 0x7f000a00;  // 127.0.10.0
+    TestClient stuck(relay.ExtPort(), 4096, ++stuckHost);
     // As many as one client may own.
     for (int n = 0; n < ClientRegistry::kMaxRowsPerClient; ++n) {
       const qsizetype acks = stuck.Received().size();
@@ -817,7 +820,7 @@ TEST_F(FaultTest, LdkClientsThatNeverReadAreDroppedWithBoundedMemory) {
   const int heldBeforeStuck = DescriptorsOf(pid);
   int relayHeld = heldBeforeStuck;
   for (int n = 0; n < kStuckClients; ++n) {
-    stuck.push_back(std::make_unique<TestClient>(relay.LdkPort(), 4096));
+    stuck.push_back(std::make_unique<TestClient>(relay.LdkPort(), 4096, 0x7f010001 + n));
     if (n % kGroup == kGroup - 1) {
       WaitUntil([&] { return DescriptorsOf(pid) >= relayHeld + kGroup; }, 10000);
       relayHeld = DescriptorsOf(pid);

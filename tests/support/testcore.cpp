@@ -79,7 +79,7 @@ std::unique_ptr<CentrixCore> StartCore(TestEnvironment& environment, TelControlF
   return core;
 }
 
-TestClient::TestClient(quint16 port, int receiveBufferBytes)
+TestClient::TestClient(quint16 port, int receiveBufferBytes, quint32 sourceIpv4)
     : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   if (m_fd < 0) return;
   if (receiveBufferBytes > 0) {
@@ -87,6 +87,8 @@ TestClient::TestClient(quint16 port, int receiveBufferBytes)
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(sourceIpv4);
+  if (sourceIpv4 != 0) ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;

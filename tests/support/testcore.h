@@ -78,8 +78,9 @@ std::unique_ptr<CentrixCore> StartCore(TestEnvironment& environment,
 // in the same thread keeps serving.
 class TestClient {
  public:
-  // receiveBufferBytes > 0 shrinks the system's receive buffer before connecting.
-  explicit TestClient(quint16 port, int receiveBufferBytes = 0);
+  // receiveBufferBytes > 0 shrinks the system's receive buffer before connecting;
+  // sourceIpv4 other than 0 is the loopback address it connects from, a host of its own.
+  explicit TestClient(quint16 port, int receiveBufferBytes = 0, quint32 sourceIpv4 = 0);
   ~TestClient();
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;

@@ -42,7 +42,9 @@ TEST(SettingsFileTest, SampleReadsAsDefaultsAndItsExamplesAsWritten) {
   examples.replace(QByteArray("\n;"), QByteArray("\n"));
   SettingsStore uncommented(Write(dir, examples));
   for (const IntSetting* setting :
-       {&kLogTypeSetting, &kServerTypeSetting, &kSendTypeSetting, &kCenterIdSetting}) {
+       {&kLogTypeSetting, &kServerTypeSetting, &kSendTypeSetting, &kCenterIdSetting,
+        &kClientsPerHostSetting, &kRegisterWaitSetting, &kTakeOverAnyHostSetting,
+        &kWholeNumbersSetting}) {
     EXPECT_EQ(uncommented.GetProfileInt(QLatin1String(setting->name), -7), setting->defaultValue)
         << setting->name;
   }
@@ -70,6 +72,7 @@ TEST(SettingsFileTest, NamesAnyCaseAndWhatCannotBeRead) {
       {"other section only", "[OTHER]\nSENDTYPE=2\n", true, 0, ""},
       {"Korean ID", "[SETTING]\nUID1=\xec\x83\x81\xeb\x8b\xb4\xec\x9b\x90\n", true, 0,
        "\xbb\xf3\xb4\xe3\xbf\xf8"},
+      {"commas", "[SETTING]\nUID1=a, b,c\n", true, 0, "a,b,c"},
       {"number out of range", "[SETTING]\nSENDTYPE=99999999999\n", true, 0, ""},
       {"binary junk", QByteArray("\x00\xff[SETTING\n=\n\x01", 12), true, 0, ""},
       {"empty file", "\n", true, 0, ""},

@@ -1,0 +1,60 @@
+// Who may use the client ports, read once at start.
+#include "core/config/settingkeys.h"
+#include "core/config/settingsstore.h"
+#include "core/relay/clientrelay.h"
+#include "core/text/cp949.h"
+
+namespace {
+
+// Empty: every IPv4 address, as the ports always listened; "*": every IPv4
+// and IPv6 address. Null when the text is no address.
+QHostAddress ListenAddress(const QString& text) {
+  if (text.isEmpty()) return QHostAddress(QHostAddress::AnyIPv4);
+  if (text == QLatin1String("*")) return QHostAddress(QHostAddress::Any);
+  return QHostAddress(text);
+}
+
+QString Text(SettingsStore& settings, const TextSetting& setting) {
+  return FromCp949(settings.GetProfileString(QLatin1String(setting.name), setting.defaultValue))
+      .trimmed();
+}
+
+}  // namespace
+
+void ClientRelay::ReadAccessSettings(SettingsStore& settings) {
+  const TextSetting* listenSettings[] = {&kExtListenSetting, &kLdkListenSetting};
+  const TextSetting* allowSettings[] = {&kExtAllowSetting, &kLdkAllowSetting};
+  for (const int kind : {kExtensionClient, kLdkClient}) {
+    const QString name = QLatin1String(listenSettings[kind]->name);
+    const QString listen = Text(settings, *listenSettings[kind]);
+    m_listenAddress[size_t(kind)] = ListenAddress(listen);
+    if (m_listenAddress[size_t(kind)].isNull()) {
+      emit ErrorLine(
+          ToCp949(QStringLiteral("%1의 주소를 읽을 수 없어 %2번 포트를 열지 않습니다: %3")
+                      .arg(name)
+                      .arg(Port(kind))
+                      .arg(listen)));
+    }
+
+    const QString allowName = QLatin1String(allowSettings[kind]->name);
+    QStringList badEntries;
+    const AllowedNetworks allowed =
+        AllowedNetworks::Parse(Text(settings, *allowSettings[kind]), badEntries);
+    for (const QString& entry : badEntries) {
+      emit ErrorLine(
+          ToCp949(QStringLiteral("%1의 잘못된 항목을 무시합니다: %2").arg(allowName, entry)));
+    }
+    if (allowed.TakesNoOne()) {
+      emit ErrorLine(ToCp949(QStringLiteral("%1에 쓸 수 있는 항목이 없어 포트 %2에 아무도 "
+                                            "접속할 수 없습니다.")
+                                 .arg(allowName)
+                                 .arg(Port(kind))));
+    }
+    m_admission.SetAllowed(kind, allowed);
+  }
+  m_admission.SetClientsPerHost(qMax(0, settings.GetProfileInt(kClientsPerHostSetting)));
+  constexpr int kDaySeconds = 24 * 3600;
+  m_registerWaitMs = qBound(0, settings.GetProfileInt(kRegisterWaitSetting), kDaySeconds) * 1000;
+  m_registry.SetTakeOverAnyHost(settings.GetProfileInt(kTakeOverAnyHostSetting) == 1);
+  m_bWholeNumbers = settings.GetProfileInt(kWholeNumbersSetting) == 1;
+}
