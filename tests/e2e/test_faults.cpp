@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "bench/procstats.h"
+#include "core/relay/acceptpause.h"
 #include "core/relay/callnotice.h"
 #include "core/relay/clientprotocol.h"
 #include "core/relay/clientregistry.h"
@@ -541,6 +542,8 @@ TEST_F(FaultAtDescriptorLimitTest, ConnectionsPastTheLimitNeitherSpinNorStopTheR
   ASSERT_EQ(flood.size(), 1500u);
   EXPECT_TRUE(relay.relay->WaitForOutput(paused, kNoticeWaitMs))
       << relay.relay->StandardError().right(4000).toStdString();
+  // It stopped short of its limit, keeping room for its database and files.
+  EXPECT_LT(DescriptorsOf(pid), 1024 - AcceptPause::kReserve / 2);
 
   // Connections still wait in the backlog: a relay that kept trying would
   // burn a core here.
