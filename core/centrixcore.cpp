@@ -2,6 +2,7 @@
 
 #include "core/callevent/callrules.h"
 #include "core/config/settingsstore.h"
+#include "core/feed/relaystatus.h"
 
 CentrixCore::CentrixCore(CoreContext context, QObject* parent)
     : QObject(parent),
@@ -25,6 +26,7 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_recorder, &CallRecorder::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_feed, &WebSocketFeed::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_feed, &WebSocketFeed::ErrorLine, &m_activity, &ActivityLog::ReportError);
+  m_feed.SetStatusSource([this] { return RelayStatus(*this); });
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
           &CentrixCore::RecordsWaitingChanged);
 }

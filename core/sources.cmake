@@ -34,7 +34,9 @@ set(TARVEX_CORE_SOURCES
   core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
   core/feed/calleventjson.cpp core/feed/calleventjson.h
+  core/feed/feedlistener.cpp core/feed/feedlistener.h
   core/feed/feedtoken.cpp core/feed/feedtoken.h
+  core/feed/relaystatus.cpp core/feed/relaystatus.h
   core/feed/websocketfeed.cpp core/feed/websocketfeed.h
   core/log/activitylog.cpp core/log/activitylog.h
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h

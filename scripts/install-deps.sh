@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-websockets-dev
   unixodbc unixodbc-dev odbc-postgresql libsystemd-dev
   lintian systemd
+  # the browser feed's TLS tests make a certificate authority of their own
+  openssl
   postgresql postgresql-client
   libgtest-dev libgmock-dev
   fonts-nanum xvfb xauth x11-apps imagemagick

@@ -24,6 +24,9 @@ QString AccountPasswordKey(int slotNumber) { return QStringLiteral("PWD%1").arg(
 QString AccountServerKey(int slotNumber) { return QStringLiteral("SERVERIP%1").arg(slotNumber); }
 
 const IntSetting kFeedClearTextSetting{"FEEDCLEARTEXT", 0};
+const TextSetting kFeedAllowSetting{"FEEDALLOW", ""};
+const TextSetting kFeedCertificateSetting{"FEEDCERT", ""};
+const TextSetting kFeedKeySetting{"FEEDKEY", ""};
 const char kFeedAddressKey[] = "FEEDADDRESS";
 const char kFeedTokenKeyPrefix[] = "FEEDTOKEN_";
 const char kRelayNameKey[] = "RELAYNAME";

@@ -48,6 +48,9 @@ QString AccountServerKey(int slotNumber);
 // whether clear text is allowed on an address other than loopback, and
 // one key per token, FEEDTOKEN_<name>.
 extern const IntSetting kFeedClearTextSetting;
+extern const TextSetting kFeedAllowSetting;
+extern const TextSetting kFeedCertificateSetting;
+extern const TextSetting kFeedKeySetting;
 extern const char kFeedAddressKey[];
 extern const char kFeedTokenKeyPrefix[];
 // The relay's name in the events it publishes (the host's name when missing).

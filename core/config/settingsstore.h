@@ -33,6 +33,9 @@ class SettingsStore {
     WriteProfileInt(QLatin1String(setting.name), value);
   }
   QByteArray GetProfileString(const QString& name, const QByteArray& def);
+  QByteArray GetProfileString(const TextSetting& setting) {
+    return GetProfileString(QLatin1String(setting.name), setting.defaultValue);
+  }
   // The names kept under SETTING that start with prefix (any letter case).
   QStringList NamesStartingWith(const QString& prefix) const;
   // What another process wrote to the file since it was read.

@@ -1,9 +1,11 @@
 #include "core/feed/websocketfeed.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSslKey>
 #include <QSysInfo>
 #include <QTimer>
 #include <QWebSocket>
@@ -11,13 +13,27 @@
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
+#include "core/relay/allowednetworks.h"
 #include "core/text/cp949.h"
 
 WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
     : QObject(parent),
       m_port(port),
+      m_throttle([this](const QByteArray& line) { emit ActivityLine(line); }),
+      // Encryption, when set, is the listener's: the server sees plain sockets.
       m_server(QStringLiteral("Tarvex"), QWebSocketServer::NonSecureMode) {
+  connect(&m_listener, &FeedListener::Ready, &m_server, &QWebSocketServer::handleConnection);
+  connect(&m_listener, &FeedListener::Refused, this, &WebSocketFeed::OnRefused);
+  connect(&m_listener, &FeedListener::HandshakeFailed, this,
+          [this](const QByteArray& host, const QString& error) {
+            m_throttle.Report(kHandshakeFailedLine, host,
+                              host + ToCp949(QStringLiteral(" 웹 알림 클라이언트의 TLS 연결이 "
+                                                            "실패했습니다: %1")
+                                                 .arg(error)));
+          });
   connect(&m_server, &QWebSocketServer::newConnection, this, &WebSocketFeed::OnNewConnection);
+  m_statusTimer.setInterval(kStatusMs);
+  m_statusTimer.callOnTimeout(this, &WebSocketFeed::SendStatusIfChanged);
   connect(&m_settingsWatch, &QFileSystemWatcher::fileChanged, this, &WebSocketFeed::ReadTokens);
   // A file replaced by a rename is no longer watched: the directory tells.
   connect(&m_settingsWatch, &QFileSystemWatcher::directoryChanged, this,
@@ -38,6 +54,8 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
     m_address = QHostAddress::LocalHost;
   }
   m_allowClearText = settings.GetProfileInt(kFeedClearTextSetting) != 0;
+  m_tlsUnusable = !ReadTls(settings);
+  ReadAccess(settings);
   m_relayName = FromCp949(settings.GetProfileString(QLatin1String(kRelayNameKey), {}));
   if (m_relayName.isEmpty()) m_relayName = QSysInfo::machineHostName();
   const QString file = settings.Location();
@@ -46,6 +64,67 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
     m_settingsWatch.addPath(QFileInfo(file).absolutePath());
   }
   ReadTokens();
+}
+
+void WebSocketFeed::ReadAccess(SettingsStore& settings) {
+  const QString allowName = QLatin1String(kFeedAllowSetting.name);
+  QStringList badEntries;
+  const AllowedNetworks allowed = AllowedNetworks::Parse(
+      FromCp949(settings.GetProfileString(kFeedAllowSetting)).trimmed(), badEntries);
+  for (const QString& entry : badEntries) {
+    emit ErrorLine(
+        ToCp949(QStringLiteral("%1의 잘못된 항목을 무시합니다: %2").arg(allowName, entry)));
+  }
+  if (allowed.TakesNoOne()) {
+    emit ErrorLine(
+        ToCp949(QStringLiteral("%1에 쓸 수 있는 항목이 없어 웹 알림에 아무도 접속할 수 없습니다.")
+                    .arg(allowName)));
+  }
+  m_listener.Rules().SetAllowed(0, allowed);
+  m_listener.Rules().SetClientsPerHost(qMax(0, settings.GetProfileInt(kClientsPerHostSetting)));
+}
+
+// False when a certificate is set but cannot be used: better no feed than
+// a clear one where encryption was asked for.
+bool WebSocketFeed::ReadTls(SettingsStore& settings) {
+  const QString certificatePath = FromCp949(settings.GetProfileString(kFeedCertificateSetting));
+  const QString keyPath = FromCp949(settings.GetProfileString(kFeedKeySetting));
+  m_listener.SetTls({});
+  if (certificatePath.isEmpty() && keyPath.isEmpty()) return true;
+  const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificatePath);
+  QFile keyFile(keyPath);
+  QSslKey key;
+  if (keyFile.open(QIODevice::ReadOnly)) {
+    const QByteArray pem = keyFile.readAll();
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec}) {
+      if (key.isNull()) key = QSslKey(pem, algorithm);
+    }
+  }
+  if (chain.isEmpty() || key.isNull() || !QSslSocket::supportsSsl()) {
+    emit ErrorLine(ToCp949(QStringLiteral("웹 알림의 인증서나 키를 읽을 수 없어 웹 알림을 "
+                                          "열지 않습니다: %1, %2")
+                               .arg(certificatePath, keyPath)));
+    return false;
+  }
+  QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+  tls.setLocalCertificateChain(chain);
+  tls.setPrivateKey(key);
+  tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+  m_listener.SetTls(tls);
+  return true;
+}
+
+void WebSocketFeed::OnRefused(const QByteArray& host, Admission why) {
+  if (why == Admission::NotAllowed) {
+    m_throttle.Report(kRefusedLine, host,
+                      host + ToCp949(QStringLiteral(" 클라이언트는 웹 알림의 접속 허용 목록에 "
+                                                    "없어 연결을 끊었습니다.")));
+  } else {
+    m_throttle.Report(kOverHostLimitLine, host,
+                      host + ToCp949(QStringLiteral(" 클라이언트의 웹 알림 연결이 %1개를 넘어 "
+                                                    "연결을 끊었습니다.")
+                                         .arg(m_listener.Rules().ClientsPerHost())));
+  }
 }
 
 void WebSocketFeed::ReadTokens() {
@@ -84,18 +163,19 @@ void WebSocketFeed::ReadTokens() {
 }
 
 void WebSocketFeed::Start() {
-  if (m_port == 0 || m_server.isListening()) return;
-  if (!m_address.isLoopback() && !m_allowClearText) {
+  if (m_port == 0 || m_listener.isListening() || m_tlsUnusable) return;
+  if (!m_address.isLoopback() && !m_allowClearText && !m_listener.IsEncrypted()) {
     emit ErrorLine(ToCp949(QStringLiteral("웹 알림을 열지 않습니다: %1은(는) 이 컴퓨터 밖에서 "
                                           "닿는 주소이고 암호화 없는 연결이 허용되지 않았습니다 "
-                                          "(FEEDCLEARTEXT=1).")
+                                          "(FEEDCERT, FEEDKEY 또는 FEEDCLEARTEXT=1).")
                                .arg(m_address.toString())));
     return;
   }
-  if (!m_server.listen(m_address, m_port)) {
+  m_statusTimer.start();
+  if (!m_listener.listen(m_address, m_port)) {
     emit ErrorLine(ToCp949(QStringLiteral("웹 알림 포트 %1을(를) 열 수 없습니다: %2")
                                .arg(m_port)
-                               .arg(m_server.errorString())));
+                               .arg(m_listener.errorString())));
   }
 }
 
@@ -144,6 +224,30 @@ void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
                             {QStringLiteral("admin"), token->admin},
                             {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)}};
   Send(socket, QJsonDocument(welcome).toJson(QJsonDocument::Compact));
+  if (token->admin && m_status) Send(socket, StatusJson());
+}
+
+QByteArray WebSocketFeed::StatusJson() const {
+  QJsonObject status = m_status();
+  status.insert(QStringLiteral("type"), QStringLiteral("status"));
+  status.insert(QStringLiteral("version"), kCallEventSchemaVersion);
+  status.insert(QStringLiteral("relay"), m_relayName);
+  QJsonObject clients = status.value(QStringLiteral("clients")).toObject();
+  clients.insert(QStringLiteral("feed"), qint64(m_connections.size()));
+  status.insert(QStringLiteral("clients"), clients);
+  return QJsonDocument(status).toJson(QJsonDocument::Compact);
+}
+
+void WebSocketFeed::SendStatusIfChanged() {
+  std::vector<QWebSocket*> admins;
+  for (const auto& [socket, connection] : m_connections) {
+    if (connection.signedIn && connection.token.admin) admins.push_back(socket);
+  }
+  if (admins.empty() || !m_status) return;
+  const QByteArray status = StatusJson();
+  if (status == m_lastStatus) return;
+  m_lastStatus = status;
+  for (QWebSocket* socket : admins) Send(socket, status);
 }
 
 void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {

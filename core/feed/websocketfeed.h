@@ -4,12 +4,17 @@
 #include <QFileSystemWatcher>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QObject>
+#include <QTimer>
 #include <QWebSocketServer>
+#include <functional>
 #include <map>
 
 #include "core/callevent/calleventoutput.h"
+#include "core/feed/feedlistener.h"
 #include "core/feed/feedtoken.h"
+#include "core/relay/activitythrottle.h"
 
 class QWebSocket;
 class SettingsStore;
@@ -31,16 +36,20 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   static constexpr int kSignInMs = 5000;
   static constexpr qint64 kMaxQueuedBytes = 1 << 20;
   static constexpr quint16 kDefaultPort = 8690;
+  static constexpr int kStatusMs = 1000;
 
   // port 0: no feed.
   explicit WebSocketFeed(quint16 port, QObject* parent = nullptr);
   ~WebSocketFeed() override;
 
-  // Address, clear-text rule, relay name and tokens; the tokens again
-  // whenever the settings file changes.
+  // Address, TLS or the clear-text rule, who may connect, relay name and
+  // tokens; the tokens again whenever the settings file changes.
   void ReadSettings(SettingsStore& settings);
+  // The relay's state, sent to administrators when they sign in and each
+  // second when it changed.
+  void SetStatusSource(std::function<QJsonObject()> status) { m_status = std::move(status); }
   void Start();
-  quint16 ListeningPort() const { return m_server.serverPort(); }
+  quint16 ListeningPort() const { return m_listener.serverPort(); }
 
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
 
@@ -49,24 +58,36 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   void ErrorLine(const QByteArray& cp949);
 
  private:
+  enum ThrottledLine { kRefusedLine, kOverHostLimitLine, kHandshakeFailedLine };
   struct Connection {
     bool signedIn = false;
     FeedToken token;
   };
 
+  void ReadAccess(SettingsStore& settings);
+  bool ReadTls(SettingsStore& settings);
+  void OnRefused(const QByteArray& host, Admission why);
   void OnNewConnection();
   void OnTextMessage(QWebSocket* socket, const QString& message);
   void ReadTokens();
   void Close(QWebSocket* socket, CloseCode code, const QString& reason);
   void Send(QWebSocket* socket, const QByteArray& json);
+  QByteArray StatusJson() const;
+  void SendStatusIfChanged();
 
   quint16 m_port;
   QHostAddress m_address{QHostAddress::LocalHost};
   bool m_allowClearText = false;
+  bool m_tlsUnusable = false;  // set but unreadable: the feed stays closed
   QString m_relayName;
   SettingsStore* m_settings = nullptr;
   QFileSystemWatcher m_settingsWatch;
   QHash<QByteArray, FeedToken> m_tokensByHash;
+  std::function<QJsonObject()> m_status;
+  QByteArray m_lastStatus;  // as administrators last got it
+  QTimer m_statusTimer;
   std::map<QWebSocket*, Connection> m_connections;  // open and not being closed
-  QWebSocketServer m_server;                        // owns the sockets
+  ActivityThrottle m_throttle;
+  FeedListener m_listener;
+  QWebSocketServer m_server;  // owns the sockets
 };

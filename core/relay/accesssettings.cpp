@@ -15,8 +15,7 @@ QHostAddress ListenAddress(const QString& text) {
 }
 
 QString Text(SettingsStore& settings, const TextSetting& setting) {
-  return FromCp949(settings.GetProfileString(QLatin1String(setting.name), setting.defaultValue))
-      .trimmed();
+  return FromCp949(settings.GetProfileString(setting)).trimmed();
 }
 
 }  // namespace

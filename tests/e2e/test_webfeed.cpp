@@ -2,42 +2,49 @@
 // WebSocket clients, calls from the simulated telephony server.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QWebSocket>
 
 #include "core/feed/websocketfeed.h"
 #include "e2e/faulttest.h"
+#include "support/testcore.h"
 
 namespace {
 
 // A browser stand-in: what it received and how it was closed.
 struct FeedClient {
-  explicit FeedClient(quint16 port) {
+  // tls: wss with this configuration; none: clear ws.
+  explicit FeedClient(quint16 port, const std::optional<QSslConfiguration>& tls = std::nullopt) {
     QObject::connect(&socket, &QWebSocket::textMessageReceived,
                      [this](const QString& message) { messages << message; });
     QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
     QObject::connect(&socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error),
                      [this] { failed = true; });
-    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    if (tls) socket.setSslConfiguration(*tls);
+    socket.open(QUrl(QStringLiteral("%1://127.0.0.1:%2").arg(tls ? "wss" : "ws").arg(port)));
   }
   bool SignIn(const QString& token) {
     if (!WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; })) return false;
     socket.sendTextMessage(QStringLiteral(R"({"type":"auth","token":"%1"})").arg(token));
     return WaitUntil([&] { return !messages.isEmpty() || closed; }) && !closed;
   }
-  // The call events received, as JSON objects.
-  QList<QJsonObject> Events() const {
-    QList<QJsonObject> events;
+  // The messages of one type received, as JSON objects.
+  QList<QJsonObject> Received(const QString& type = QStringLiteral("call")) const {
+    QList<QJsonObject> received;
     for (const QString& message : messages) {
       const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
-      if (object.value(QStringLiteral("type")) == QLatin1String("call")) events << object;
+      if (object.value(QStringLiteral("type")) == type) received << object;
     }
-    return events;
+    return received;
   }
+  QList<QJsonObject> Events() const { return Received(); }
   QWebSocket socket;
   QStringList messages;
   bool closed = false;
@@ -122,6 +129,18 @@ TEST_F(WebFeedTest, TokensHearTheirOwnExtensionsUntilRemoved) {
   EXPECT_TRUE(agent302.Events().isEmpty());
   EXPECT_TRUE(agent30.Events().isEmpty());
 
+  // The administrator also hears the relay's state, again when it changes.
+  const auto lastStatus = [&] {
+    const QList<QJsonObject> statuses = admin.Received(QStringLiteral("status"));
+    return statuses.isEmpty() ? QJsonObject() : statuses.last();
+  };
+  const auto ldkClients = [&] { return lastStatus()["clients"].toObject()["ldk"].toInt(); };
+  ASSERT_EQ(ldkClients(), 1);
+  EXPECT_TRUE(lastStatus()["accounts"].toArray().first().toObject()["signedIn"].toBool());
+  TestClient anotherLdk(fixture->relay->options().ldkPort);
+  EXPECT_TRUE(WaitUntil([&] { return ldkClients() == 2; }));
+  EXPECT_TRUE(agent301.Received(QStringLiteral("status")).isEmpty());
+
   QSettings settings(SettingsFile(), QSettings::IniFormat);
   settings.remove(QStringLiteral("SETTING/FEEDTOKEN_A301"));
   settings.sync();
@@ -144,6 +163,99 @@ TEST_F(WebFeedTest, ClearTextIsRefusedOnAnAddressOthersReach) {
   FeedClient client(FeedPort());
   EXPECT_TRUE(WaitUntil([&] { return client.failed; }));
   EXPECT_NE(client.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// A certificate authority of the test's own, one the relay does not use,
+// and the relay's certificate for 127.0.0.1 from the first, made by openssl.
+struct TestCertificates {
+  TestCertificates() {
+    QFile extension(dir.filePath(QStringLiteral("san.ext")));
+    made = extension.open(QIODevice::WriteOnly) && extension.write("subjectAltName=IP:127.0.0.1\n");
+    extension.close();
+    const QStringList ecKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    for (const QStringList& arguments :
+         {QStringList{"req", "-x509", "-days", "2", "-subj", "/CN=Test CA", "-keyout", "ca.key",
+                      "-out", "ca.pem"} +
+              ecKey,
+          QStringList{"req", "-x509", "-days", "2", "-subj", "/CN=Other CA", "-keyout", "other.key",
+                      "-out", "other.pem"} +
+              ecKey,
+          QStringList{"req", "-subj", "/CN=127.0.0.1", "-keyout", "relay.key", "-out",
+                      "relay.csr"} +
+              ecKey,
+          QStringList{"x509", "-req", "-in", "relay.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                      "-CAcreateserial", "-days", "2", "-extfile", "san.ext", "-out",
+                      "relay.pem"}}) {
+      QProcess openssl;
+      openssl.setWorkingDirectory(dir.path());
+      openssl.start(QStringLiteral("openssl"), arguments);
+      made = made && openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+    }
+  }
+  // A client that trusts only the authority in file.
+  QSslConfiguration Trusting(const QString& file) const {
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(dir.filePath(file)));
+    return tls;
+  }
+  QTemporaryDir dir;
+  bool made = false;
+};
+
+class SecureWebFeedTest : public WebFeedTest {
+ protected:
+  SecureWebFeedTest() {
+    // Encrypted, the feed may listen where others reach it.
+    extraSettings +=
+        "FEEDADDRESS=0.0.0.0\nFEEDCERT=" + certificates.dir.filePath("relay.pem").toUtf8() +
+        "\nFEEDKEY=" + certificates.dir.filePath("relay.key").toUtf8() + "\n";
+  }
+  TestCertificates certificates;
+};
+
+TEST_F(SecureWebFeedTest, OnlyClientsThatTrustTheCertificateHear) {
+  ASSERT_TRUE(certificates.made);
+  FeedClient trusting(FeedPort(), certificates.Trusting("ca.pem"));
+  FeedClient trustingAnother(FeedPort(), certificates.Trusting("other.pem"));
+  FeedClient clear(FeedPort());
+  ASSERT_TRUE(trusting.SignIn(NewToken("a301", {"--extensions", "301"})));
+  EXPECT_TRUE(WaitUntil([&] { return trustingAnother.failed; }));
+  EXPECT_TRUE(WaitUntil([&] { return clear.closed || clear.failed; }));
+  fixture->Ring(1);
+  ASSERT_TRUE(WaitUntil([&] { return trusting.Events().size() == 1; }));
+  EXPECT_TRUE(trustingAnother.Events().isEmpty());
+  EXPECT_TRUE(clear.Events().isEmpty());
+}
+
+// The client ports' rules: an allow-list of its own, the same limit per host.
+class GuardedWebFeedTest : public WebFeedTest {
+ protected:
+  GuardedWebFeedTest() { extraSettings += "FEEDALLOW=127.0.0.1 127.0.0.5\nCLIENTSPERHOST=2\n"; }
+};
+
+TEST_F(GuardedWebFeedTest, AllowListAndConnectionsPerHostApply) {
+  constexpr quint32 kStranger = 0x7f000003, kListed = 0x7f000005;
+  TestClient stranger(FeedPort(), 0, kStranger);
+  EXPECT_TRUE(stranger.WaitForPeerClose());
+  EXPECT_TRUE(stranger.Received().isEmpty());
+  EXPECT_TRUE(fixture->relay->WaitForOutput(QStringLiteral("127.0.0.3 클라이언트는 웹 알림의")));
+
+  TestClient first(FeedPort(), 0, kListed), second(FeedPort(), 0, kListed);
+  TestClient third(FeedPort(), 0, kListed);
+  EXPECT_TRUE(third.WaitForPeerClose());
+  EXPECT_FALSE(first.WaitForPeerClose(300));
+  EXPECT_FALSE(second.WaitForPeerClose(0));
+
+  // A browser that leaves frees its place, once the relay has seen it go.
+  const QString token = NewToken("a301", {"--extensions", "301"});
+  FeedClient leaving(FeedPort()), staying(FeedPort());
+  ASSERT_TRUE(leaving.SignIn(token));
+  ASSERT_TRUE(staying.SignIn(token));
+  leaving.socket.close();
+  EXPECT_TRUE(WaitUntil([&] {
+    TestClient newcomer(FeedPort());
+    return !newcomer.WaitForPeerClose(300);
+  }));
 }
 
 }  // namespace

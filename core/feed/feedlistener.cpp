@@ -1,0 +1,97 @@
+#include "core/feed/feedlistener.h"
+
+#include <QPointer>
+#include <QSslSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QHostAddress PeerOf(qintptr descriptor) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return {};
+  }
+  return QHostAddress(reinterpret_cast<const sockaddr*>(&address));
+}
+
+// Counts a connection for its host while its socket lives. A child of the
+// socket: the WebSocket that takes the socket over cuts its signals.
+class HostShare : public QObject {
+ public:
+  HostShare(FeedListener* listener, QByteArray host, QObject* socket)
+      : QObject(socket), m_listener(listener), m_host(std::move(host)) {}
+  ~HostShare() override {
+    if (m_listener) m_listener->Rules().Left(m_host);
+  }
+
+ private:
+  QPointer<FeedListener> m_listener;
+  QByteArray m_host;
+};
+
+}  // namespace
+
+FeedListener::FeedListener(QObject* parent) : QTcpServer(parent) {
+  connect(this, &QTcpServer::pendingConnectionAvailable, this, [this] {
+    while (QTcpSocket* socket = nextPendingConnection()) emit Ready(socket);
+  });
+}
+
+void FeedListener::incomingConnection(qintptr descriptor) {
+  const QHostAddress peer = PeerOf(descriptor);
+  const QByteArray host = ClientAdmission::HostOf(peer);
+  const Admission admission = peer.isNull() ? Admission::NotAllowed : m_admission.Admit(0, peer);
+  if (admission != Admission::Admitted) {
+    ::close(int(descriptor));
+    emit Refused(host, admission);
+    return;
+  }
+  QTcpSocket* socket = IsEncrypted() ? Encrypted(descriptor, host) : new QTcpSocket(this);
+  if (!IsEncrypted() && !socket->setSocketDescriptor(descriptor)) {
+    ::close(int(descriptor));
+    delete socket;
+    socket = nullptr;
+  }
+  if (!socket) {
+    m_admission.Left(host);
+    return;
+  }
+  new HostShare(this, host, socket);
+  if (!IsEncrypted()) addPendingConnection(socket);
+}
+
+// The socket once its handshake is done; a client that fails it or stays
+// silent is let go.
+QTcpSocket* FeedListener::Encrypted(qintptr descriptor, const QByteArray& host) {
+  auto* socket = new QSslSocket(this);
+  socket->setSslConfiguration(m_tls);
+  if (!socket->setSocketDescriptor(descriptor)) {
+    ::close(int(descriptor));
+    delete socket;
+    return nullptr;
+  }
+  // The handshake's connections end with it, whatever its outcome.
+  auto* handshake = new QObject(socket);
+  connect(socket, &QSslSocket::encrypted, handshake, [this, socket, handshake] {
+    QObject::disconnect(socket, nullptr, handshake, nullptr);
+    handshake->deleteLater();  // and its time limit
+    addPendingConnection(socket);
+  });
+  const auto fail = [this, socket, handshake, host](const QString& error) {
+    QObject::disconnect(socket, nullptr, handshake, nullptr);
+    emit HandshakeFailed(host, error);
+    socket->abort();
+    socket->deleteLater();
+  };
+  connect(socket, &QSslSocket::errorOccurred, handshake,
+          [socket, fail] { fail(socket->errorString()); });
+  QTimer::singleShot(kHandshakeMs, handshake, [socket, fail] {
+    if (!socket->isEncrypted()) fail(QStringLiteral("no handshake"));
+  });
+  socket->startServerEncryption();
+  return socket;
+}
