@@ -16,8 +16,7 @@ ServiceCounts CountService(const CentrixCore& core) {
     // As start-up signs them in: an ID and a password.
     if (account.m_strUID.isEmpty() || account.m_strPWD.isEmpty()) continue;
     ++counts.accountsConfigured;
-    CTelBaseOpenApi* control = core.Accounts().TelControl(slot);
-    if (control && control->IsLoggedIn()) ++counts.accountsSignedIn;
+    if (core.Accounts().IsSlotSignedIn(slot)) ++counts.accountsSignedIn;
   }
   const ClientRegistry& registry = core.Relay().Registry();
   counts.clientsConnected =

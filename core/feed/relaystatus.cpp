@@ -16,12 +16,11 @@ QJsonObject RelayStatus(const CentrixCore& core) {
   for (int slot = 0; slot < kTelControlCount; ++slot) {
     const AccountSlot& account = core.Accounts().Account(slot);
     if (account.m_strUID.isEmpty()) continue;
-    CTelBaseOpenApi* control = core.Accounts().TelControl(slot);
     accounts.append(
         QJsonObject{{QStringLiteral("slot"), slot + 1},
                     {QStringLiteral("id"), FromCp949(account.m_strUID)},
                     {QStringLiteral("extension"), QString::number(account.m_nExtension)},
-                    {QStringLiteral("signedIn"), control && control->IsLoggedIn()}});
+                    {QStringLiteral("signedIn"), core.Accounts().IsSlotSignedIn(slot)}});
   }
   const ClientRegistry& registry = core.Relay().Registry();
   QJsonArray activity;

@@ -180,6 +180,8 @@ void TelephoneAccounts::OnLoginResult(int controlId, const QString& text) {
   m_listAccounts.SetItemText(slot, kColumnExtension, extension);
 }
 
+bool TelephoneAccounts::IsSlotSignedIn(int slot) const { return IsSignedIn(TelControl(slot)); }
+
 void TelephoneAccounts::LogoutAll() {
   for (const auto& control : m_telControls) {
     if (IsSignedIn(control.get())) control->Logout();

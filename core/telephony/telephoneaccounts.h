@@ -48,6 +48,7 @@ class TelephoneAccounts : public QObject, public CallEventOutput {
   void SetServerType(qint32 serverType) { m_nServerType = serverType; }
   const AccountSlot& Account(int slot) const { return m_accounts[size_t(slot)]; }
   CTelBaseOpenApi* TelControl(int slot) const { return m_telControls[size_t(slot)].get(); }
+  bool IsSlotSignedIn(int slot) const;
   // The accounts list, 60 rows.
   ReportListModel& List() { return m_listAccounts; }
   const ReportListModel& List() const { return m_listAccounts; }
