@@ -55,5 +55,5 @@ void ClientRelay::ReadAccessSettings(SettingsStore& settings) {
   constexpr int kDaySeconds = 24 * 3600;
   m_registerWaitMs = qBound(0, settings.GetProfileInt(kRegisterWaitSetting), kDaySeconds) * 1000;
   m_registry.SetTakeOverAnyHost(settings.GetProfileInt(kTakeOverAnyHostSetting) == 1);
-  m_bWholeNumbers = settings.GetProfileInt(kWholeNumbersSetting) == 1;
+  m_registry.SetWholeNumbers(settings.GetProfileInt(kWholeNumbersSetting) == 1);
 }

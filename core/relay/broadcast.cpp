@@ -2,7 +2,6 @@
 // client, two text lines to every LDK505 client.
 #include "core/relay/clientprotocol.h"
 #include "core/relay/clientrelay.h"
-#include "core/relay/registrationmatch.h"
 
 #include <vector>
 
@@ -18,14 +17,16 @@ void ClientRelay::BroadcastCallNotice(const CallNotice& notice, bool everyRow) {
   const QByteArray column = NoticeColumnText(notice);
   const std::vector<ClientRow>& rows = m_registry.Rows();
   std::vector<int> served;
-  for (int row = 0; row < int(rows.size()); ++row) {
-    if (!everyRow && !RegistrationMatches(rows[size_t(row)].text, extension, m_bWholeNumbers)) {
-      continue;
-    }
+  const auto serve = [&](int row) {
     MEMBER* owner = m_registry.Owner(rows[size_t(row)]);
-    if (!owner || owner->pSocket->IsDropped()) continue;
+    if (!owner || owner->pSocket->IsDropped()) return;
     owner->pSocket->Send(record);
     served.push_back(row);
+  };
+  if (everyRow) {
+    for (int row = 0; row < int(rows.size()); ++row) serve(row);
+  } else {
+    for (const int row : m_registry.RowsNaming(extension)) serve(row);
   }
   // One change for all served rows: with many clients, a view update per
   // row cost more than the sends.

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <algorithm>
 
+#include "core/relay/registrationmatch.h"
+
 ClientRegistry::ClientRegistry() : m_model(*this) {}
 
 MEMBER& ClientRegistry::Add(std::unique_ptr<CClientSocket, DeleteClientSocketLater> socket,
@@ -66,6 +68,9 @@ Registration ClientRegistry::Register(MEMBER& member, const QByteArray& text) {
     m_model.beginInsertRows(QModelIndex(), added, added);
     m_rows.push_back({text, key, &member, {}});
     m_rowOfKey.insert(key, added);
+    for (auto naming = m_rowsNaming.begin(); naming != m_rowsNaming.end(); ++naming) {
+      if (RegistrationMatches(text, naming.key(), m_bWholeNumbers)) naming->push_back(added);
+    }
     if (m_indexStale == added) m_indexStale = added + 1;
     m_model.endInsertRows();
   } else {
@@ -116,6 +121,7 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
   }
   if (lastHandedBack >= 0) m_model.CellsChanged(firstHandedBack, lastHandedBack, 1, 2);
   if (removed == 0) return;
+  m_rowsNaming.clear();  // rows move up
 
   // One run of rows is announced as such; scattered rows as one reset, not
   // row by row, which with many rows cost more than everything else.
@@ -131,6 +137,23 @@ void ClientRegistry::ReleaseRows(const MEMBER& member) {
     m_model.endResetModel();
   }
   m_indexStale = std::min(m_indexStale, firstRemoved);
+}
+
+void ClientRegistry::SetWholeNumbers(bool wholeNumbers) {
+  m_bWholeNumbers = wholeNumbers;
+  m_rowsNaming.clear();
+}
+
+const std::vector<int>& ClientRegistry::RowsNaming(const QByteArray& extension) {
+  auto naming = m_rowsNaming.find(extension);
+  if (naming != m_rowsNaming.end()) return *naming;
+  std::vector<int> rows;
+  for (int row = 0; row < int(m_rows.size()); ++row) {
+    if (RegistrationMatches(m_rows[size_t(row)].text, extension, m_bWholeNumbers)) {
+      rows.push_back(row);
+    }
+  }
+  return *m_rowsNaming.insert(extension, std::move(rows));
 }
 
 void ClientRegistry::SetNoticeText(const std::vector<int>& rows, const QByteArray& text) {

@@ -77,6 +77,11 @@ class ClientRegistry {
   // client that registered the row's text most recently, if there is one;
   // the others are removed, all in one pass.
   void ReleaseRows(const MEMBER& member);
+  // How a registration names an extension (see RegistrationMatches).
+  void SetWholeNumbers(bool wholeNumbers);
+  // The rows whose text names extension, in order. Kept per extension while
+  // rows are only added, so that a notice does not read every row's text.
+  const std::vector<int>& RowsNaming(const QByteArray& extension);
   // The same notice text in column 3 of all the given rows, one change.
   void SetNoticeText(const std::vector<int>& rows, const QByteArray& text);
 
@@ -101,6 +106,8 @@ class ClientRegistry {
   // that needs one of them indexes them again, once for many closes.
   QHash<QByteArray, int> m_rowOfKey;
   int m_indexStale = 0;
+  QHash<QByteArray, std::vector<int>> m_rowsNaming;
+  bool m_bWholeNumbers = false;
   ClientId m_lastId = 0;
   quint64 m_lastRegistration = 0;
   bool m_bTakeOverAnyHost = false;

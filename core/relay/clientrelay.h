@@ -102,8 +102,7 @@ class ClientRelay : public QObject, public CallEventOutput {
                                               QHostAddress(QHostAddress::AnyIPv4)};  // by kind
   ClientAdmission m_admission;
   ActivityThrottle m_throttle{[this](const QByteArray& line) { emit ActivityLine(line); }};
-  int m_registerWaitMs = 0;  // 0: no deadline
-  bool m_bWholeNumbers = false;
+  int m_registerWaitMs = 0;     // 0: no deadline
   ClientSendBatch m_sendBatch;  // before the registry, whose sockets send through it
   ClientRegistry m_registry;
 };

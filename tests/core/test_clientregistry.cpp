@@ -121,6 +121,35 @@ TEST_F(ClientRegistryTest, RowGoesBackToTheLatestOtherRegistrantWhenItsOwnerLeav
   }
 }
 
+// Which rows a notice reaches is kept between notices: it must follow rows
+// that go (the rest move up) and rows that come.
+TEST_F(ClientRegistryTest, NoticeFollowsRowsThatComeAndGo) {
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (const QByteArray text : {"301", "302", "301,302"}) {
+    clients.push_back(Connect());
+    ASSERT_TRUE(Register(*clients.back(), text));
+  }
+  // Each ring on 301, then whether client index got exactly count notices.
+  const auto ring = [&] { Relay().BroadcastCallNotice(Notice(301), false); };
+  const auto got = [&](int index, int count) {
+    TestClient& client = *clients[size_t(index)];
+    return client.WaitForBytes(kAck.size() + count * kCallNoticeSize) &&
+           NoticesOf(client, 1).size() == count * kCallNoticeSize;
+  };
+  ring();
+  EXPECT_TRUE(got(0, 1));
+  clients[1]->Close();  // the rows after its row move up
+  ASSERT_TRUE(WaitUntil([&] { return ExtensionClients().size() == 2; }));
+  ring();
+  EXPECT_TRUE(got(2, 2));
+  clients.push_back(Connect());
+  ASSERT_TRUE(Register(*clients.back(), "9301"));  // a row of its own, named by 301
+  ring();
+  EXPECT_TRUE(got(3, 1));
+  EXPECT_TRUE(got(2, 3));
+  EXPECT_TRUE(got(0, 3));
+}
+
 TEST_F(ClientRegistryTest, OneClientOwnsAtMostTheBoundOfRows) {
   const int bound = ClientRegistry::kMaxRowsPerClient;
   auto greedy = Connect();
