@@ -45,6 +45,7 @@ bool BenchSession::Open(QString* error) {
   options.odbc = m_config.odbc;
   options.record = m_config.record;
   options.stderrFile = m_bReference ? QString() : m_config.relayStderr;
+  options.feedPort = m_config.feedPort;
   m_relay = std::make_unique<LaunchedRelay>(options);
   if (!m_relay->Start(error) || !WaitSignedIn(error)) return false;
 

@@ -19,8 +19,9 @@ struct SessionConfig {
   QString referenceProgram;
   std::string odbc;
   int accounts = 10;
-  QString relayStderr;  // empty: discarded
-  bool record = false;  // the real relay records every call
+  QString relayStderr;   // empty: discarded
+  bool record = false;   // the real relay records every call
+  quint16 feedPort = 0;  // the real relay's browser feed; 0: off
 };
 
 // One relay under load: the in-process simulator with its accounts, the

@@ -1,6 +1,8 @@
 #include "bench/launchedrelay.h"
 
+#include "bench/stalledbrowsers.h"
 #include "core/config/settingkeys.h"
+#include "core/feed/feedtoken.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -76,6 +78,7 @@ bool LaunchedRelay::Start(QString* error) {
     environment.insert("TARVEX_STATE_DIR", work.filePath(QStringLiteral("state")));
     environment.insert("TARVEX_INSTANCE", QStringLiteral("tarvex-bench-%1").arg(getpid()));
     environment.insert("XDG_CONFIG_HOME", configHome);
+    environment.insert("TARVEX_FEED_PORT", QString::number(m_options.feedPort));
   }
   m_process.setProcessEnvironment(environment);
   m_process.setProgram(m_options.program);
@@ -141,5 +144,9 @@ bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) con
   number(kCenterIdSetting, m_options.record ? 1 : 0);
   number(kLogTypeSetting, 0);
   number(kServerTypeSetting, 0);
+  if (m_options.feedPort != 0) {
+    line(QLatin1String(kFeedTokenKeyPrefix) + QStringLiteral("BENCH"),
+         FeedToken::HashOf(QLatin1String(StalledBrowsers::kToken)) + " admin");
+  }
   return file.write(text) == text.size();
 }

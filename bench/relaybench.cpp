@@ -16,6 +16,7 @@
 #include "bench/loadphase.h"
 #include "bench/procstats.h"
 #include "bench/rowcrowd.h"
+#include "bench/stalledbrowsers.h"
 #include "core/config/descriptorlimit.h"
 
 namespace {
@@ -40,6 +41,9 @@ struct BenchOptions {
   // match no call, beside one desk; 0: no crowd run.
   int crowdConnections = 200;
   int crowdRows = 100;
+  // Browsers signed in to the feed that never read, beside the same desk
+  // once the crowd has gone; 0: none.
+  int stalledBrowsers = 1000;
   QString markdownFile;
 };
 
@@ -72,6 +76,7 @@ struct CrowdFigures {
   LatencySummary idle;     // the desk alone
   LatencySummary crowded;  // the desk beside the crowd
   double registerSeconds = 0;
+  LatencySummary stalled;  // the desk beside the stalled browsers, the crowd gone
 };
 
 struct MemoryFigures {
@@ -214,10 +219,13 @@ std::optional<FloodFigures> MeasureFlood(const BenchOptions& options, bool refer
   return figures;
 }
 
-// One desk's ring latency, paced, alone and then beside the crowd.
+// One desk's ring latency, paced, alone, then beside the crowd, then
+// beside the stalled browsers.
 std::optional<CrowdFigures> MeasureCrowd(const BenchOptions& options) {
   const QString name = QStringLiteral("relay, crowd run");
-  BenchSession session(options.session, false, 1, 0);
+  SessionConfig config = options.session;
+  if (options.stalledBrowsers > 0) config.feedPort = FreePort();
+  BenchSession session(config, false, 1, 0);
   QString error;
   if (!session.Open(&error)) {
     Progress(name + QStringLiteral(": ") + error);
@@ -232,15 +240,17 @@ std::optional<CrowdFigures> MeasureCrowd(const BenchOptions& options) {
   const std::optional<PhaseResult> idle = Phase(session, paced, name);
   if (!idle) return std::nullopt;
   figures.idle = session.Ledger().Latencies(idle->firstRing, idle->endRing);
-  RowCrowd crowd("127.0.0.2", session.ExtPort(), options.crowdConnections, options.crowdRows);
-  if (!crowd.Open(&error)) {
-    Progress(name + QStringLiteral(": ") + error);
-    return std::nullopt;
+  {
+    RowCrowd crowd("127.0.0.2", session.ExtPort(), options.crowdConnections, options.crowdRows);
+    if (!crowd.Open(&error)) {
+      Progress(name + QStringLiteral(": ") + error);
+      return std::nullopt;
+    }
+    figures.registerSeconds = crowd.Seconds();
+    const std::optional<PhaseResult> crowded = Phase(session, paced, name);
+    if (!crowded) return std::nullopt;
+    figures.crowded = session.Ledger().Latencies(crowded->firstRing, crowded->endRing);
   }
-  figures.registerSeconds = crowd.Seconds();
-  const std::optional<PhaseResult> crowded = Phase(session, paced, name);
-  if (!crowded) return std::nullopt;
-  figures.crowded = session.Ledger().Latencies(crowded->firstRing, crowded->endRing);
   Progress(QStringLiteral("%1: p99 %2 ms alone, %3 ms beside %4 x %5 rows (registered in %6 s)")
                .arg(name)
                .arg(figures.idle.p99Us / 1000, 0, 'f', 2)
@@ -248,6 +258,19 @@ std::optional<CrowdFigures> MeasureCrowd(const BenchOptions& options) {
                .arg(options.crowdConnections)
                .arg(options.crowdRows)
                .arg(figures.registerSeconds, 0, 'f', 1));
+  if (options.stalledBrowsers <= 0) return figures;
+  StalledBrowsers browsers(config.feedPort, options.stalledBrowsers);
+  if (!browsers.Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  const std::optional<PhaseResult> stalled = Phase(session, paced, name);
+  if (!stalled) return std::nullopt;
+  figures.stalled = session.Ledger().Latencies(stalled->firstRing, stalled->endRing);
+  Progress(QStringLiteral("%1: p99 %2 ms beside %3 stalled browsers")
+               .arg(name)
+               .arg(figures.stalled.p99Us / 1000, 0, 'f', 2)
+               .arg(options.stalledBrowsers));
   return figures;
 }
 
@@ -493,20 +516,25 @@ void ReportCrowd(Report& report, const BenchOptions& options, const Results& res
                   .arg(options.crowdRows)
                   .arg(options.latencyRate, 0, 'f', 0));
   report.Line();
-  report.Row({"Figure", "Desk alone", "Beside the crowd"});
-  report.Row({"---", "---:", "---:"});
+  const QString besideBrowsers =
+      QStringLiteral("Beside %1 stalled browsers").arg(options.stalledBrowsers);
+  report.Row({"Figure", "Desk alone", "Beside the crowd", besideBrowsers});
+  report.Row({"---", "---:", "---:", "---:"});
   if (!results.crowd) {
-    report.Row({"run", "failed", "failed"});
+    report.Row({"run", "failed", "failed", "failed"});
     report.Line();
     return;
   }
   const CrowdFigures& crowd = *results.crowd;
-  report.Row({"p50 ring latency (ms)", Number(crowd.idle.p50Us / 1000, 2),
-              Number(crowd.crowded.p50Us / 1000, 2)});
-  report.Row({"p99 ring latency (ms)", Number(crowd.idle.p99Us / 1000, 2),
-              Number(crowd.crowded.p99Us / 1000, 2)});
+  const bool browsers = options.stalledBrowsers > 0;
+  const auto row = [&](const QString& figure, double LatencySummary::*field) {
+    report.Row({figure, Number(crowd.idle.*field / 1000, 2), Number(crowd.crowded.*field / 1000, 2),
+                browsers ? Number(crowd.stalled.*field / 1000, 2) : QStringLiteral("-")});
+  };
+  row(QStringLiteral("p50 ring latency (ms)"), &LatencySummary::p50Us);
+  row(QStringLiteral("p99 ring latency (ms)"), &LatencySummary::p99Us);
   report.Row({"crowd's registrations, each awaiting its acknowledgement (s)", "-",
-              Number(crowd.registerSeconds, 1)});
+              Number(crowd.registerSeconds, 1), "-"});
   report.Line();
 }
 
@@ -595,6 +623,10 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
                                  "Connections x rows from one other host beside a desk (0: no "
                                  "crowd run).",
                                  "nxm", "200x100");
+  const QCommandLineOption stalledBrowsers(
+      "stalled-browsers",
+      "Browsers signed in to the feed that never read, beside the crowd run's desk (0: none).", "n",
+      "1000");
   const QCommandLineOption markdown("markdown", "Also write the tables to this file.", "path");
   const QCommandLineOption record(
       "record",
@@ -604,7 +636,7 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
                                        "path");
   parser.addOptions({relay, reference, odbc, clients, ldk, accounts, seconds, window, latencyRate,
                      memoryEvents, memoryCheckpoint, memoryClients, floodMiB, floodClients, crowd,
-                     markdown, record, relayStderr});
+                     stalledBrowsers, markdown, record, relayStderr});
   parser.process(app);
 
   BenchOptions options;
@@ -630,6 +662,7 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   const QStringList crowdSize = parser.value(crowd).split(QLatin1Char('x'));
   options.crowdConnections = crowdSize.value(0).toInt();
   options.crowdRows = crowdSize.value(1).toInt();
+  options.stalledBrowsers = parser.value(stalledBrowsers).toInt();
   options.markdownFile = parser.value(markdown);
   if (options.session.record && options.ldkClients > 0) {
     Progress(QStringLiteral("--record counts rings at extension clients only: give --ldk 0"));

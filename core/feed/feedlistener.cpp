@@ -42,6 +42,9 @@ FeedListener::FeedListener(QObject* parent) : QTcpServer(parent) {
 }
 
 void FeedListener::incomingConnection(qintptr descriptor) {
+  // What waits for a browser is bounded by the feed, not by a system buffer
+  // that grows to megabytes for each.
+  ::setsockopt(int(descriptor), SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
   const QHostAddress peer = PeerOf(descriptor);
   const QByteArray host = ClientAdmission::HostOf(peer);
   const Admission admission = peer.isNull() ? Admission::NotAllowed : m_admission.Admit(0, peer);

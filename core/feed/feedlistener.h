@@ -13,6 +13,7 @@ class FeedListener : public QTcpServer {
   Q_OBJECT
  public:
   static constexpr int kHandshakeMs = 10000;
+  static constexpr int kSendBufferBytes = 64 * 1024;
 
   explicit FeedListener(QObject* parent = nullptr);
 

@@ -223,8 +223,8 @@ void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
                             {QStringLiteral("token"), token->name},
                             {QStringLiteral("admin"), token->admin},
                             {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)}};
-  Send(socket, QJsonDocument(welcome).toJson(QJsonDocument::Compact));
-  if (token->admin && m_status) Send(socket, StatusJson());
+  Send(socket, QString::fromUtf8(QJsonDocument(welcome).toJson(QJsonDocument::Compact)));
+  if (token->admin && m_status) Send(socket, QString::fromUtf8(StatusJson()));
 }
 
 QByteArray WebSocketFeed::StatusJson() const {
@@ -247,7 +247,8 @@ void WebSocketFeed::SendStatusIfChanged() {
   const QByteArray status = StatusJson();
   if (status == m_lastStatus) return;
   m_lastStatus = status;
-  for (QWebSocket* socket : admins) Send(socket, status);
+  const QString message = QString::fromUtf8(status);
+  for (QWebSocket* socket : admins) Send(socket, message);
 }
 
 void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
@@ -257,12 +258,12 @@ void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
     if (connection.signedIn && connection.token.Hears(extension)) listeners.push_back(socket);
   }
   if (listeners.empty()) return;
-  const QByteArray json = CallEventJson(event, m_relayName);
-  for (QWebSocket* socket : listeners) Send(socket, json);
+  const QString message = QString::fromUtf8(CallEventJson(event, m_relayName));
+  for (QWebSocket* socket : listeners) Send(socket, message);
 }
 
 // A browser that does not read costs only itself: past the bound it is cut off.
-void WebSocketFeed::Send(QWebSocket* socket, const QByteArray& json) {
+void WebSocketFeed::Send(QWebSocket* socket, const QString& message) {
   if (socket->bytesToWrite() > kMaxQueuedBytes) {
     emit ActivityLine(
         ToCp949(QStringLiteral("%1 웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.")
@@ -272,7 +273,7 @@ void WebSocketFeed::Send(QWebSocket* socket, const QByteArray& json) {
     socket->abort();
     return;
   }
-  socket->sendTextMessage(QString::fromUtf8(json));
+  socket->sendTextMessage(message);
 }
 
 // The client is told why; one that does not answer the close is cut off.

@@ -71,7 +71,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   void OnTextMessage(QWebSocket* socket, const QString& message);
   void ReadTokens();
   void Close(QWebSocket* socket, CloseCode code, const QString& reason);
-  void Send(QWebSocket* socket, const QByteArray& json);
+  void Send(QWebSocket* socket, const QString& message);
   QByteArray StatusJson() const;
   void SendStatusIfChanged();
 
