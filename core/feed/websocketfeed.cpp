@@ -265,9 +265,10 @@ void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
 // A browser that does not read costs only itself: past the bound it is cut off.
 void WebSocketFeed::Send(QWebSocket* socket, const QString& message) {
   if (socket->bytesToWrite() > kMaxQueuedBytes) {
-    emit ActivityLine(
-        ToCp949(QStringLiteral("%1 웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.")
-                    .arg(socket->peerAddress().toString())));
+    const QByteArray host = ClientAdmission::HostOf(socket->peerAddress());
+    m_throttle.Report(
+        kDroppedLine, host,
+        host + ToCp949(QStringLiteral(" 웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.")));
     m_connections.erase(socket);
     socket->disconnect(this);
     socket->abort();

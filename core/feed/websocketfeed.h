@@ -34,7 +34,8 @@ class WebSocketFeed : public QObject, public CallEventOutput {
     kTooSlow = 4008,
   };
   static constexpr int kSignInMs = 5000;
-  static constexpr qint64 kMaxQueuedBytes = 1 << 20;
+  // About 250 call events: a browser that far behind has stopped reading.
+  static constexpr qint64 kMaxQueuedBytes = 64 * 1024;
   static constexpr quint16 kDefaultPort = 8690;
   static constexpr int kStatusMs = 1000;
 
@@ -58,7 +59,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   void ErrorLine(const QByteArray& cp949);
 
  private:
-  enum ThrottledLine { kRefusedLine, kOverHostLimitLine, kHandshakeFailedLine };
+  enum ThrottledLine { kRefusedLine, kOverHostLimitLine, kHandshakeFailedLine, kDroppedLine };
   struct Connection {
     bool signedIn = false;
     FeedToken token;
