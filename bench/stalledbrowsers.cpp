@@ -3,11 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-#include "bench/clientfleet.h"
 
 namespace {
 
@@ -47,7 +46,7 @@ QByteArray TextFrame(const QByteArray& text) {
 StalledBrowsers::StalledBrowsers(quint16 port, int count) : m_port(port), m_nCount(count) {}
 
 StalledBrowsers::~StalledBrowsers() {
-  for (const int fd : m_fds) CloseAtOnce(fd);
+  for (const int fd : m_fds) ::close(fd);
 }
 
 bool StalledBrowsers::Open(QString* error) {

@@ -12,6 +12,8 @@
 #include <QTcpServer>
 #include <QWebSocket>
 
+#include "bench/stalledbrowsers.h"
+#include "core/feed/feedtoken.h"
 #include "core/feed/websocketfeed.h"
 #include "e2e/faulttest.h"
 #include "support/testcore.h"
@@ -149,6 +151,24 @@ TEST_F(WebFeedTest, TokensHearTheirOwnExtensionsUntilRemoved) {
   fixture->Ring(2);
   ASSERT_TRUE(WaitUntil([&] { return admin.Events().size() == 2; }));
   EXPECT_FALSE(agent302.closed);
+}
+
+// A browser that stops reading is cut off, and the desks get every call.
+TEST_F(WebFeedTest, ABrowserThatStopsReadingIsCutOff) {
+  QSettings settings(SettingsFile(), QSettings::IniFormat);
+  settings.setValue(QStringLiteral("SETTING/FEEDTOKEN_STALLED"),
+                    FeedToken::HashOf(QLatin1String(StalledBrowsers::kToken)) + " admin");
+  settings.sync();
+  StalledBrowsers stalled(FeedPort(), 1);
+  QString error;
+  ASSERT_TRUE(WaitUntil([&] { return stalled.Open(&error); })) << error.toStdString();
+  const QString dropped = QStringLiteral("웹 알림 클라이언트가 수신하지 않아 연결을 끊었습니다.");
+  for (int sequence = 1; sequence <= 1000 && fixture->StderrCount(dropped) == 0; sequence += 100) {
+    for (int call = sequence; call < sequence + 100; ++call) fixture->Call(call);
+    WaitUntil([&] { return fixture->StderrCount(dropped) > 0; }, 200);
+  }
+  EXPECT_TRUE(fixture->relay->WaitForOutput(dropped));
+  EXPECT_TRUE(fixture->EveryCallArrived());
 }
 
 // Without encryption the feed stays on this machine unless allowed.
