@@ -9,7 +9,6 @@
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QTcpServer>
 #include <QWebSocket>
 
 #include "bench/stalledbrowsers.h"
@@ -53,16 +52,10 @@ struct FeedClient {
   bool failed = false;  // could not connect, among others
 };
 
-quint16 FreePort() {
-  QTcpServer server;
-  server.listen(QHostAddress::LocalHost, 0);
-  return server.serverPort();
-}
-
 class WebFeedTest : public FaultTest {
  protected:
   WebFeedTest() {
-    adjustRelay = [](RelayProcess::Options& options) { options.feedPort = FreePort(); };
+    adjustRelay = [](RelayProcess::Options& options) { options.feedPort = AnyFreePort(); };
   }
   quint16 FeedPort() const { return fixture->relay->options().feedPort; }
   // A token made as an operator makes it, taken by the running relay.

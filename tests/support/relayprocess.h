@@ -21,7 +21,7 @@ class RelayProcess {
     quint16 extPort = 0;     // 0: a free port
     quint16 ldkPort = 0;
     quint16 telPort = 1;
-    quint16 feedPort = 0;  // the browser feed; 0: none
+    quint16 feedPort = 0;                            // the browser feed; 0: none
     QString platform = QStringLiteral("offscreen");  // Qt platform plugin
     QString display;                                 // X display for "xcb"
     int descriptorLimit = 0;                         // > 0: soft and hard limit of open descriptors
@@ -65,7 +65,10 @@ class RelayProcess {
   QByteArray m_stdout;
 };
 
-// A loopback port free at the moment of asking.
+// A port free at the moment of asking, on every IPv4 address. Below the
+// system's range for outgoing connections (32768 on), so that none of the
+// thousands of connections the tests make can take it before the relay
+// binds it; below the throw-away PostgreSQL clusters' too (25432 on).
 quint16 AnyFreePort();
 // True when a TCP connection to the loopback port succeeds.
 bool PortAcceptsConnections(quint16 port);
