@@ -2,8 +2,8 @@
 # The relay's main job on local defaults: a throw-away PostgreSQL call
 # database, the telephony simulator playing scripts/demo/calls.txt on three
 # accounts, the relay (headless unless a display is set), and one sample
-# client of each kind. Prints what each of them shows, then the rows that
-# landed in the database. Ends at the end of the script or on Ctrl-C.
+# client of each kind (the browser feed's with a token made for it). Prints
+# what each of them shows, then the rows that landed in the database. Ends at the end of the script or on Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -28,6 +28,7 @@ trap cleanup EXIT INT TERM
 tel_port=${TARVEX_TEL_PORT:-7050}
 ext_port=${TARVEX_EXT_PORT:-8688}
 ldk_port=${TARVEX_LDK_PORT:-5100}
+feed_port=${TARVEX_FEED_PORT:-8690}
 
 echo "== starting the call database"
 odbc=$(scripts/pg-cluster.sh start "$demo/pg")
@@ -46,6 +47,7 @@ mkdir -p "$demo/config/MERVO"
   echo "CENTERID=1"
   echo "LOGTYPE=0"
 } >"$demo/config/MERVO/Tarvex.conf"
+token=$(XDG_CONFIG_HOME=$demo/config "$bin/Tarvex" --new-token demo --extensions 301,302)
 
 prefixed() {
   local tag=$1
@@ -61,12 +63,12 @@ prefixed telsim "$bin/telsim" --port "$tel_port" \
 telsim_pid=${pids[-1]}
 sleep 1
 
-echo "== starting the relay (ports $ext_port and $ldk_port)"
+echo "== starting the relay (ports $ext_port and $ldk_port, browser feed ws://127.0.0.1:$feed_port)"
 export XDG_RUNTIME_DIR=$demo/runtime
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 TARVEX_ODBC=$odbc TARVEX_LOG_DIR=$demo/CIDLog TARVEX_TEL_PORT=$tel_port \
   TARVEX_EXT_PORT=$ext_port TARVEX_LDK_PORT=$ldk_port TARVEX_INSTANCE="tarvex-demo-$$" \
-  TARVEX_STATE_DIR=$demo/state \
+  TARVEX_STATE_DIR=$demo/state TARVEX_FEED_PORT=$feed_port \
   XDG_CONFIG_HOME=$demo/config prefixed relay "$bin/Tarvex"
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$ldk_port") 2>/dev/null && break
@@ -76,6 +78,8 @@ done
 echo "== starting the sample clients"
 prefixed "ext 301,302" "$bin/extclient" --port "$ext_port" --register "301,302"
 prefixed "ldk505" "$bin/ldkclient" --port "$ldk_port"
+echo "== browser feed token for 301 and 302: $token"
+prefixed "feed 301,302" "$bin/feedclient" --url "ws://127.0.0.1:$feed_port" --token "$token"
 
 # The simulator quits at the end of its script.
 while kill -0 "$telsim_pid" 2>/dev/null; do sleep 0.5; done

@@ -1,6 +1,7 @@
 // The browser feed of the real relay: tokens made with the real binary, raw
 // WebSocket clients, calls from the simulated telephony server.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -176,6 +177,29 @@ TEST_F(WebFeedTest, ClearTextIsRefusedOnAnAddressOthersReach) {
   FeedClient client(FeedPort());
   EXPECT_TRUE(WaitUntil([&] { return client.failed; }));
   EXPECT_NE(client.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// A desk without settings yet: its first token makes the file, private
+// whatever the umask.
+TEST(NewTokenTest, MakesAPrivateSettingsFileWhereThereIsNone) {
+  QTemporaryDir home;
+  QProcess tarvex;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+  tarvex.setProcessEnvironment(environment);
+  const mode_t umask = ::umask(0);
+  tarvex.start(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"),
+               {QStringLiteral("--new-token"), QStringLiteral("desk"),
+                QStringLiteral("--extensions"), QStringLiteral("301")});
+  ::umask(umask);
+  ASSERT_TRUE(tarvex.waitForFinished());
+  EXPECT_EQ(tarvex.exitCode(), 0) << tarvex.readAllStandardError().toStdString();
+  const QString file = home.filePath(QStringLiteral("MERVO/Tarvex.conf"));
+  struct stat status {};
+  ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  QSettings settings(file, QSettings::IniFormat);
+  EXPECT_TRUE(settings.value(QStringLiteral("SETTING/FEEDTOKEN_DESK")).toString().endsWith(" 301"));
 }
 
 // A certificate authority of the test's own, one the relay does not use,
