@@ -1,10 +1,6 @@
 #include "app/newtoken.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QFile>
-#include <QFileInfo>
 #include <cstdio>
 
 #include "app/commandline.h"
@@ -13,20 +9,12 @@
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/feedtoken.h"
-#include "core/log/privatefile.h"
 
 namespace {
 
 // The line goes at the end of the file as it stands: the operator's
 // comments, its owner and its mode stay (a settings rewrite would lose them).
 bool AppendSetting(const QString& path, const QByteArray& line) {
-  // A first setting makes the file, private like the relay's own.
-  if (!QFileInfo::exists(path)) {
-    if (!MakePrivateDirectory(QFileInfo(path).absolutePath(), 0700)) return false;
-    const int made = OpenPrivateFile(path, O_WRONLY, 0600);
-    if (made < 0) return false;
-    ::close(made);
-  }
   QFile file(path);
   if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) return false;
   file.seek(0);  // read from the start; writes still go to the end
@@ -66,6 +54,7 @@ int MakeFeedToken(const AppConfig& config, const CommandLineOptions& options) {
     QString error;
     token.extensions = FeedToken::ParseExtensions(options.tokenExtensions, &error);
   }
+  settings->MakePerUserFilePrivate();  // a desk's first setting makes the file
   if (!AppendSetting(settings->Location(), (key + u'=' + token.StoredValue()).toUtf8())) {
     std::fprintf(stderr, "Cannot add the token to %s.\n",
                  settings->Location().toUtf8().constData());

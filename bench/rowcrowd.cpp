@@ -1,13 +1,13 @@
 #include "bench/rowcrowd.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "bench/clientfleet.h"
+#include "bench/hostconnection.h"
 #include "bench/ringledger.h"
 
 namespace {
@@ -19,10 +19,6 @@ QByteArray RowText(int connection, int row) {
     text += char('a' + value % 26);
   }
   return text;
-}
-
-bool SendAll(int fd, const QByteArray& bytes) {
-  return ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
 }
 
 bool ReceiveAck(int fd) {
@@ -55,26 +51,17 @@ bool RowCrowd::Open(QString* error) {
 }
 
 bool RowCrowd::OpenConnection(int number, QString* error) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  in_addr source{};
+  const int fd = ::inet_pton(AF_INET, m_host.constData(), &source) == 1
+                     ? ConnectFromHost(ntohl(source.s_addr), m_port)
+                     : -1;
   if (fd < 0) {
-    *error = QStringLiteral("crowd: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-    return false;
-  }
-  m_fds.push_back(fd);
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  sockaddr_in relay{};
-  relay.sin_family = AF_INET;
-  relay.sin_port = htons(m_port);
-  relay.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::inet_pton(AF_INET, m_host.constData(), &source.sin_addr) != 1 ||
-      ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
-      ::connect(fd, reinterpret_cast<sockaddr*>(&relay), sizeof relay) != 0) {
     *error = QStringLiteral("crowd connection %1: %2")
                  .arg(number)
                  .arg(QString::fromLocal8Bit(strerror(errno)));
     return false;
   }
+  m_fds.push_back(fd);
   for (int row = 0; row < m_nRowsEach; ++row) {
     if (!SendAll(fd, RowText(number, row)) || !ReceiveAck(fd)) {
       *error = QStringLiteral("crowd connection %1: row %2 not acknowledged").arg(number).arg(row);

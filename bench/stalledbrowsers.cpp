@@ -1,22 +1,18 @@
 #include "bench/stalledbrowsers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "bench/hostconnection.h"
+
 namespace {
 
 constexpr int kReceiveBufferBytes = 4096;
 // One source address per hundred browsers, below the relay's limit per host.
 constexpr int kBrowsersPerHost = 100;
-
-bool SendAll(int fd, const QByteArray& bytes) {
-  return ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
-}
 
 // Reads until the bytes read so far end with end, or the connection ends.
 bool ReceiveUntil(int fd, const QByteArray& end) {
@@ -57,28 +53,15 @@ bool StalledBrowsers::Open(QString* error) {
 }
 
 bool StalledBrowsers::OpenOne(int number, QString* error) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *error = QStringLiteral("browser: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-    return false;
-  }
-  m_fds.push_back(fd);
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  source.sin_addr.s_addr = htonl(0x7f040001 + quint32(number / kBrowsersPerHost));
-  sockaddr_in feed{};
-  feed.sin_family = AF_INET;
-  feed.sin_port = htons(m_port);
-  feed.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd =
+      ConnectFromHost(0x7f040001 + quint32(number / kBrowsersPerHost), m_port, kReceiveBufferBytes);
+  if (fd >= 0) m_fds.push_back(fd);
   const QByteArray upgrade =
       "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
   const QByteArray signIn = QByteArray(R"({"type":"auth","token":")") + kToken + R"("})";
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
-      ::connect(fd, reinterpret_cast<sockaddr*>(&feed), sizeof feed) != 0 ||
-      !SendAll(fd, upgrade) || !ReceiveUntil(fd, "\r\n\r\n") || !SendAll(fd, TextFrame(signIn)) ||
-      !ReceiveUntil(fd, "}")) {
+  if (fd < 0 || !SendAll(fd, upgrade) || !ReceiveUntil(fd, "\r\n\r\n") ||
+      !SendAll(fd, TextFrame(signIn)) || !ReceiveUntil(fd, "}")) {
     *error = QStringLiteral("browser %1: not signed in (%2)")
                  .arg(number)
                  .arg(QString::fromLocal8Bit(strerror(errno)));

@@ -50,6 +50,7 @@ set(TARVEX_CORE_SOURCES
   core/relay/accesssettings.cpp
   core/relay/activitythrottle.cpp core/relay/activitythrottle.h
   core/relay/allowednetworks.cpp core/relay/allowednetworks.h
+  core/relay/allowlistsetting.cpp core/relay/allowlistsetting.h
   core/relay/broadcast.cpp
   core/relay/callnotice.cpp core/relay/callnotice.h
   core/relay/clientadmission.cpp core/relay/clientadmission.h

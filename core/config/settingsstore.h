@@ -41,11 +41,13 @@ class SettingsStore {
   // What another process wrote to the file since it was read.
   void Reread() { m_settings.sync(); }
   void WriteProfileString(const QString& name, const QByteArray& value);
+  // The per-user file, made (or narrowed) private before anything is
+  // written to it; a settings file given by path is left as it is.
+  void MakePerUserFilePrivate();
 
  private:
   QString StoredKey(const QString& name);
   void Write(const QString& name, const QVariant& value);
-  void MakePerUserFilePrivate();
 
   QSettings m_settings;
   bool m_bFileRequired;

@@ -53,30 +53,25 @@ void FeedListener::incomingConnection(qintptr descriptor) {
     emit Refused(host, admission);
     return;
   }
-  QTcpSocket* socket = IsEncrypted() ? Encrypted(descriptor, host) : new QTcpSocket(this);
-  if (!IsEncrypted() && !socket->setSocketDescriptor(descriptor)) {
+  QTcpSocket* socket = IsEncrypted() ? new QSslSocket(this) : new QTcpSocket(this);
+  if (!socket->setSocketDescriptor(descriptor)) {
     ::close(int(descriptor));
     delete socket;
-    socket = nullptr;
-  }
-  if (!socket) {
     m_admission.Left(host);
     return;
   }
   new HostShare(this, host, socket);
-  if (!IsEncrypted()) addPendingConnection(socket);
+  if (IsEncrypted()) {
+    StartHandshake(static_cast<QSslSocket*>(socket), host);
+  } else {
+    addPendingConnection(socket);
+  }
 }
 
-// The socket once its handshake is done; a client that fails it or stays
-// silent is let go.
-QTcpSocket* FeedListener::Encrypted(qintptr descriptor, const QByteArray& host) {
-  auto* socket = new QSslSocket(this);
+// The socket comes out once its handshake is done; a client that fails it
+// or stays silent is let go.
+void FeedListener::StartHandshake(QSslSocket* socket, const QByteArray& host) {
   socket->setSslConfiguration(m_tls);
-  if (!socket->setSocketDescriptor(descriptor)) {
-    ::close(int(descriptor));
-    delete socket;
-    return nullptr;
-  }
   // The handshake's connections end with it, whatever its outcome.
   auto* handshake = new QObject(socket);
   connect(socket, &QSslSocket::encrypted, handshake, [this, socket, handshake] {
@@ -96,5 +91,4 @@ QTcpSocket* FeedListener::Encrypted(qintptr descriptor, const QByteArray& host) 
     if (!socket->isEncrypted()) fail(QStringLiteral("no handshake"));
   });
   socket->startServerEncryption();
-  return socket;
 }

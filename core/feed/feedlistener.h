@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -32,7 +33,7 @@ class FeedListener : public QTcpServer {
   void incomingConnection(qintptr descriptor) override;
 
  private:
-  QTcpSocket* Encrypted(qintptr descriptor, const QByteArray& host);
+  void StartHandshake(QSslSocket* socket, const QByteArray& host);
 
   ClientAdmission m_admission;
   QSslConfiguration m_tls;

@@ -13,7 +13,7 @@
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
-#include "core/relay/allowednetworks.h"
+#include "core/relay/allowlistsetting.h"
 #include "core/text/cp949.h"
 
 WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
@@ -67,20 +67,9 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
 }
 
 void WebSocketFeed::ReadAccess(SettingsStore& settings) {
-  const QString allowName = QLatin1String(kFeedAllowSetting.name);
-  QStringList badEntries;
-  const AllowedNetworks allowed = AllowedNetworks::Parse(
-      FromCp949(settings.GetProfileString(kFeedAllowSetting)).trimmed(), badEntries);
-  for (const QString& entry : badEntries) {
-    emit ErrorLine(
-        ToCp949(QStringLiteral("%1의 잘못된 항목을 무시합니다: %2").arg(allowName, entry)));
-  }
-  if (allowed.TakesNoOne()) {
-    emit ErrorLine(
-        ToCp949(QStringLiteral("%1에 쓸 수 있는 항목이 없어 웹 알림에 아무도 접속할 수 없습니다.")
-                    .arg(allowName)));
-  }
-  m_listener.Rules().SetAllowed(0, allowed);
+  m_listener.Rules().SetAllowed(
+      0, ReadAllowList(settings, kFeedAllowSetting, QStringLiteral("웹 알림"),
+                       [this](const QByteArray& line) { emit ErrorLine(line); }));
   m_listener.Rules().SetClientsPerHost(qMax(0, settings.GetProfileInt(kClientsPerHostSetting)));
 }
 

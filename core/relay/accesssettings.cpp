@@ -1,6 +1,7 @@
 // Who may use the client ports, read once at start.
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
+#include "core/relay/allowlistsetting.h"
 #include "core/relay/clientrelay.h"
 #include "core/text/cp949.h"
 
@@ -35,21 +36,10 @@ void ClientRelay::ReadAccessSettings(SettingsStore& settings) {
                       .arg(listen)));
     }
 
-    const QString allowName = QLatin1String(allowSettings[kind]->name);
-    QStringList badEntries;
-    const AllowedNetworks allowed =
-        AllowedNetworks::Parse(Text(settings, *allowSettings[kind]), badEntries);
-    for (const QString& entry : badEntries) {
-      emit ErrorLine(
-          ToCp949(QStringLiteral("%1의 잘못된 항목을 무시합니다: %2").arg(allowName, entry)));
-    }
-    if (allowed.TakesNoOne()) {
-      emit ErrorLine(ToCp949(QStringLiteral("%1에 쓸 수 있는 항목이 없어 포트 %2에 아무도 "
-                                            "접속할 수 없습니다.")
-                                 .arg(allowName)
-                                 .arg(Port(kind))));
-    }
-    m_admission.SetAllowed(kind, allowed);
+    m_admission.SetAllowed(
+        kind,
+        ReadAllowList(settings, *allowSettings[kind], QStringLiteral("포트 %1").arg(Port(kind)),
+                      [this](const QByteArray& line) { emit ErrorLine(line); }));
   }
   m_admission.SetClientsPerHost(qMax(0, settings.GetProfileInt(kClientsPerHostSetting)));
   constexpr int kDaySeconds = 24 * 3600;
