@@ -6,16 +6,20 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QTcpSocket>
 #include <QWebSocket>
+#include <random>
 
 #include "bench/stalledbrowsers.h"
+#include "core/feed/feedlistener.h"
 #include "core/feed/feedtoken.h"
 #include "core/feed/websocketfeed.h"
-#include "e2e/faulttest.h"
+#include "e2e/webfeedtest.h"
 #include "support/testcore.h"
 
 namespace {
@@ -53,28 +57,39 @@ struct FeedClient {
   bool failed = false;  // could not connect, among others
 };
 
-class WebFeedTest : public FaultTest {
- protected:
-  WebFeedTest() {
-    adjustRelay = [](RelayProcess::Options& options) { options.feedPort = AnyFreePort(); };
+// One HTTP request as bytes and the answer as far as it came: a whole one
+// (headers and Content-Length bytes), or what came before the relay closed.
+struct HttpExchange {
+  HttpExchange(const QHostAddress& address, quint16 port, const QByteArray& request) {
+    QObject::connect(&socket, &QTcpSocket::readyRead, [this] { answer += socket.readAll(); });
+    socket.connectToHost(address, port);
+    if (socket.waitForConnected(5000)) socket.write(request);
+    const bool head = request.startsWith("HEAD");
+    WaitUntil(
+        [&] {
+          const qsizetype end = answer.indexOf("\r\n\r\n");
+          return socket.state() != QAbstractSocket::ConnectedState ||
+                 (end >= 0 &&
+                  (head || answer.size() - end - 4 >= Header("Content-Length").toInt()));
+        },
+        3 * FeedListener::kRequestMs);
   }
-  quint16 FeedPort() const { return fixture->relay->options().feedPort; }
-  // A token made as an operator makes it, taken by the running relay.
-  QString NewToken(const QString& name, const QStringList& scope) {
-    QProcess tarvex;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), fixture->relay->options().configHome);
-    tarvex.setProcessEnvironment(environment);
-    tarvex.start(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"),
-                 QStringList{QStringLiteral("--new-token"), name} + scope);
-    EXPECT_TRUE(tarvex.waitForFinished());
-    EXPECT_EQ(tarvex.exitCode(), 0) << tarvex.readAllStandardError().toStdString();
-    return QString::fromLatin1(tarvex.readAllStandardOutput()).trimmed();
+  int Status() const { return answer.mid(9, 3).toInt(); }
+  QByteArray Header(const QByteArray& name) const {
+    for (const QByteArray& line : answer.left(answer.indexOf("\r\n\r\n")).split('\n')) {
+      if (line.toLower().startsWith(name.toLower() + ':'))
+        return line.mid(name.size() + 1).trimmed();
+    }
+    return {};
   }
-  QString SettingsFile() const {
-    return fixture->relay->options().configHome + QStringLiteral("/MERVO/Tarvex.conf");
-  }
+  QByteArray Body() const { return answer.mid(answer.indexOf("\r\n\r\n") + 4); }
+  QTcpSocket socket;
+  QByteArray answer;
 };
+
+QByteArray Get(const char* method, const QByteArray& path, const QByteArray& headers = {}) {
+  return method + (" " + path) + " HTTP/1.1\r\nHost: relay\r\n" + headers + "\r\n";
+}
 
 TEST_F(WebFeedTest, ConnectionsWithoutAValidTokenAreClosedWithTheirCode) {
   NewToken(QStringLiteral("agent301"), {QStringLiteral("--extensions"), QStringLiteral("301")});
@@ -177,6 +192,113 @@ TEST_F(WebFeedTest, ClearTextIsRefusedOnAnAddressOthersReach) {
   FeedClient client(FeedPort());
   EXPECT_TRUE(WaitUntil([&] { return client.failed; }));
   EXPECT_NE(client.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// The pages on the feed's port: their types and the headers that keep
+// other people's markup and script out of them.
+TEST_F(WebFeedTest, PagesAreServedOnTheFeedPortWithTheirGuards) {
+  struct Case {
+    const char* method;
+    QByteArray path;
+    int status;
+    QByteArray type;
+    QByteArray bodyHas;
+  };
+  const Case cases[] = {
+      {"GET", "/", 200, "text/html", "agent.js"},
+      {"GET", "/#token=x", 200, "text/html", "agent.js"},
+      {"GET", "/admin", 200, "text/html", "admin.js"},
+      {"GET", "/agent.js", 200, "text/javascript", "FeedConnection"},
+      {"GET", "/feed.css", 200, "text/css", "@media"},
+      {"HEAD", "/admin", 200, "text/html", ""},
+      {"POST", "/", 405, "text/plain", ""},
+      {"DELETE", "/admin", 405, "text/plain", ""},
+      {"GET", "/admin.html", 404, "text/plain", ""},
+      {"GET", "/../core/feed/pages/agent.html", 404, "text/plain", ""},
+      {"GET", "/metrics", 404, "text/plain", ""},  // this machine, no figures yet
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + (" " + c.path.toStdString()));
+    const HttpExchange http(QHostAddress::LocalHost, FeedPort(), Get(c.method, c.path));
+    EXPECT_EQ(http.Status(), c.status) << http.answer.left(200).toStdString();
+    EXPECT_TRUE(http.Header("Content-Type").startsWith(c.type));
+    EXPECT_EQ(http.Header("X-Content-Type-Options"), "nosniff");
+    EXPECT_TRUE(http.Header("Content-Security-Policy").contains("script-src 'self'"));
+    EXPECT_FALSE(http.Header("Content-Security-Policy").contains("unsafe-inline"));
+    EXPECT_TRUE(http.Body().contains(c.bodyHas));
+    if (c.method == QByteArray("HEAD")) {
+      EXPECT_TRUE(http.Body().isEmpty());
+    }
+  }
+}
+
+// Whatever a peer sends, the relay neither falls over nor waits for it:
+// the next browser gets its page and the feed still signs in.
+TEST_F(WebFeedTest, BrokenRequestsNeitherCrashNorStallThePort) {
+  std::mt19937 random(11);
+  QByteArray binary(64 * 1024, 0);
+  for (char& byte : binary) byte = char(random());
+  const QByteArray cases[] = {
+      binary,
+      "GET / HTTP/1.1\r\nX-Long: " + QByteArray(1024 * 1024, 'a') + "\r\n\r\n",
+      "GET /" + QByteArray(1024 * 1024, 'b') + " HTTP/1.1\r\n\r\n",
+      "GET / HT",
+      "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc",
+      "GET / HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+      "BREW /pot HTTP/1.1\r\n\r\n",
+      "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: !!\r\nSec-WebSocket-Version: 99\r\n\r\n",
+      "\r\n\r\n\r\n",
+  };
+  std::vector<std::unique_ptr<TestClient>> peers;
+  for (const QByteArray& bytes : cases) {
+    peers.push_back(std::make_unique<TestClient>(FeedPort()));
+    peers.back()->Send(bytes);
+    const HttpExchange next(QHostAddress::LocalHost, FeedPort(), Get("GET", "/admin"));
+    EXPECT_EQ(next.Status(), 200) << bytes.left(40).toStdString();
+  }
+  // None of them holds its place for long.
+  for (const auto& peer : peers) EXPECT_TRUE(peer->WaitForPeerClose(3 * FeedListener::kRequestMs));
+  FeedClient client(FeedPort());
+  EXPECT_TRUE(client.SignIn(NewToken("a301", {"--extensions", "301"})));
+}
+
+// The figures: this machine reads them freely, another only with an
+// administrator's token.
+class OpenWebFeedTest : public WebFeedTest {
+ protected:
+  OpenWebFeedTest() { extraSettings += "FEEDADDRESS=0.0.0.0\nFEEDCLEARTEXT=1\n"; }
+};
+
+TEST_F(OpenWebFeedTest, MetricsNeedAnAdministratorFromAnotherHost) {
+  QHostAddress outside;
+  for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+    if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) {
+      outside = address;
+    }
+  }
+  if (outside.isNull()) GTEST_SKIP() << "no address but loopback";
+  const QByteArray agent = NewToken("a301", {"--extensions", "301"}).toLatin1();
+  const QByteArray admin = NewToken("boss", {"--admin"}).toLatin1();
+  struct Case {
+    QByteArray authorization;
+    int status;
+  };
+  const Case cases[] = {
+      {"", 401},
+      {"Bearer ", 401},
+      {"Bearer nonsense", 401},
+      {"Basic " + admin, 401},
+      {"Bearer " + agent, 403},
+      {"Bearer " + admin, 404},  // allowed; the relay has no figures yet
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.authorization.toStdString());
+    const QByteArray header =
+        c.authorization.isEmpty() ? QByteArray() : "Authorization: " + c.authorization + "\r\n";
+    const HttpExchange http(outside, FeedPort(), Get("GET", "/metrics", header));
+    EXPECT_EQ(http.Status(), c.status);
+  }
 }
 
 // A desk without settings yet: its first token makes the file, private
