@@ -33,7 +33,7 @@ function showStatus(status) {
 
 function showCall(event) {
   const body = document.querySelector("#calls tbody");
-  body.prepend(textRow([clockOf(event.time), event.event, event.extension, event.caller,
+  body.prepend(textRow([clockOf(event.time), eventName(event.event), event.extension, event.caller,
                         event.inbound]));
   while (body.rows.length > MAX_SHOWN_CALLS) body.deleteRow(-1);
   document.getElementById("no-calls").hidden = true;

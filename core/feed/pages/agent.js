@@ -3,7 +3,6 @@
 // The agent's page: the ringing call at once, a desktop notification, and
 // the day's calls kept in this browser.
 const MAX_KEPT_CALLS = 300;
-const EVENT_NAMES = {ring: "전화 옴", answer: "통화 중", end: "통화 끝"};
 let linkTemplate = "";
 
 function todayKey() {
@@ -77,7 +76,7 @@ function notify(event) {
 function showCall(event) {
   if (event.type !== "call") return;
   document.getElementById("ringing").hidden = false;
-  document.getElementById("ring-state").textContent = EVENT_NAMES[event.event] || String(event.event);
+  document.getElementById("ring-state").textContent = eventName(event.event);
   document.getElementById("ringing").dataset.event = String(event.event);
   if (event.event !== "ring") return;
   document.getElementById("ring-caller").textContent = String(event.caller || "번호 없음");

@@ -142,7 +142,16 @@ function textRow(values) {
   return row;
 }
 
+const EVENT_NAMES = {ring: "전화 옴", answer: "통화 중", end: "통화 끝"};
+
+function eventName(event) {
+  return EVENT_NAMES[event] || String(event);
+}
+
+// 09:05:30, as the relay's window shows times.
 function clockOf(isoTime) {
   const time = new Date(String(isoTime));
-  return isNaN(time) ? String(isoTime) : time.toLocaleTimeString("ko-KR", {hour12: false});
+  if (isNaN(time)) return String(isoTime);
+  return [time.getHours(), time.getMinutes(), time.getSeconds()]
+      .map((part) => String(part).padStart(2, "0")).join(":");
 }
