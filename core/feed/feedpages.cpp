@@ -42,14 +42,18 @@ FeedPages::FeedPages(TokenLookup findToken, QObject* parent)
 bool FeedPages::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
   // Taken without an answer, an upgrade becomes a WebSocket.
   if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) return true;
-  QHttpServerResponder responder = makeResponder(request, socket);
+  Answer(request, makeResponder(request, socket));
+  // One answer a connection: none waits idle in its host's count.
+  socket->disconnectFromHost();
+  return true;
+}
+
+void FeedPages::Answer(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
   const QString path = request.url().path();
+  const auto page = Pages().constFind(path);
   if (path == QLatin1String("/metrics")) {
     ServeMetrics(request, responder);
-    return true;
-  }
-  const auto page = Pages().constFind(path);
-  if (page == Pages().cend()) {
+  } else if (page == Pages().cend()) {
     Reply(responder, request, 404, kPlainText, "not found\n");
   } else if (!IsRead(request)) {
     Reply(responder, request, 405, kPlainText, "GET or HEAD\n", {{"Allow", "GET, HEAD"}});
@@ -58,7 +62,6 @@ bool FeedPages::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     file.open(QIODevice::ReadOnly);
     Reply(responder, request, 200, page->type, file.readAll());
   }
-  return true;
 }
 
 // Upgrades to WebSocket while nobody takes them, which the feed never leaves.
@@ -109,6 +112,7 @@ void FeedPages::Reply(QHttpServerResponder& responder, const QHttpServerRequest&
   responder.writeHeader("X-Content-Type-Options", "nosniff");
   responder.writeHeader("Referrer-Policy", "no-referrer");
   responder.writeHeader("Cache-Control", "no-store");
+  responder.writeHeader("Connection", "close");
   for (const auto& [name, value] : extraHeaders) responder.writeHeader(name, value);
   responder.writeBody(request.method() == QHttpServerRequest::Method::Head ? QByteArray() : body);
 }

@@ -28,6 +28,7 @@ class FeedPages : public QAbstractHttpServer {
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
  private:
+  void Answer(const QHttpServerRequest& request, QHttpServerResponder&& responder);
   void ServeMetrics(const QHttpServerRequest& request, QHttpServerResponder& responder);
   static void Reply(QHttpServerResponder& responder, const QHttpServerRequest& request, int status,
                     const QByteArray& type, const QByteArray& body,
