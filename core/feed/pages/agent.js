@@ -88,6 +88,13 @@ function showCall(event) {
   notify(event);
 }
 
+// Browsers ask for the permission only on a click: a token from the address has none.
+function offerNotifications() {
+  const button = document.getElementById("notify");
+  button.hidden = !("Notification" in window) || Notification.permission !== "default";
+  button.onclick = () => Notification.requestPermission().then(offerNotifications);
+}
+
 const connection = new FeedConnection({
   welcome: (welcome) => {
     linkTemplate = typeof welcome.link === "string" ? welcome.link : "";
@@ -95,6 +102,7 @@ const connection = new FeedConnection({
     document.getElementById("who").textContent =
         welcome.admin ? "모든 내선" : "내선 " + extensions;
     showCalls();
+    offerNotifications();
   },
   message: showCall,
   state: showState,
