@@ -35,6 +35,7 @@ set(TARVEX_CORE_SOURCES
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
   core/feed/calleventjson.cpp core/feed/calleventjson.h
   core/feed/feedlistener.cpp core/feed/feedlistener.h
+  core/feed/feedpages.cpp core/feed/feedpages.h core/feed/pages/feedpages.qrc
   core/feed/feedtoken.cpp core/feed/feedtoken.h
   core/feed/relaystatus.cpp core/feed/relaystatus.h
   core/feed/websocketfeed.cpp core/feed/websocketfeed.h
@@ -82,4 +83,4 @@ set(TARVEX_CORE_SOURCES
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
-set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets PkgConfig::ODBC PkgConfig::SYSTEMD)
+set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets Qt6::HttpServer PkgConfig::ODBC PkgConfig::SYSTEMD)

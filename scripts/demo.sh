@@ -2,7 +2,8 @@
 # The relay's main job on local defaults: a throw-away PostgreSQL call
 # database, the telephony simulator playing scripts/demo/calls.txt on three
 # accounts, the relay (headless unless a display is set), and one sample
-# client of each kind (the browser feed's with a token made for it). Prints
+# client of each kind (the browser feed's with a token made for it), and the
+# addresses of the relay's pages (the agent's page opens when a display is set). Prints
 # what each of them shows, then the rows that landed in the database. Ends at the end of the script or on Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,6 +49,7 @@ mkdir -p "$demo/config/MERVO"
   echo "LOGTYPE=0"
 } >"$demo/config/MERVO/Tarvex.conf"
 token=$(XDG_CONFIG_HOME=$demo/config "$bin/Tarvex" --new-token demo --extensions 301,302)
+admin_token=$(XDG_CONFIG_HOME=$demo/config "$bin/Tarvex" --new-token demo_admin --admin)
 
 prefixed() {
   local tag=$1
@@ -80,6 +82,13 @@ prefixed "ext 301,302" "$bin/extclient" --port "$ext_port" --register "301,302"
 prefixed "ldk505" "$bin/ldkclient" --port "$ldk_port"
 echo "== browser feed token for 301 and 302: $token"
 prefixed "feed 301,302" "$bin/feedclient" --url "ws://127.0.0.1:$feed_port" --token "$token"
+# The token rides in the fragment, which the browser keeps to itself.
+agent_page="http://127.0.0.1:$feed_port/#token=$token"
+echo "== agent page (301, 302): $agent_page"
+echo "== administrator page: http://127.0.0.1:$feed_port/admin#token=$admin_token"
+if [ -n "${DISPLAY:-}" ] && command -v xdg-open >/dev/null; then
+  xdg-open "$agent_page" >/dev/null 2>&1 || true
+fi
 
 # The simulator quits at the end of its script.
 while kill -0 "$telsim_pid" 2>/dev/null; do sleep 0.5; done

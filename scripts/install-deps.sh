@@ -5,13 +5,15 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang clang-format libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-websockets-dev
+  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-websockets-dev qt6-httpserver-dev
   unixodbc unixodbc-dev odbc-postgresql libsystemd-dev
   lintian systemd
   # the browser feed's TLS tests make a certificate authority of their own
   openssl
   postgresql postgresql-client
   libgtest-dev libgmock-dev
+  # the browser suite drives the relay's pages in headless Chromium
+  chromium chromium-driver
   fonts-nanum xvfb xauth x11-apps imagemagick
   openbox trayer xdotool x11-utils
   # the disk-fault tests put the state directory on a tmpfs and on a loop-mounted ext4 image

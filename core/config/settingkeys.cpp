@@ -27,6 +27,7 @@ const IntSetting kFeedClearTextSetting{"FEEDCLEARTEXT", 0};
 const TextSetting kFeedAllowSetting{"FEEDALLOW", ""};
 const TextSetting kFeedCertificateSetting{"FEEDCERT", ""};
 const TextSetting kFeedKeySetting{"FEEDKEY", ""};
+const TextSetting kFeedLinkSetting{"FEEDLINK", ""};
 const char kFeedAddressKey[] = "FEEDADDRESS";
 const char kFeedTokenKeyPrefix[] = "FEEDTOKEN_";
 const char kRelayNameKey[] = "RELAYNAME";

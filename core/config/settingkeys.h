@@ -51,6 +51,8 @@ extern const IntSetting kFeedClearTextSetting;
 extern const TextSetting kFeedAllowSetting;
 extern const TextSetting kFeedCertificateSetting;
 extern const TextSetting kFeedKeySetting;
+// The pages' link per call, {caller} standing for the caller's number.
+extern const TextSetting kFeedLinkSetting;
 extern const char kFeedAddressKey[];
 extern const char kFeedTokenKeyPrefix[];
 // The relay's name in the events it publishes (the host's name when missing).

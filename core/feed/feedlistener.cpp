@@ -18,27 +18,43 @@ QHostAddress PeerOf(qintptr descriptor) {
   return QHostAddress(reinterpret_cast<const sockaddr*>(&address));
 }
 
-// Counts a connection for its host while its socket lives. A child of the
+// Counts a connection for its host while its socket lives, and closes it
+// after its time for a request unless it became a WebSocket. A child of the
 // socket: the WebSocket that takes the socket over cuts its signals.
 class HostShare : public QObject {
  public:
-  HostShare(FeedListener* listener, QByteArray host, QObject* socket)
-      : QObject(socket), m_listener(listener), m_host(std::move(host)) {}
+  HostShare(FeedListener* listener, QByteArray host, QTcpSocket* socket,
+            QHash<QPair<QHostAddress, quint16>, bool*>& keepOpen)
+      : QObject(socket),
+        m_listener(listener),
+        m_host(std::move(host)),
+        m_peer(socket->peerAddress(), socket->peerPort()),
+        m_keepOpen(keepOpen) {
+    m_keepOpen.insert(m_peer, &m_webSocket);
+    QTimer::singleShot(FeedListener::kRequestMs, this, [this, socket] {
+      if (!m_webSocket) socket->abort();
+    });
+  }
   ~HostShare() override {
-    if (m_listener) m_listener->Rules().Left(m_host);
+    if (!m_listener) return;
+    m_listener->Rules().Left(m_host);
+    m_keepOpen.remove(m_peer);
   }
 
  private:
   QPointer<FeedListener> m_listener;
   QByteArray m_host;
+  QPair<QHostAddress, quint16> m_peer;
+  QHash<QPair<QHostAddress, quint16>, bool*>& m_keepOpen;  // the listener's
+  bool m_webSocket = false;
 };
 
 }  // namespace
 
-FeedListener::FeedListener(QObject* parent) : QTcpServer(parent) {
-  connect(this, &QTcpServer::pendingConnectionAvailable, this, [this] {
-    while (QTcpSocket* socket = nextPendingConnection()) emit Ready(socket);
-  });
+FeedListener::FeedListener(QObject* parent) : QTcpServer(parent) {}
+
+void FeedListener::KeepOpen(const QHostAddress& peer, quint16 port) {
+  if (bool* webSocket = m_keepOpen.value({peer, port})) *webSocket = true;
 }
 
 void FeedListener::incomingConnection(qintptr descriptor) {
@@ -60,7 +76,7 @@ void FeedListener::incomingConnection(qintptr descriptor) {
     m_admission.Left(host);
     return;
   }
-  new HostShare(this, host, socket);
+  new HostShare(this, host, socket, m_keepOpen);
   if (IsEncrypted()) {
     StartHandshake(static_cast<QSslSocket*>(socket), host);
   } else {

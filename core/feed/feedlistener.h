@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QHostAddress>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -9,11 +11,15 @@
 
 // The feed's listening socket: the client ports' admission (allow-list and
 // connections per host) before anything is read, then the TLS handshake
-// when a certificate is set. Only admitted, encrypted connections come out.
+// when a certificate is set. Only admitted, encrypted connections come out,
+// as pending connections.
 class FeedListener : public QTcpServer {
   Q_OBJECT
  public:
   static constexpr int kHandshakeMs = 10000;
+  // Pages and sign-ins are quick: a connection that is no WebSocket after
+  // this long is closed, silent or not, and frees its host's place.
+  static constexpr int kRequestMs = 10000;
   static constexpr int kSendBufferBytes = 64 * 1024;
 
   explicit FeedListener(QObject* parent = nullptr);
@@ -22,10 +28,10 @@ class FeedListener : public QTcpServer {
   // A null configuration: clear text.
   void SetTls(const QSslConfiguration& tls) { m_tls = tls; }
   bool IsEncrypted() const { return !m_tls.isNull(); }
+  // The connection from this peer became a WebSocket: the feed closes it.
+  void KeepOpen(const QHostAddress& peer, quint16 port);
 
  signals:
-  // The socket belongs to the receiver; it counts for its host until deleted.
-  void Ready(QTcpSocket* socket);
   void Refused(const QByteArray& host, Admission why);
   void HandshakeFailed(const QByteArray& host, const QString& error);
 
@@ -37,4 +43,6 @@ class FeedListener : public QTcpServer {
 
   ClientAdmission m_admission;
   QSslConfiguration m_tls;
+  // Connections not yet closed, by peer, and whether they may stay.
+  QHash<QPair<QHostAddress, quint16>, bool*> m_keepOpen;
 };

@@ -20,18 +20,22 @@ WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
     : QObject(parent),
       m_port(port),
       m_throttle([this](const QByteArray& line) { emit ActivityLine(line); }),
-      // Encryption, when set, is the listener's: the server sees plain sockets.
-      m_server(QStringLiteral("Tarvex"), QWebSocketServer::NonSecureMode) {
-  connect(&m_listener, &FeedListener::Ready, &m_server, &QWebSocketServer::handleConnection);
-  connect(&m_listener, &FeedListener::Refused, this, &WebSocketFeed::OnRefused);
-  connect(&m_listener, &FeedListener::HandshakeFailed, this,
+      m_pages([this](const QString& secret) -> std::optional<FeedToken> {
+        const auto token = m_tokensByHash.constFind(FeedToken::HashOf(secret));
+        if (token == m_tokensByHash.cend()) return std::nullopt;
+        return *token;
+      }),
+      // Encryption, when set, is the listener's: the pages see plain sockets.
+      m_listener(new FeedListener(this)) {
+  connect(m_listener, &FeedListener::Refused, this, &WebSocketFeed::OnRefused);
+  connect(m_listener, &FeedListener::HandshakeFailed, this,
           [this](const QByteArray& host, const QString& error) {
             m_throttle.Report(kHandshakeFailedLine, host,
                               host + ToCp949(QStringLiteral(" 웹 알림 클라이언트의 TLS 연결이 "
                                                             "실패했습니다: %1")
                                                  .arg(error)));
           });
-  connect(&m_server, &QWebSocketServer::newConnection, this, &WebSocketFeed::OnNewConnection);
+  connect(&m_pages, &FeedPages::newWebSocketConnection, this, &WebSocketFeed::OnNewConnection);
   m_statusTimer.setInterval(kStatusMs);
   m_statusTimer.callOnTimeout(this, &WebSocketFeed::SendStatusIfChanged);
   connect(&m_settingsWatch, &QFileSystemWatcher::fileChanged, this, &WebSocketFeed::ReadTokens);
@@ -57,6 +61,7 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
   m_tlsUnusable = !ReadTls(settings);
   ReadAccess(settings);
   m_relayName = FromCp949(settings.GetProfileString(QLatin1String(kRelayNameKey), {}));
+  m_linkTemplate = FromCp949(settings.GetProfileString(kFeedLinkSetting));
   if (m_relayName.isEmpty()) m_relayName = QSysInfo::machineHostName();
   const QString file = settings.Location();
   if (!m_settingsWatch.files().contains(file)) {
@@ -67,10 +72,10 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
 }
 
 void WebSocketFeed::ReadAccess(SettingsStore& settings) {
-  m_listener.Rules().SetAllowed(
+  m_listener->Rules().SetAllowed(
       0, ReadAllowList(settings, kFeedAllowSetting, QStringLiteral("웹 알림"),
                        [this](const QByteArray& line) { emit ErrorLine(line); }));
-  m_listener.Rules().SetClientsPerHost(qMax(0, settings.GetProfileInt(kClientsPerHostSetting)));
+  m_listener->Rules().SetClientsPerHost(qMax(0, settings.GetProfileInt(kClientsPerHostSetting)));
 }
 
 // False when a certificate is set but cannot be used: better no feed than
@@ -78,7 +83,7 @@ void WebSocketFeed::ReadAccess(SettingsStore& settings) {
 bool WebSocketFeed::ReadTls(SettingsStore& settings) {
   const QString certificatePath = FromCp949(settings.GetProfileString(kFeedCertificateSetting));
   const QString keyPath = FromCp949(settings.GetProfileString(kFeedKeySetting));
-  m_listener.SetTls({});
+  m_listener->SetTls({});
   if (certificatePath.isEmpty() && keyPath.isEmpty()) return true;
   const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificatePath);
   QFile keyFile(keyPath);
@@ -99,7 +104,7 @@ bool WebSocketFeed::ReadTls(SettingsStore& settings) {
   tls.setLocalCertificateChain(chain);
   tls.setPrivateKey(key);
   tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-  m_listener.SetTls(tls);
+  m_listener->SetTls(tls);
   return true;
 }
 
@@ -112,7 +117,7 @@ void WebSocketFeed::OnRefused(const QByteArray& host, Admission why) {
     m_throttle.Report(kOverHostLimitLine, host,
                       host + ToCp949(QStringLiteral(" 클라이언트의 웹 알림 연결이 %1개를 넘어 "
                                                     "연결을 끊었습니다.")
-                                         .arg(m_listener.Rules().ClientsPerHost())));
+                                         .arg(m_listener->Rules().ClientsPerHost())));
   }
 }
 
@@ -152,8 +157,8 @@ void WebSocketFeed::ReadTokens() {
 }
 
 void WebSocketFeed::Start() {
-  if (m_port == 0 || m_listener.isListening() || m_tlsUnusable) return;
-  if (!m_address.isLoopback() && !m_allowClearText && !m_listener.IsEncrypted()) {
+  if (m_port == 0 || m_listener->isListening() || m_tlsUnusable) return;
+  if (!m_address.isLoopback() && !m_allowClearText && !m_listener->IsEncrypted()) {
     emit ErrorLine(ToCp949(QStringLiteral("웹 알림을 열지 않습니다: %1은(는) 이 컴퓨터 밖에서 "
                                           "닿는 주소이고 암호화 없는 연결이 허용되지 않았습니다 "
                                           "(FEEDCERT, FEEDKEY 또는 FEEDCLEARTEXT=1).")
@@ -161,16 +166,19 @@ void WebSocketFeed::Start() {
     return;
   }
   m_statusTimer.start();
-  if (!m_listener.listen(m_address, m_port)) {
+  if (!m_listener->listen(m_address, m_port)) {
     emit ErrorLine(ToCp949(QStringLiteral("웹 알림 포트 %1을(를) 열 수 없습니다: %2")
                                .arg(m_port)
-                               .arg(m_listener.errorString())));
+                               .arg(m_listener->errorString())));
+    return;
   }
+  m_pages.bind(m_listener);
 }
 
 void WebSocketFeed::OnNewConnection() {
-  while (QWebSocket* socket = m_server.nextPendingConnection()) {
+  while (QWebSocket* socket = m_pages.nextPendingWebSocketConnection().release()) {
     m_connections.emplace(socket, Connection{});
+    m_listener->KeepOpen(socket->peerAddress(), socket->peerPort());
     socket->setMaxAllowedIncomingMessageSize(4096);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString& message) { OnTextMessage(socket, message); });
@@ -211,7 +219,8 @@ void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
                             {QStringLiteral("relay"), m_relayName},
                             {QStringLiteral("token"), token->name},
                             {QStringLiteral("admin"), token->admin},
-                            {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)}};
+                            {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)},
+                            {QStringLiteral("link"), m_linkTemplate}};
   Send(socket, QString::fromUtf8(QJsonDocument(welcome).toJson(QJsonDocument::Compact)));
   if (token->admin && m_status) Send(socket, QString::fromUtf8(StatusJson()));
 }

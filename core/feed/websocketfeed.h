@@ -7,12 +7,12 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
-#include <QWebSocketServer>
 #include <functional>
 #include <map>
 
 #include "core/callevent/calleventoutput.h"
 #include "core/feed/feedlistener.h"
+#include "core/feed/feedpages.h"
 #include "core/feed/feedtoken.h"
 #include "core/relay/activitythrottle.h"
 
@@ -21,7 +21,8 @@ class SettingsStore;
 
 // Call events as JSON over WebSocket, for browsers and CRMs. A connection
 // says who it is with its first message, a token, and then hears the events
-// of the extensions its token names (an administrator's: every event).
+// of the extensions its token names (an administrator's: every event). The
+// same port serves the pages that show them.
 class WebSocketFeed : public QObject, public CallEventOutput {
   Q_OBJECT
  public:
@@ -49,8 +50,12 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   // The relay's state, sent to administrators when they sign in and each
   // second when it changed.
   void SetStatusSource(std::function<QJsonObject()> status) { m_status = std::move(status); }
+  // The text of /metrics.
+  void SetMetricsSource(std::function<QByteArray()> metrics) {
+    m_pages.SetMetricsSource(std::move(metrics));
+  }
   void Start();
-  quint16 ListeningPort() const { return m_listener.serverPort(); }
+  quint16 ListeningPort() const { return m_listener->serverPort(); }
 
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
 
@@ -81,6 +86,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   bool m_allowClearText = false;
   bool m_tlsUnusable = false;  // set but unreadable: the feed stays closed
   QString m_relayName;
+  QString m_linkTemplate;  // FEEDLINK, for the pages
   SettingsStore* m_settings = nullptr;
   QFileSystemWatcher m_settingsWatch;
   QHash<QByteArray, FeedToken> m_tokensByHash;
@@ -89,6 +95,6 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   QTimer m_statusTimer;
   std::map<QWebSocket*, Connection> m_connections;  // open and not being closed
   ActivityThrottle m_throttle;
-  FeedListener m_listener;
-  QWebSocketServer m_server;  // owns the sockets
+  FeedPages m_pages;         // owns the listener once listening
+  FeedListener* m_listener;  // admits connections for the pages and the WebSockets
 };

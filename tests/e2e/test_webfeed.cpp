@@ -6,16 +6,20 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QTcpSocket>
 #include <QWebSocket>
+#include <random>
 
 #include "bench/stalledbrowsers.h"
+#include "core/feed/feedlistener.h"
 #include "core/feed/feedtoken.h"
 #include "core/feed/websocketfeed.h"
-#include "e2e/faulttest.h"
+#include "e2e/webfeedtest.h"
 #include "support/testcore.h"
 
 namespace {
@@ -53,28 +57,21 @@ struct FeedClient {
   bool failed = false;  // could not connect, among others
 };
 
-class WebFeedTest : public FaultTest {
- protected:
-  WebFeedTest() {
-    adjustRelay = [](RelayProcess::Options& options) { options.feedPort = AnyFreePort(); };
-  }
-  quint16 FeedPort() const { return fixture->relay->options().feedPort; }
-  // A token made as an operator makes it, taken by the running relay.
-  QString NewToken(const QString& name, const QStringList& scope) {
-    QProcess tarvex;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), fixture->relay->options().configHome);
-    tarvex.setProcessEnvironment(environment);
-    tarvex.start(QStringLiteral(TARVEX_BINARY_DIR "/Tarvex"),
-                 QStringList{QStringLiteral("--new-token"), name} + scope);
-    EXPECT_TRUE(tarvex.waitForFinished());
-    EXPECT_EQ(tarvex.exitCode(), 0) << tarvex.readAllStandardError().toStdString();
-    return QString::fromLatin1(tarvex.readAllStandardOutput()).trimmed();
-  }
-  QString SettingsFile() const {
-    return fixture->relay->options().configHome + QStringLiteral("/MERVO/Tarvex.conf");
-  }
-};
+// One request as bytes, and all the relay answered until it closed.
+QByteArray Exchange(const QHostAddress& address, quint16 port, const QByteArray& request) {
+  QTcpSocket socket;
+  socket.connectToHost(address, port);
+  socket.write(request);
+  QByteArray answer;
+  WaitUntil(
+      [&] {
+        const bool closed = socket.state() == QAbstractSocket::UnconnectedState;
+        answer += socket.readAll();
+        return closed;
+      },
+      3 * FeedListener::kRequestMs);
+  return answer;
+}
 
 TEST_F(WebFeedTest, ConnectionsWithoutAValidTokenAreClosedWithTheirCode) {
   NewToken(QStringLiteral("agent301"), {QStringLiteral("--extensions"), QStringLiteral("301")});
@@ -177,6 +174,82 @@ TEST_F(WebFeedTest, ClearTextIsRefusedOnAnAddressOthersReach) {
   FeedClient client(FeedPort());
   EXPECT_TRUE(WaitUntil([&] { return client.failed; }));
   EXPECT_NE(client.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// The pages and the figures on the feed's port, from this machine and from
+// another address of it, with the headers that keep foreign markup out.
+class OpenWebFeedTest : public WebFeedTest {
+ protected:
+  OpenWebFeedTest() { extraSettings += "FEEDADDRESS=0.0.0.0\nFEEDCLEARTEXT=1\n"; }
+};
+
+TEST_F(OpenWebFeedTest, PagesAndMetricsOnTheFeedPort) {
+  QHostAddress outside;
+  for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+    if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+      outside = address;
+  }
+  const QByteArray agent =
+      "Authorization: Bearer " + NewToken("a", {"--extensions", "301"}).toLatin1();
+  const QByteArray admin = "Authorization: Bearer " + NewToken("boss", {"--admin"}).toLatin1();
+  struct Case {
+    QByteArray request;
+    bool fromOutside;
+    int status;
+    QByteArray type;
+    QByteArray bodyEnd;
+  };
+  const Case cases[] = {
+      {"GET / ", false, 200, "text/html; charset=utf-8", "</html>\n"},
+      {"GET /agent.js ", true, 200, "text/javascript; charset=utf-8", "start();\n"},
+      {"HEAD /admin ", false, 200, "text/html; charset=utf-8", "\r\n\r\n"},
+      {"POST / ", false, 405, "text/plain", ""},
+      {"GET /../core/feed/pages/agent.html ", false, 404, "text/plain", ""},
+      {"GET /metrics ", false, 404, "text/plain; charset=utf-8", "no metrics\n"},
+      {"GET /metrics ", true, 401, "text/plain", ""},
+      {"GET /metrics HTTP/1.1\r\nAuthorization: Bearer nonsense", true, 401, "text/plain", ""},
+      {"GET /metrics HTTP/1.1\r\n" + agent, true, 403, "text/plain", ""},
+      {"GET /metrics HTTP/1.1\r\n" + admin, true, 404, "text/plain; charset=utf-8", "no metrics\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.request.toStdString());
+    if (c.fromOutside && outside.isNull()) continue;
+    const QByteArray request = c.request.endsWith(' ') ? c.request + "HTTP/1.1" : c.request;
+    const QByteArray answer =
+        Exchange(c.fromOutside ? outside : QHostAddress(QHostAddress::LocalHost), FeedPort(),
+                 request + "\r\nHost: relay\r\n\r\n");
+    EXPECT_EQ(answer.mid(9, 3).toInt(), c.status) << answer.left(300).toStdString();
+    EXPECT_TRUE(answer.contains("\r\nContent-Type: " + c.type));
+    EXPECT_TRUE(answer.endsWith(c.bodyEnd));
+    EXPECT_TRUE(answer.contains("\r\nX-Content-Type-Options: nosniff\r\n"));
+    EXPECT_TRUE(
+        answer.contains("\r\nContent-Security-Policy: default-src 'none'; script-src 'self';"));
+  }
+}
+
+// Whatever a peer sends, the next browser gets its page at once, the peer
+// does not keep its place, and the feed still signs in.
+TEST_F(WebFeedTest, BrokenRequestsNeitherCrashNorStallThePort) {
+  std::mt19937 random(11);
+  QByteArray binary(64 * 1024, 0);
+  for (char& byte : binary) byte = char(random());
+  std::vector<std::unique_ptr<TestClient>> peers;
+  for (const QByteArray& bytes :
+       {binary, "GET / HTTP/1.1\r\nX-Long: " + QByteArray(1 << 20, 'a') + "\r\n\r\n",
+        "GET /" + QByteArray(1 << 20, 'b') + " HTTP/1.1\r\n\r\n", QByteArray("GET / HT"),
+        QByteArray("POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc"),
+        QByteArray("GET / HTTP/1.1\r\nContent-Length: -5\r\n\r\n"),
+        QByteArray("BREW / HTTP/1.1\r\n\r\n"),
+        QByteArray("GET / HTTP/1.1\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 99\r\n\r\n")}) {
+    peers.push_back(std::make_unique<TestClient>(FeedPort()));
+    peers.back()->Send(bytes);
+    EXPECT_TRUE(Exchange(QHostAddress::LocalHost, FeedPort(), "GET /admin HTTP/1.1\r\n\r\n")
+                    .startsWith("HTTP/1.1 200"))
+        << bytes.left(40).toStdString();
+  }
+  for (const auto& peer : peers) EXPECT_TRUE(peer->WaitForPeerClose(3 * FeedListener::kRequestMs));
+  FeedClient client(FeedPort());
+  EXPECT_TRUE(client.SignIn(NewToken("a301", {"--extensions", "301"})));
 }
 
 // A desk without settings yet: its first token makes the file, private
