@@ -24,6 +24,7 @@ WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
       m_server(QStringLiteral("Tarvex"), QWebSocketServer::NonSecureMode) {
   connect(&m_listener, &FeedListener::Ready, &m_server, &QWebSocketServer::handleConnection);
   connect(&m_listener, &FeedListener::Refused, this, &WebSocketFeed::OnRefused);
+  connect(&m_listener, &FeedListener::Refused, this, &WebSocketFeed::Refused);
   connect(&m_listener, &FeedListener::HandshakeFailed, this,
           [this](const QByteArray& host, const QString& error) {
             m_throttle.Report(kHandshakeFailedLine, host,
@@ -249,6 +250,7 @@ void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
   if (listeners.empty()) return;
   const QString message = QString::fromUtf8(CallEventJson(event, m_relayName));
   for (QWebSocket* socket : listeners) Send(socket, message);
+  emit EventSent(int(listeners.size()));
 }
 
 // A browser that does not read costs only itself: past the bound it is cut off.
