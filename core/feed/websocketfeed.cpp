@@ -255,6 +255,10 @@ void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
 
 // A browser that does not read costs only itself: past the bound it is cut off.
 void WebSocketFeed::Send(QWebSocket* socket, const QString& message) {
+  // Qt writes out only between passes of the event loop: in a long pass (a
+  // burst of telephony events) a browser that reads would pass the bound
+  // with nothing yet offered to the system.
+  if (socket->bytesToWrite() > kMaxQueuedBytes) socket->flush();
   if (socket->bytesToWrite() > kMaxQueuedBytes) {
     const QByteArray host = ClientAdmission::HostOf(socket->peerAddress());
     m_throttle.Report(
