@@ -14,7 +14,7 @@ BenchSession::BenchSession(const SessionConfig& config, bool reference, int extC
                            int ldkClients)
     : m_nExtClients(extClients),
       m_nLdkClients(ldkClients),
-      m_ledger(extClients + ldkClients),
+      m_ledger(extClients + ldkClients, config.browsers),
       m_bReference(reference),
       m_config(config) {
   for (int n = 0; n < config.accounts; ++n) {
@@ -58,7 +58,7 @@ bool BenchSession::Open(QString* error) {
   }
   m_fleet = std::make_unique<ClientFleet>(
       ClientFleet::Options{m_relay->ExtPort(), m_relay->LdkPort(), m_nExtClients, m_nLdkClients,
-                           registration},
+                           registration, m_config.feedPort, m_config.browsers},
       m_ledger);
   if (!m_fleet->Connect(error)) return false;
   m_fleet->Watch();

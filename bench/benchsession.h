@@ -22,6 +22,7 @@ struct SessionConfig {
   QString relayStderr;   // empty: discarded
   bool record = false;   // the real relay records every call
   quint16 feedPort = 0;  // the real relay's browser feed; 0: off
+  int browsers = 0;      // of the feed, each hearing every ring with the clients
 };
 
 // One relay under load: the in-process simulator with its accounts, the

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bench/hostconnection.h"
 #include "core/relay/callnotice.h"
 
 namespace {
@@ -25,6 +26,14 @@ constexpr int kCallerBytes = 12;
 constexpr int kStateOffset = 20;
 constexpr char kRingLineLead = '\x07';
 constexpr char kLineHeadEnd[] = " : ";
+// One source address per hundred clients, and per hundred browsers, below
+// the relay's limit per host, as desks on a floor.
+constexpr int kClientsPerHost = 100;
+constexpr quint32 kFirstClientHost = 0x7f060001;
+constexpr quint32 kFirstBrowserHost = 0x7f050001;
+constexpr uchar kTextFrame = 0x1;
+constexpr QByteArrayView kRingEvent(R"("event":"ring")");
+constexpr QByteArrayView kCallerField(R"("caller":")");
 
 }  // namespace
 
@@ -62,6 +71,9 @@ bool ClientFleet::Connect(QString* error) {
       return false;
     }
   }
+  for (int n = 0; n < m_options.browsers; ++n) {
+    if (!OpenBrowser(n, error)) return false;
+  }
   return true;
 }
 
@@ -71,15 +83,11 @@ void ClientFleet::Watch() {
 }
 
 bool ClientFleet::OpenClient(bool ldk, int number, QString* error) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(ldk ? m_options.ldkPort : m_options.extPort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  const int fd = ConnectFromHost(kFirstClientHost + quint32(number / kClientsPerHost),
+                                 ldk ? m_options.ldkPort : m_options.extPort);
+  if (fd < 0) {
     *error =
         QStringLiteral("client %1: %2").arg(number).arg(QString::fromLocal8Bit(strerror(errno)));
-    if (fd >= 0) ::close(fd);
     return false;
   }
   if (!ldk) {
@@ -90,17 +98,38 @@ bool ClientFleet::OpenClient(bool ldk, int number, QString* error) {
       return false;
     }
   }
+  Client& client = Watch(fd);
+  client.ldk = ldk;
+  client.ackLeft = ldk ? 0 : kAckBytes;
+  return true;
+}
+
+// Signed in before the next, on the relay's own time: no batch to wait for.
+bool ClientFleet::OpenBrowser(int number, QString* error) {
+  const int fd = SignInBrowser(kFirstBrowserHost + quint32(number / kClientsPerHost),
+                               m_options.feedPort, kBrowserToken);
+  if (fd < 0) {
+    *error = QStringLiteral("browser %1: not signed in (%2)")
+                 .arg(number)
+                 .arg(QString::fromLocal8Bit(strerror(errno)));
+    return false;
+  }
+  Client& client = Watch(fd);
+  client.browser = true;
+  client.ready = true;
+  return true;
+}
+
+ClientFleet::Client& ClientFleet::Watch(int fd) {
   ::fcntl(fd, F_SETFL, O_NONBLOCK);
   auto client = std::make_unique<Client>();
   client->fd = fd;
-  client->ldk = ldk;
-  client->ackLeft = ldk ? 0 : kAckBytes;
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.ptr = client.get();
   ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
   m_clients.push_back(std::move(client));
-  return true;
+  return *m_clients.back();
 }
 
 void ClientFleet::ReadReady(int maxEvents, int timeoutMs) {
@@ -118,7 +147,9 @@ void ClientFleet::Read(Client& client) {
   }
   if (count < 0) return;
   client.pending.append(buffer, count);
-  if (client.ldk) {
+  if (client.browser) {
+    TakeFrames(client);
+  } else if (client.ldk) {
     TakeLines(client);
   } else {
     TakeRecords(client);
@@ -165,12 +196,43 @@ void ClientFleet::TakeLines(Client& client) {
   client.pending.remove(0, start);
 }
 
-void ClientFleet::TakeCaller(QByteArrayView caller, int64_t now) {
+// The relay's frames are unmasked; a ring's caller is its JSON's "caller".
+void ClientFleet::TakeFrames(Client& client) {
+  const int64_t now = NowNs();
+  qsizetype start = 0;
+  for (;;) {
+    const qsizetype available = client.pending.size() - start;
+    const auto* frame = reinterpret_cast<const uchar*>(client.pending.constData() + start);
+    if (available < 2) break;
+    qsizetype header = 2;
+    qsizetype length = frame[1] & 0x7f;
+    if (length == 126) {
+      header = 4;
+      if (available < header) break;
+      length = qFromBigEndian<quint16>(frame + 2);
+    } else if (length == 127) {
+      header = 10;
+      if (available < header) break;
+      length = qsizetype(qFromBigEndian<quint64>(frame + 2));
+    }
+    if (available < header + length) break;
+    const QByteArrayView text(frame + header, length);
+    const qsizetype caller = text.indexOf(kCallerField);
+    if ((frame[0] & 0x0f) == kTextFrame && text.contains(kRingEvent) && caller >= 0) {
+      const QByteArrayView rest = text.sliced(caller + kCallerField.size());
+      TakeCaller(rest.first(std::max<qsizetype>(rest.indexOf('"'), 0)), now, RingLedger::kBrowsers);
+    }
+    start += header + length;
+  }
+  client.pending.remove(0, start);
+}
+
+void ClientFleet::TakeCaller(QByteArrayView caller, int64_t now, RingLedger::Group group) {
   const int64_t seq = RingLedger::SeqOfCaller(caller.data(), size_t(caller.size()));
   if (seq < 0) {
     ++m_nGarbled;
   } else {
-    m_ledger.Delivered(seq, now);
+    m_ledger.Delivered(seq, now, group);
   }
 }
 

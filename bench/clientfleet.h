@@ -14,12 +14,16 @@ class QSocketNotifier;
 // Closes a TCP connection with a reset, leaving no TIME_WAIT behind.
 void CloseAtOnce(int fd);
 
-// The relay's clients for a run: extension and LDK505 clients on one epoll
-// descriptor, cheap enough that a thousand of them leave the relay its CPU.
-// Every ring notice a client receives goes to the ledger, with the time.
+// The relay's clients for a run: extension and LDK505 clients, and browsers
+// of the feed, on one epoll descriptor, cheap enough that a thousand of them
+// leave the relay its CPU. Every ring notice a client receives goes to the
+// ledger, with the time.
 class ClientFleet : public QObject {
   Q_OBJECT
  public:
+  // The feed token the relay gives the browsers: every account's extension.
+  static constexpr char kBrowserToken[] = "bench-agent";
+
   struct Options {
     quint16 extPort = 0;
     quint16 ldkPort = 0;
@@ -28,6 +32,8 @@ class ClientFleet : public QObject {
     // Extension client n registers this text followed by ",c<n>", so that
     // every client has a row of its own.
     QByteArray registration;
+    quint16 feedPort = 0;
+    int browsers = 0;  // signed in with kBrowserToken, reading every event
   };
 
   ClientFleet(Options options, RingLedger& ledger);
@@ -35,7 +41,8 @@ class ClientFleet : public QObject {
 
   // Connects every client, in small batches so that the relay's listen
   // queue never overflows, and returns once each extension client has its
-  // acknowledgement and each LDK505 client its greeting.
+  // acknowledgement, each LDK505 client its greeting and each browser its
+  // welcome.
   bool Connect(QString* error);
   // From here on the event loop feeds received data to the ledger.
   void Watch();
@@ -49,18 +56,23 @@ class ClientFleet : public QObject {
   struct Client {
     int fd = -1;
     bool ldk = false;
+    bool browser = false;
     bool ready = false;  // acknowledged or greeted
     int ackLeft = 0;     // bytes of the acknowledgement still to come
     QByteArray pending;  // start of a record or line
   };
 
   bool OpenClient(bool ldk, int number, QString* error);
+  bool OpenBrowser(int number, QString* error);
+  // Reads fd from here on, without blocking.
+  Client& Watch(int fd);
   void ReadReady(int maxEvents, int timeoutMs);
   void Read(Client& client);
   void TakeRecords(Client& client);
   void TakeLines(Client& client);
+  void TakeFrames(Client& client);
   // A notice naming caller arrived at now.
-  void TakeCaller(QByteArrayView caller, int64_t now);
+  void TakeCaller(QByteArrayView caller, int64_t now, RingLedger::Group group = RingLedger::kDesks);
   void Drop(Client& client);
 
   Options m_options;

@@ -147,6 +147,12 @@ bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) con
   if (m_options.feedPort != 0) {
     line(QLatin1String(kFeedTokenKeyPrefix) + QStringLiteral("BENCH"),
          FeedToken::HashOf(QLatin1String(StalledBrowsers::kToken)) + " admin");
+    QByteArray extensions;
+    for (const TelAccount& account : m_options.accounts) {
+      extensions += ' ' + account.number.right(3).toLatin1();
+    }
+    line(QLatin1String(kFeedTokenKeyPrefix) + QStringLiteral("BENCHAGENT"),
+         FeedToken::HashOf(QLatin1String(ClientFleet::kBrowserToken)) + extensions);
   }
   return file.write(text) == text.size();
 }

@@ -25,7 +25,8 @@ class LaunchedRelay {
     std::string odbc;
     bool record = false;  // the relay records each call through cid_CallInWrite
     QString stderrFile;   // empty: discarded
-    // The browser feed, with StalledBrowsers' administrator token; 0: off.
+    // The browser feed, with StalledBrowsers' administrator token and the
+    // fleet's browsers' token for every account's extension; 0: off.
     quint16 feedPort = 0;
   };
 

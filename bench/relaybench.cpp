@@ -44,6 +44,9 @@ struct BenchOptions {
   // Browsers signed in to the feed that never read, beside the same desk
   // once the crowd has gone; 0: none.
   int stalledBrowsers = 1000;
+  // Browsers signed in to the feed for the ringing extensions, reading, beside
+  // as many extension clients registered for the same; 0: no run.
+  int browsers = 1000;
   QString markdownFile;
 };
 
@@ -79,6 +82,14 @@ struct CrowdFigures {
   LatencySummary stalled;  // the desk beside the stalled browsers, the crowd gone
 };
 
+// The same rings to the extension clients and to the browsers.
+struct BrowserFigures {
+  LatencySummary desks;
+  LatencySummary browsers;
+  double relayBusy = 0;  // share of one core
+  double driverBusy = 0;
+};
+
 struct MemoryFigures {
   double startupMs = 0;
   ProcessMemory atCheckpoint;
@@ -109,10 +120,13 @@ std::optional<PhaseResult> Phase(BenchSession& session, const PhasePlan& plan,
   return result;
 }
 
-bool WarmUp(BenchSession& session, const BenchOptions& options, const QString& name) {
+// ringsPerSecond 0: as fast as the window lets.
+bool WarmUp(BenchSession& session, const BenchOptions& options, const QString& name,
+            double ringsPerSecond = 0) {
   PhasePlan warmUp;
   warmUp.events = 3000;
   warmUp.seconds = 3;
+  warmUp.ringsPerSecond = ringsPerSecond;
   warmUp.window = options.window;
   return Phase(session, warmUp, name).has_value();
 }
@@ -274,6 +288,43 @@ std::optional<CrowdFigures> MeasureCrowd(const BenchOptions& options) {
   return figures;
 }
 
+// Paced rings, each to every extension client and every browser at once.
+std::optional<BrowserFigures> MeasureBrowsers(const BenchOptions& options) {
+  const QString name = QStringLiteral("relay, browsers beside extension clients");
+  SessionConfig config = options.session;
+  config.feedPort = FreePort();
+  config.browsers = options.browsers;
+  BenchSession session(config, false, options.browsers, 0);
+  QString error;
+  if (!session.Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  // Paced: at full rate the driver, reading 2,000 connections, falls so far
+  // behind that the relay cuts browsers off as stalled.
+  if (!WarmUp(session, options, name, options.latencyRate)) return std::nullopt;
+  PhasePlan paced;
+  paced.seconds = options.phaseSeconds;
+  paced.ringsPerSecond = options.latencyRate;
+  paced.window = options.window;
+  const std::optional<PhaseResult> result = Phase(session, paced, name);
+  if (!result) return std::nullopt;
+  const RingLedger& ledger = session.Ledger();
+  const BrowserFigures figures{
+      ledger.Latencies(result->firstRing, result->endRing, RingLedger::kDesks),
+      ledger.Latencies(result->firstRing, result->endRing, RingLedger::kBrowsers),
+      result->relayCpuSeconds / result->seconds, result->driverCpuSeconds / result->seconds};
+  Progress(QStringLiteral("%1: p99 %2 ms to %3 extension clients, %4 ms to as many browsers; "
+                          "relay %5%, driver %6% of a core")
+               .arg(name)
+               .arg(figures.desks.p99Us / 1000, 0, 'f', 2)
+               .arg(options.browsers)
+               .arg(figures.browsers.p99Us / 1000, 0, 'f', 2)
+               .arg(100 * figures.relayBusy, 0, 'f', 0)
+               .arg(100 * figures.driverBusy, 0, 'f', 0));
+  return figures;
+}
+
 std::optional<MemoryFigures> MeasureMemory(const BenchOptions& options, bool reference) {
   const QString name =
       reference ? QStringLiteral("reference, memory run") : QStringLiteral("relay, memory run");
@@ -350,6 +401,7 @@ struct Results {
   std::optional<FloodFigures> relayFlood;
   std::optional<FloodFigures> referenceFlood;
   std::optional<CrowdFigures> crowd;
+  std::optional<BrowserFigures> browsers;
 };
 
 void ReportLoad(Report& report, const BenchOptions& options, const Results& results) {
@@ -538,6 +590,33 @@ void ReportCrowd(Report& report, const BenchOptions& options, const Results& res
   report.Line();
 }
 
+void ReportBrowsers(Report& report, const BenchOptions& options, const Results& results) {
+  if (options.browsers <= 0) return;
+  report.Line(QStringLiteral("### The same rings to %1 extension clients and %1 browsers, %2 "
+                             "rings/s")
+                  .arg(options.browsers)
+                  .arg(options.latencyRate, 0, 'f', 0));
+  report.Line();
+  report.Row({"Figure", "Extension clients", "Browsers", "Browsers / extension clients"});
+  report.Row({"---", "---:", "---:", "---:"});
+  const auto& figures = results.browsers;
+  const auto row = [&](const QString& figure, double LatencySummary::*field) {
+    report.Row({figure, figures ? Number(figures->desks.*field / 1000, 2) : "failed",
+                figures ? Number(figures->browsers.*field / 1000, 2) : "failed",
+                figures ? Ratio(figures->browsers.*field, figures->desks.*field) : "-"});
+  };
+  row(QStringLiteral("p50 ring latency (ms)"), &LatencySummary::p50Us);
+  row(QStringLiteral("p99 ring latency (ms)"), &LatencySummary::p99Us);
+  row(QStringLiteral("max ring latency (ms)"), &LatencySummary::maxUs);
+  if (figures) {
+    report.Line();
+    report.Line(
+        QStringLiteral("Relay CPU %1% and driver CPU %2% of a core meanwhile.")
+            .arg(Number(100 * figures->relayBusy, 0), Number(100 * figures->driverBusy, 0)));
+  }
+  report.Line();
+}
+
 void ReportTargets(Report& report, const Results& results) {
   report.Line(QStringLiteral("### Targets (reported, not asserted)"));
   report.Line();
@@ -567,6 +646,16 @@ void ReportTargets(Report& report, const Results& results) {
                            Number(ratio, 2)),
                   verdict(ratio >= 0.5)});
     }
+  }
+  if (results.browsers) {
+    const LatencySummary& desks = results.browsers->desks;
+    const LatencySummary& browsers = results.browsers->browsers;
+    const double ratio = browsers.p99Us / desks.p99Us;
+    report.Row({"browsers' p99 within 1.5x the extension clients' in the same run",
+                QStringLiteral("%1 ms vs %2 ms (%3x)")
+                    .arg(Number(browsers.p99Us / 1000, 2), Number(desks.p99Us / 1000, 2),
+                         Number(ratio, 2)),
+                verdict(ratio <= 1.5)});
   }
   if (results.relayMemory) {
     const MemoryFigures& memory = *results.relayMemory;
@@ -627,6 +716,10 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
       "stalled-browsers",
       "Browsers signed in to the feed that never read, beside the crowd run's desk (0: none).", "n",
       "1000");
+  const QCommandLineOption browsers(
+      "browsers",
+      "Browsers of the feed and as many extension clients hearing the same rings (0: no run).", "n",
+      "1000");
   const QCommandLineOption markdown("markdown", "Also write the tables to this file.", "path");
   const QCommandLineOption record(
       "record",
@@ -634,9 +727,26 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
       "--ldk 0 (an LDK505 line of an answer reads as the ring's).");
   const QCommandLineOption relayStderr("relay-stderr", "Keep the relay's standard error here.",
                                        "path");
-  parser.addOptions({relay, reference, odbc, clients, ldk, accounts, seconds, window, latencyRate,
-                     memoryEvents, memoryCheckpoint, memoryClients, floodMiB, floodClients, crowd,
-                     stalledBrowsers, markdown, record, relayStderr});
+  parser.addOptions({relay,
+                     reference,
+                     odbc,
+                     clients,
+                     ldk,
+                     accounts,
+                     seconds,
+                     window,
+                     latencyRate,
+                     memoryEvents,
+                     memoryCheckpoint,
+                     memoryClients,
+                     floodMiB,
+                     floodClients,
+                     crowd,
+                     stalledBrowsers,
+                     browsers,
+                     markdown,
+                     record,
+                     relayStderr});
   parser.process(app);
 
   BenchOptions options;
@@ -663,6 +773,7 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   options.crowdConnections = crowdSize.value(0).toInt();
   options.crowdRows = crowdSize.value(1).toInt();
   options.stalledBrowsers = parser.value(stalledBrowsers).toInt();
+  options.browsers = parser.value(browsers).toInt();
   options.markdownFile = parser.value(markdown);
   if (options.session.record && options.ldkClients > 0) {
     Progress(QStringLiteral("--record counts rings at extension clients only: give --ldk 0"));
@@ -701,12 +812,14 @@ int main(int argc, char** argv) {
   }
 
   if (options->crowdConnections > 0) results.crowd = MeasureCrowd(*options);
+  if (options->browsers > 0) results.browsers = MeasureBrowsers(*options);
 
   Report report;
   ReportLoad(report, *options, results);
   ReportMemory(report, *options, results);
   ReportFlood(report, *options, results);
   ReportCrowd(report, *options, results);
+  ReportBrowsers(report, *options, results);
   ReportStartup(report, results);
   ReportTargets(report, results);
   QTextStream(stdout) << report.Text();
@@ -723,6 +836,7 @@ int main(int argc, char** argv) {
   complete &= results.relayFlood.has_value() == (options->floodMiB > 0) &&
               results.referenceFlood.has_value() == (options->floodMiB > 0);
   complete &= results.crowd.has_value() == (options->crowdConnections > 0);
+  complete &= results.browsers.has_value() == (options->browsers > 0);
   for (const auto& [clients, pair] : results.load) complete &= pair.first && pair.second;
   return complete ? 0 : 1;
 }

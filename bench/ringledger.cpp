@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -22,26 +23,42 @@ int64_t NowNs() {
 }
 
 int64_t RingLedger::Stamp() {
-  m_rings.push_back({NowNs(), 0, 0});
+  m_rings.push_back({NowNs()});
   return Sent() - 1;
 }
 
-void RingLedger::Delivered(int64_t seq, int64_t nowNs) {
-  if (seq < 0 || seq >= Sent() || m_rings[size_t(seq)].got >= m_nRecipients) {
+void RingLedger::Delivered(int64_t seq, int64_t nowNs, Group group) {
+  if (seq < 0 || seq >= Sent() || IsDone(m_rings[size_t(seq)], group)) {
     ++m_nStrays;
     return;
   }
   Ring& ring = m_rings[size_t(seq)];
-  if (++ring.got < m_nRecipients) return;
-  ring.doneNs = nowNs;
-  ++m_nCompleted;
+  ++ring.got[group];
+  if (!IsDone(ring, group)) return;
+  ring.doneNs[group] = nowNs;
+  if (IsDone(ring, kDesks) && IsDone(ring, kBrowsers)) ++m_nCompleted;
 }
 
 LatencySummary RingLedger::Latencies(int64_t fromSeq, int64_t toSeq) const {
+  return Summary(fromSeq, toSeq, [this](const Ring& ring) -> std::optional<int64_t> {
+    if (!IsDone(ring, kDesks) || !IsDone(ring, kBrowsers)) return std::nullopt;
+    return std::max(ring.doneNs[kDesks], ring.doneNs[kBrowsers]);
+  });
+}
+
+LatencySummary RingLedger::Latencies(int64_t fromSeq, int64_t toSeq, Group group) const {
+  return Summary(fromSeq, toSeq, [this, group](const Ring& ring) -> std::optional<int64_t> {
+    if (!IsDone(ring, group)) return std::nullopt;
+    return ring.doneNs[group];
+  });
+}
+
+template <typename End>
+LatencySummary RingLedger::Summary(int64_t fromSeq, int64_t toSeq, End end) const {
   std::vector<int64_t> samples;
   for (int64_t seq = std::max<int64_t>(fromSeq, 0); seq < std::min(toSeq, Sent()); ++seq) {
     const Ring& ring = m_rings[size_t(seq)];
-    if (ring.got == m_nRecipients) samples.push_back(ring.doneNs - ring.sentNs);
+    if (const std::optional<int64_t> doneNs = end(ring)) samples.push_back(*doneNs - ring.sentNs);
   }
   LatencySummary summary;
   summary.count = int64_t(samples.size());

@@ -29,6 +29,25 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   m_feed.SetStatusSource([this] { return RelayStatus(*this); });
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
           &CentrixCore::RecordsWaitingChanged);
+  CountIntoMetrics();
+}
+
+void CentrixCore::CountIntoMetrics() {
+  connect(&m_relay, &ClientRelay::ExtensionNoticeSent, this,
+          [this](int clients) { m_metrics.NoticesSent(ClientPort::Extension, clients); });
+  connect(&m_relay, &ClientRelay::LdkNoticeSent, this,
+          [this](const QByteArray&, const QByteArray&, int clients) {
+            m_metrics.NoticesSent(ClientPort::Ldk505, clients);
+          });
+  connect(&m_feed, &WebSocketFeed::EventSent, this,
+          [this](int clients) { m_metrics.NoticesSent(ClientPort::Feed, clients); });
+  connect(&m_relay, &ClientRelay::Refused, this, [this](int kind, Admission why) {
+    m_metrics.Refused(kind == kLdkClient ? ClientPort::Ldk505 : ClientPort::Extension, why);
+  });
+  connect(&m_feed, &WebSocketFeed::Refused, this,
+          [this](const QByteArray&, Admission why) { m_metrics.Refused(ClientPort::Feed, why); });
+  connect(&m_recorder, &CallRecorder::RecordWritten, this, [this] { m_metrics.RecordWritten(); });
+  connect(&m_recorder, &CallRecorder::RecordRejected, this, [this] { m_metrics.RecordRejected(); });
 }
 
 CentrixCore::~CentrixCore() { Shutdown(); }
@@ -62,9 +81,14 @@ void CentrixCore::Shutdown() {
   m_relay.CloseAllClients();
 }
 
+// Raised as the telephony side reads the event: the ring's latency counts from here.
 void CentrixCore::OnCallEvent(const CallEvent& event) {
+  const auto readAt = std::chrono::steady_clock::now();
   const CallOutcome outcome = DecideCallOutcome(event, m_settings);
   for (CallEventOutput* output : m_outputs) output->Deliver(event, outcome);
+  if (event.kind == CallEventKind::Ring) {
+    m_metrics.RingRelayed(std::chrono::steady_clock::now() - readAt);
+  }
   if (outcome.trimActivityList) m_activity.TrimActivityList();
 }
 
@@ -72,4 +96,16 @@ void CentrixCore::SetLogType(qint32 logType) {
   m_settings.logType = logType;
   m_relay.SetLogType(logType);
   m_activity.SetLogType(logType);
+}
+
+QByteArray CentrixCore::MetricsText() const {
+  RelayMetrics::Snapshot snapshot;
+  for (int slot = 0; slot < kTelControlCount; ++slot) {
+    snapshot.accountsSignedIn += m_accounts.IsSlotSignedIn(slot);
+  }
+  const ClientRegistry& registry = m_relay.Registry();
+  snapshot.clients = {qint64(registry.Table(kExtensionClient).size()),
+                      qint64(registry.Table(kLdkClient).size()), m_feed.Connections()};
+  snapshot.recordsWaiting = m_recorder.RecordsWaiting();
+  return m_metrics.Text(snapshot);
 }

@@ -11,6 +11,7 @@
 #include "core/db/callrecorder.h"
 #include "core/feed/websocketfeed.h"
 #include "core/log/activitylog.h"
+#include "core/metrics/relaymetrics.h"
 #include "core/relay/clientrelay.h"
 #include "core/telephony/telephoneaccounts.h"
 
@@ -73,6 +74,8 @@ class CentrixCore : public QObject {
   CallRecorder& Recorder() { return m_recorder; }
   const CallRecorder& Recorder() const { return m_recorder; }
   const WebSocketFeed& Feed() const { return m_feed; }
+  // The relay's metrics in Prometheus' text exposition format.
+  QByteArray MetricsText() const;
 
  signals:
   // The listening sockets are up and the host's own address is known.
@@ -81,7 +84,10 @@ class CentrixCore : public QObject {
   void RecordsWaitingChanged(qint64 waiting);
 
  private:
+  void CountIntoMetrics();
+
   CoreContext m_context;
+  RelayMetrics m_metrics;  // before the outputs, which count into it
   CallSettings m_settings;
   TelephoneAccounts m_accounts;
   ActivityLog m_activity;

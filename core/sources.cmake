@@ -1,6 +1,6 @@
 # The relay core's files, for the product's core library and the fuzz
 # configuration's instrumented copy of it. Qt Core, Qt Network, ODBC and
-# libsystemd (service notifications) only.
+# libsystemd (service notifications) and prometheus-cpp's core (metrics) only.
 set(TARVEX_CORE_SOURCES
   core/callevent/callevent.h
   core/callevent/calleventoutput.h
@@ -47,6 +47,7 @@ set(TARVEX_CORE_SOURCES
   core/log/callernumbermask.cpp core/log/callernumbermask.h
   core/log/logline.cpp core/log/logline.h
   core/log/privatefile.cpp core/log/privatefile.h
+  core/metrics/relaymetrics.cpp core/metrics/relaymetrics.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/accesssettings.cpp
   core/relay/activitythrottle.cpp core/relay/activitythrottle.h
@@ -83,4 +84,5 @@ set(TARVEX_CORE_SOURCES
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
-set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets Qt6::HttpServer PkgConfig::ODBC PkgConfig::SYSTEMD)
+set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets Qt6::HttpServer PkgConfig::ODBC
+    PkgConfig::SYSTEMD prometheus-cpp::core)

@@ -10,6 +10,8 @@ CallRecorder::CallRecorder(CallRecording* recording, CallDatabase* database, QOb
   connect(m_recording, &CallRecording::ErrorLine, this, &CallRecorder::ErrorLine);
   connect(m_recording, &CallRecording::RecordsWaitingChanged, this,
           &CallRecorder::RecordsWaitingChanged);
+  connect(m_recording, &CallRecording::Written, this, &CallRecorder::RecordWritten);
+  connect(m_recording, &CallRecording::Rejected, this, &CallRecorder::RecordRejected);
 }
 
 void CallRecorder::Deliver(const CallEvent&, const CallOutcome& outcome) {
@@ -18,11 +20,16 @@ void CallRecorder::Deliver(const CallEvent&, const CallOutcome& outcome) {
 
 void CallRecorder::CallInWrite(const CallRecord& record) {
   if (m_recording) {
+    // The writer tells later what became of a record the spool took.
     if (m_recording->Record(record)) return;
-  } else if (!m_database || m_database->CallInWrite(record.centerId, record.caller,
-                                                    record.inboundTail, record.accountExt)) {
+  } else if (!m_database) {
+    return;
+  } else if (m_database->CallInWrite(record.centerId, record.caller, record.inboundTail,
+                                     record.accountExt)) {
+    emit RecordWritten();
     return;
   }
+  emit RecordRejected();
   emit ActivityLine(RecordFailureLine(record));
 }
 

@@ -29,6 +29,10 @@ class CallRecorder : public QObject, public CallEventOutput {
   // The same, and an error for the journal: the database failing.
   void ErrorLine(const QByteArray& line);
   void RecordsWaitingChanged(qint64 waiting);
+  // A call in the database; one the database refused or that could not be
+  // recorded (into the reject file when there is one).
+  void RecordWritten();
+  void RecordRejected();
 
  private:
   CallRecording* m_recording;

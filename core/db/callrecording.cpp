@@ -106,6 +106,7 @@ CallRecording::CallRecording(QString stateDirectory, std::string connectionStrin
                                                 CallRecordWriter::Settings{});
   connect(m_writer.get(), &CallRecordWriter::RecordRejected, this,
           [this](const QByteArray& line, const QByteArray& reason) {
+            emit Rejected();
             emit ActivityLine(line);
             ReportFailure(reason, RecordingRefusedLine);
             ReportDisk();
@@ -212,6 +213,7 @@ void CallRecording::ReportFailure(const QByteArray& diagnostic,
 }
 
 void CallRecording::RecordWritten() {
+  emit Written();
   m_failuresTold.clear();
   if (std::exchange(m_recordsHeld, false)) emit ActivityLine(RecordingResumedLine());
 }

@@ -66,6 +66,9 @@ class CallRecording : public QObject {
   void ErrorLine(const QByteArray& line);
   // At most twice a second, when the count has changed.
   void RecordsWaitingChanged(qint64 waiting);
+  // The writer's outcome for one record: in the database, or in the reject file.
+  void Written();
+  void Rejected();
 
  private:
   void SyncAppended();

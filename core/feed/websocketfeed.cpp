@@ -28,6 +28,7 @@ WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
       // Encryption, when set, is the listener's: the pages see plain sockets.
       m_listener(new FeedListener(this)) {
   connect(m_listener, &FeedListener::Refused, this, &WebSocketFeed::OnRefused);
+  connect(m_listener, &FeedListener::Refused, this, &WebSocketFeed::Refused);
   connect(m_listener, &FeedListener::HandshakeFailed, this,
           [this](const QByteArray& host, const QString& error) {
             m_throttle.Report(kHandshakeFailedLine, host,
@@ -258,10 +259,15 @@ void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
   if (listeners.empty()) return;
   const QString message = QString::fromUtf8(CallEventJson(event, m_relayName));
   for (QWebSocket* socket : listeners) Send(socket, message);
+  emit EventSent(int(listeners.size()));
 }
 
 // A browser that does not read costs only itself: past the bound it is cut off.
 void WebSocketFeed::Send(QWebSocket* socket, const QString& message) {
+  // Qt writes out only between passes of the event loop: in a long pass (a
+  // burst of telephony events) a browser that reads would pass the bound
+  // with nothing yet offered to the system.
+  if (socket->bytesToWrite() > kMaxQueuedBytes) socket->flush();
   if (socket->bytesToWrite() > kMaxQueuedBytes) {
     const QByteArray host = ClientAdmission::HostOf(socket->peerAddress());
     m_throttle.Report(

@@ -56,12 +56,17 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   }
   void Start();
   quint16 ListeningPort() const { return m_listener->serverPort(); }
+  // Open connections, signed in or not yet.
+  qsizetype Connections() const { return qsizetype(m_connections.size()); }
 
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
 
  signals:
   void ActivityLine(const QByteArray& cp949);
   void ErrorLine(const QByteArray& cp949);
+  // A call event went to that many connections.
+  void EventSent(int connections);
+  void Refused(const QByteArray& host, Admission why);
 
  private:
   enum ThrottledLine { kRefusedLine, kOverHostLimitLine, kHandshakeFailedLine, kDroppedLine };

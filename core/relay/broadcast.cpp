@@ -31,6 +31,7 @@ void ClientRelay::BroadcastCallNotice(const CallNotice& notice, bool everyRow) {
   // One change for all served rows: with many clients, a view update per
   // row cost more than the sends.
   m_registry.SetNoticeText(served, column);
+  emit ExtensionNoticeSent(int(served.size()));
 
   const ClientTable& ldkClients = m_registry.Table(kLdkClient);
   if (!ldkClients.empty()) {

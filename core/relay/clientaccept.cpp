@@ -35,6 +35,7 @@ bool ClientRelay::Admit(QTcpSocket& connection, int kind) {
   const QHostAddress peer = connection.peerAddress();
   const Admission admission = m_admission.Admit(kind, peer);
   if (admission == Admission::Admitted) return true;
+  emit Refused(kind, admission);
   const QByteArray host = ClientAdmission::HostOf(peer);
   if (admission == Admission::NotAllowed) {
     m_throttle.Report(kRefusedLine, host,

@@ -78,6 +78,10 @@ class ClientRelay : public QObject, public CallEventOutput {
   void ErrorLine(const QByteArray& cp949);
   // A notice's two LDK505 lines went to that many LDK505 clients.
   void LdkNoticeSent(const QByteArray& ringLine, const QByteArray& noticeLine, int clients);
+  // A notice's record went to that many extension clients.
+  void ExtensionNoticeSent(int clients);
+  // A connection on the port of kind was closed at accept.
+  void Refused(int kind, Admission why);
   void HostAddressKnown(const QByteArray& address);
 
  private:
