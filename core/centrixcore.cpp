@@ -27,6 +27,7 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_feed, &WebSocketFeed::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_feed, &WebSocketFeed::ErrorLine, &m_activity, &ActivityLog::ReportError);
   m_feed.SetStatusSource([this] { return RelayStatus(*this); });
+  m_feed.SetMetricsSource([this] { return MetricsText(); });
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
           &CentrixCore::RecordsWaitingChanged);
   CountIntoMetrics();

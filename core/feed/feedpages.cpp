@@ -90,8 +90,6 @@ void FeedPages::ServeMetrics(const QHttpServerRequest& request, QHttpServerRespo
   }
   if (!IsRead(request)) {
     Reply(responder, request, 405, kPlainText, "GET or HEAD\n", {{"Allow", "GET, HEAD"}});
-  } else if (!m_metrics) {
-    Reply(responder, request, 404, kPlainText, "no metrics\n");
   } else {
     Reply(responder, request, 200, "text/plain; version=0.0.4; charset=utf-8", m_metrics());
   }

@@ -205,11 +205,11 @@ TEST_F(OpenWebFeedTest, PagesAndMetricsOnTheFeedPort) {
       {"HEAD /admin ", false, 200, "text/html; charset=utf-8", "\r\n\r\n"},
       {"POST / ", false, 405, "text/plain", ""},
       {"GET /../core/feed/pages/agent.html ", false, 404, "text/plain", ""},
-      {"GET /metrics ", false, 404, "text/plain; charset=utf-8", "no metrics\n"},
+      {"GET /metrics ", false, 200, "text/plain; version=0.0.4; charset=utf-8", "\n"},
       {"GET /metrics ", true, 401, "text/plain", ""},
       {"GET /metrics HTTP/1.1\r\nAuthorization: Bearer nonsense", true, 401, "text/plain", ""},
       {"GET /metrics HTTP/1.1\r\n" + agent, true, 403, "text/plain", ""},
-      {"GET /metrics HTTP/1.1\r\n" + admin, true, 404, "text/plain; charset=utf-8", "no metrics\n"},
+      {"GET /metrics HTTP/1.1\r\n" + admin, true, 200, "text/plain; version=0.0.4", "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.request.toStdString());
