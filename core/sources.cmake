@@ -27,9 +27,7 @@ set(TARVEX_CORE_SOURCES
   core/db/callrecordwriter.cpp core/db/callrecordwriter.h
   core/db/calltext.cpp
   core/db/connectionstring.cpp
-  core/db/crc32.cpp core/db/crc32.h
   core/db/recordingconnection.cpp core/db/recordingconnection.h
-  core/db/spoolframe.cpp core/db/spoolframe.h
   core/db/syncdirectory.cpp core/db/syncdirectory.h
   core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
@@ -46,6 +44,9 @@ set(TARVEX_CORE_SOURCES
   core/log/callernumbermask.cpp core/log/callernumbermask.h
   core/log/logline.cpp core/log/logline.h
   core/log/privatefile.cpp core/log/privatefile.h
+  core/outbox/crc32.cpp core/outbox/crc32.h
+  core/outbox/outbox.cpp core/outbox/outbox.h
+  core/outbox/spoolframe.cpp core/outbox/spoolframe.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/accesssettings.cpp
   core/relay/activitythrottle.cpp core/relay/activitythrottle.h
