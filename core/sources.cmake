@@ -1,6 +1,6 @@
 # The relay core's files, for the product's core library and the fuzz
-# configuration's instrumented copy of it. Qt Core, Qt Network, ODBC and
-# libsystemd (service notifications) only.
+# configuration's instrumented copy of it. Qt Core, Qt Network, ODBC,
+# libsystemd (service notifications) and rabbitmq-c (the event stream) only.
 set(TARVEX_CORE_SOURCES
   core/callevent/callevent.h
   core/callevent/calleventoutput.h
@@ -12,6 +12,7 @@ set(TARVEX_CORE_SOURCES
   core/config/instancelock.cpp core/config/instancelock.h
   core/config/localclock.cpp core/config/localclock.h
   core/config/messagepresenter.cpp core/config/messagepresenter.h
+  core/config/relayname.cpp core/config/relayname.h
   core/config/servicestatus.cpp core/config/servicestatus.h
   core/config/settingkeys.cpp core/config/settingkeys.h
   core/config/settingsstore.cpp core/config/settingsstore.h
@@ -69,6 +70,11 @@ set(TARVEX_CORE_SOURCES
   core/relay/registerdeadline.cpp
   core/relay/registrationmatch.cpp core/relay/registrationmatch.h
   core/relay/slowclientdrop.cpp
+  core/stream/amqpconnection.cpp core/stream/amqpconnection.h
+  core/stream/amqppublisher.cpp core/stream/amqppublisher.h
+  core/stream/amqpsettings.cpp core/stream/amqpsettings.h
+  core/stream/eventmessage.cpp core/stream/eventmessage.h
+  core/stream/eventstream.cpp core/stream/eventstream.h
   core/telephony/accountrow.h
   core/telephony/accountslot.h
   core/telephony/calleventreader.cpp core/telephony/calleventreader.h
@@ -83,4 +89,5 @@ set(TARVEX_CORE_SOURCES
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
-set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets PkgConfig::ODBC PkgConfig::SYSTEMD)
+set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets PkgConfig::ODBC PkgConfig::SYSTEMD
+  PkgConfig::RABBITMQ)

@@ -11,6 +11,8 @@ packages=(
   # the browser feed's TLS tests make a certificate authority of their own
   openssl
   postgresql postgresql-client
+  # the event stream: rabbitmq-c to publish, and a broker for its tests
+  librabbitmq-dev rabbitmq-server
   libgtest-dev libgmock-dev
   fonts-nanum xvfb xauth x11-apps imagemagick
   openbox trayer xdotool x11-utils
