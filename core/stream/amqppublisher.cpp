@@ -1,7 +1,9 @@
 #include "core/stream/amqppublisher.h"
 
-#include <QtGlobal>
+#include <pthread.h>
+
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 
 #include "core/outbox/outbox.h"
@@ -54,6 +56,12 @@ void AmqpPublisher::WaitBeforeRetry(std::stop_token stop) {
 }
 
 void AmqpPublisher::Run(std::stop_token stop) {
+  // A broker gone while TLS writes to it would end the relay with SIGPIPE;
+  // blocked on this thread, the write fails with EPIPE instead.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   std::unique_ptr<AmqpConnection> connection;
   bool lossTold = false;
   QString problem;
