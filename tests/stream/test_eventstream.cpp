@@ -1,0 +1,215 @@
+// Call events from the real relay through a real RabbitMQ node to the
+// tarvex-events tool: every event once, in order per relay, whatever the
+// broker and the relay go through.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QMap>
+#include <QSet>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <memory>
+
+#include "support/clustertest.h"
+#include "support/eventconsumer.h"
+#include "support/qtwait.h"
+#include "support/rabbitmqnode.h"
+#include "support/relayprocess.h"
+#include "tools/telsim/telephonyserver.h"
+
+namespace {
+
+RabbitMqNode* broker = nullptr;
+
+class BrokerEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    broker = new RabbitMqNode(QStringLiteral("tarvex-test-%1").arg(::getpid()));
+    ASSERT_TRUE(broker->Start()) << broker->Log().toStdString();
+  }
+  void TearDown() override { delete std::exchange(broker, nullptr); }
+};
+
+[[maybe_unused]] const testing::Environment* const kBroker =
+    testing::AddGlobalTestEnvironment(new BrokerEnvironment);
+
+constexpr int kDeliveryWaitMs = 120000;
+const QString kInbound = QStringLiteral("07077771234");
+
+// A relay with one account on the simulator, publishing to the broker;
+// its settings and state outlive a restart.
+struct StreamingRelay {
+  QString name;
+  QString accountId;
+  QTemporaryDir dir;
+  std::unique_ptr<RelayProcess> process;
+
+  void Start(const std::string& odbc, quint16 telPort, quint16 brokerPort, int outboxBytes) {
+    RelayProcess::Options options;
+    options.odbc = odbc;
+    options.telPort = telPort;
+    options.configHome = dir.filePath(QStringLiteral("config"));
+    options.stateDirectory = dir.filePath(QStringLiteral("state"));
+    ASSERT_TRUE(QDir().mkpath(options.configHome + QStringLiteral("/MERVO")));
+    QFile settings(options.configHome + QStringLiteral("/MERVO/Tarvex.conf"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(QStringLiteral("[SETTING]\nUID1=%1\nPWD1=secret\nSERVERIP1=127.0.0.1\n"
+                                  "RELAYNAME=%2\nAMQPHOST=127.0.0.1\nAMQPPORT=%3\n"
+                                  "AMQPOUTBOXBYTES=%4\n")
+                       .arg(accountId, name)
+                       .arg(brokerPort)
+                       .arg(outboxBytes)
+                       .toUtf8());
+    settings.close();
+    process = std::make_unique<RelayProcess>(options);
+    ASSERT_TRUE(process->Start());
+    ASSERT_TRUE(process->WaitForOutput(QStringLiteral("[0]%1 - 로그인성공").arg(accountId)))
+        << process->StandardError().toStdString();
+  }
+};
+
+// The events of one relay as the consumer got them, duplicates dropped.
+struct Received {
+  QStringList callers;
+  QList<quint64> sequences;
+};
+
+// A caller whose event may or may not have made it is left out.
+QMap<QString, Received> ByRelay(const QList<EventConsumer::Message>& messages,
+                                const QString& uncertainCaller) {
+  QMap<QString, Received> received;
+  QSet<QString> seen;
+  for (const EventConsumer::Message& message : messages) {
+    if (seen.contains(message.messageId) ||
+        message.event.value(QStringLiteral("caller")).toString() == uncertainCaller) {
+      continue;
+    }
+    seen.insert(message.messageId);
+    const QString relay = message.event.value(QStringLiteral("relay")).toString();
+    Received& mine = received[relay];
+    mine.callers.append(message.event.value(QStringLiteral("caller")).toString());
+    mine.sequences.append(message.messageId.section('-', -1).toULongLong());
+    EXPECT_EQ(message.messageId.section('-', 0, -2), relay);
+    EXPECT_EQ(message.routingKey,
+              QStringLiteral("%1.%2.ring")
+                  .arg(relay, message.event.value(QStringLiteral("extension")).toString()));
+  }
+  return received;
+}
+
+QString Caller(int relay, int call) {
+  return QStringLiteral("010%1%2").arg(relay).arg(call, 5, 10, QLatin1Char('0'));
+}
+
+// The relay needs its call database to start.
+class EventStreamTest : public ClusterTest {
+ protected:
+  void SetUp() override { ASSERT_TRUE(telsim.Listen(0)) << telsim.ErrorString().toStdString(); }
+
+  StreamingRelay& AddRelay(int outboxBytes = 1 << 20) {
+    const int number = int(relays.size()) + 1;
+    auto relay = std::make_unique<StreamingRelay>();
+    relay->name = QStringLiteral("relay%1").arg(number);
+    relay->accountId = QStringLiteral("agent%1").arg(number);
+    TelAccount account;
+    account.id = relay->accountId;
+    account.password = QStringLiteral("secret");
+    account.number = QStringLiteral("0701234530%1").arg(number);
+    telsim.AddAccount(account);
+    relays.push_back(std::move(relay));
+    relays.back()->Start(cluster->ConnectionString(), telsim.Port(), broker->Port(), outboxBytes);
+    return *relays.back();
+  }
+
+  void Ring(int relay, int call) {
+    telsim.SendRing(relays[relay - 1]->accountId, Caller(relay, call), kInbound, false);
+  }
+
+  // Waits until every relay's callers have arrived, and checks their order.
+  void ExpectDelivered(const QMap<QString, QStringList>& expected) {
+    QMap<QString, Received> received;
+    const bool complete = WaitUntil(
+        [&] {
+          received = ByRelay(consumer.Messages(), uncertainCaller);
+          for (auto relay = expected.begin(); relay != expected.end(); ++relay) {
+            if (received.value(relay.key()).callers.size() < relay.value().size()) return false;
+          }
+          return true;
+        },
+        kDeliveryWaitMs);
+    for (auto relay = expected.begin(); relay != expected.end(); ++relay) {
+      EXPECT_EQ(received.value(relay.key()).callers, relay.value()) << relay.key().toStdString();
+      const QList<quint64>& sequences = received.value(relay.key()).sequences;
+      EXPECT_TRUE(std::is_sorted(sequences.begin(), sequences.end())) << relay.key().toStdString();
+    }
+    ASSERT_TRUE(complete) << consumer.StandardError().toStdString();
+  }
+
+  TelephonyServer telsim;
+  std::vector<std::unique_ptr<StreamingRelay>> relays;
+  EventConsumer consumer;
+  QString uncertainCaller;
+};
+
+TEST_F(EventStreamTest, EveryEventOfEveryRelayArrivesOnceInOrder) {
+  ASSERT_TRUE(consumer.Start(broker->Port())) << consumer.StandardError().toStdString();
+  constexpr int kRelays = 3;
+  constexpr int kCalls = 30;
+  for (int relay = 1; relay <= kRelays; ++relay) AddRelay();
+  QMap<QString, QStringList> expected;
+  for (int call = 0; call < kCalls; ++call) {
+    for (int relay = 1; relay <= kRelays; ++relay) {
+      Ring(relay, call);
+      expected[QStringLiteral("relay%1").arg(relay)].append(Caller(relay, call));
+    }
+  }
+  ExpectDelivered(expected);
+}
+
+// The broker goes away while calls ring, then the relay is killed with
+// events waiting: the queue gets every event once the broker is back.
+TEST_F(EventStreamTest, EventsWaitForTheBrokerAcrossItsStopAndTheRelaysKill) {
+  ASSERT_TRUE(consumer.Start(broker->Port(), QStringLiteral("outage")))
+      << consumer.StandardError().toStdString();
+  StreamingRelay& relay = AddRelay();
+  QStringList sent;
+  int call = 0;
+  const auto ring = [&](int count) {
+    for (int n = 0; n < count; ++n, ++call) {
+      Ring(1, call);
+      sent.append(Caller(1, call));
+    }
+  };
+  ring(10);
+  ExpectDelivered({{relay.name, sent}});
+
+  ASSERT_TRUE(broker->StopBroker()) << broker->Log().toStdString();
+  ring(10);
+  ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
+  ExpectDelivered({{relay.name, sent}});
+
+  ASSERT_TRUE(broker->StopBroker()) << broker->Log().toStdString();
+  ring(10);
+  // Its activity line comes once the rings before it went into the outbox.
+  uncertainCaller = QStringLiteral("0109999999");
+  telsim.SendRing(relay.accountId, uncertainCaller, kInbound, false);
+  ASSERT_TRUE(relay.process->WaitForOutput(uncertainCaller));
+  relay.process->Kill();
+  ASSERT_TRUE(relay.process->WaitFinished());
+  ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
+  relay.Start(cluster->ConnectionString(), telsim.Port(), broker->Port(), 1 << 20);
+  ExpectDelivered({{relay.name, sent}});
+}
+
+TEST_F(EventStreamTest, FullOutboxRefusesEventsAndSaysSo) {
+  ASSERT_TRUE(broker->StopBroker()) << broker->Log().toStdString();
+  StreamingRelay& relay = AddRelay(1000);
+  for (int call = 0; call < 10; ++call) Ring(1, call);
+  EXPECT_TRUE(relay.process->WaitForOutput(QStringLiteral("이벤트 대기열이 가득 참")))
+      << relay.process->StandardError().toStdString();
+  ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
+}
+
+}  // namespace
