@@ -212,4 +212,24 @@ TEST_F(EventStreamTest, FullOutboxRefusesEventsAndSaysSo) {
   ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
 }
 
+// Last: the suite's node stays in a cluster with nodes that are gone.
+TEST_F(EventStreamTest, QuorumQueueKeepsEveryEventWhenANodeOfTheClusterDies) {
+  RabbitMqNode second(QStringLiteral("tarvex-test-%1-b").arg(::getpid()), broker);
+  RabbitMqNode third(QStringLiteral("tarvex-test-%1-c").arg(::getpid()), broker);
+  for (RabbitMqNode* node : {&second, &third}) {
+    ASSERT_TRUE(node->Start() && node->JoinCluster(*broker)) << node->Log().toStdString();
+  }
+  // Declared once the cluster is whole, so that it has a member on each node.
+  ASSERT_TRUE(consumer.Start(broker->Port(), QStringLiteral("cluster")))
+      << consumer.StandardError().toStdString();
+  StreamingRelay& relay = AddRelay();
+  QStringList sent;
+  for (int call = 0; call < 20; ++call) {
+    if (call == 10) third.Kill();
+    Ring(1, call);
+    sent.append(Caller(1, call));
+  }
+  ExpectDelivered({{relay.name, sent}});
+}
+
 }  // namespace

@@ -24,12 +24,15 @@ quint16 AnotherFreePort(std::initializer_list<quint16> taken) {
 
 }  // namespace
 
-RabbitMqNode::RabbitMqNode(QString shortName)
+RabbitMqNode::RabbitMqNode(QString shortName, const RabbitMqNode* clusterFirst)
     : m_nodeName(shortName + QStringLiteral("@localhost")),
+      m_ownsEpmd(clusterFirst == nullptr),
+      m_home(clusterFirst ? clusterFirst->m_home : m_dir.filePath(QStringLiteral("home"))),
       m_port(AnyFreePort()),
       m_distributionPort(AnotherFreePort({m_port})),
-      m_epmdPort(AnotherFreePort({m_port, m_distributionPort})) {
-  QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+      m_epmdPort(clusterFirst ? clusterFirst->m_epmdPort
+                              : AnotherFreePort({m_port, m_distributionPort})) {
+  QDir().mkpath(m_home);
   QFile config(m_dir.filePath(QStringLiteral("rabbitmq.conf")));
   if (config.open(QIODevice::WriteOnly)) {
     config.write(QStringLiteral("loopback_users = none\n"
@@ -52,7 +55,8 @@ RabbitMqNode::~RabbitMqNode() {
       m_server.waitForFinished(5000);
     }
   }
-  // The node started its own epmd on the node's port; it outlives the node.
+  // The first node started epmd on a port of its own; it outlives the node.
+  if (!m_ownsEpmd) return;
   QProcess epmd;
   epmd.setProcessEnvironment(Environment());
   epmd.start(QStringLiteral("epmd"),
@@ -63,7 +67,7 @@ RabbitMqNode::~RabbitMqNode() {
 QProcessEnvironment RabbitMqNode::Environment() const {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   const auto path = [this](const char* name) { return m_dir.filePath(QLatin1String(name)); };
-  environment.insert(QStringLiteral("HOME"), path("home"));
+  environment.insert(QStringLiteral("HOME"), m_home);
   environment.insert(QStringLiteral("RABBITMQ_NODENAME"), m_nodeName);
   environment.insert(QStringLiteral("RABBITMQ_NODE_IP_ADDRESS"), QStringLiteral("127.0.0.1"));
   environment.insert(QStringLiteral("RABBITMQ_NODE_PORT"), QString::number(m_port));
@@ -94,6 +98,16 @@ bool RabbitMqNode::Start() {
 bool RabbitMqNode::StopBroker() { return Control({QStringLiteral("stop_app")}); }
 
 bool RabbitMqNode::StartBroker() { return Control({QStringLiteral("start_app")}); }
+
+bool RabbitMqNode::JoinCluster(const RabbitMqNode& first) {
+  return StopBroker() && Control({QStringLiteral("join_cluster"), first.NodeName()}) &&
+         StartBroker();
+}
+
+void RabbitMqNode::Kill() {
+  m_server.kill();
+  m_server.waitForFinished(10000);
+}
 
 bool RabbitMqNode::Control(const QStringList& arguments, QString* output) {
   QProcess control;

@@ -8,11 +8,12 @@
 // A throw-away RabbitMQ node on loopback ports of its own, with its own
 // epmd port, cookie, database and logs under a temporary directory, so that
 // it neither needs nor meets a broker the machine may run. The guest user
-// may log in from anywhere on it.
+// may log in from anywhere on it. Nodes that are to form a cluster share the
+// first one's epmd and cookie.
 class RabbitMqNode {
  public:
-  explicit RabbitMqNode(QString shortName);
-  // Stops the node and its epmd.
+  explicit RabbitMqNode(QString shortName, const RabbitMqNode* clusterFirst = nullptr);
+  // Stops the node, and the epmd it started.
   ~RabbitMqNode();
   RabbitMqNode(const RabbitMqNode&) = delete;
   RabbitMqNode& operator=(const RabbitMqNode&) = delete;
@@ -23,6 +24,10 @@ class RabbitMqNode {
   // disconnected and its port refuses connections meanwhile.
   bool StopBroker();
   bool StartBroker();
+  // Joins the cluster of the running node first.
+  bool JoinCluster(const RabbitMqNode& first);
+  // SIGKILL: gone without a word to its peers.
+  void Kill();
   // rabbitmqctl against this node; false with Log() telling why.
   bool Control(const QStringList& arguments, QString* output = nullptr);
 
@@ -35,6 +40,8 @@ class RabbitMqNode {
 
   QTemporaryDir m_dir;
   QString m_nodeName;
+  const bool m_ownsEpmd;
+  QString m_home;  // where the cookie is
   quint16 m_port;
   quint16 m_distributionPort;
   quint16 m_epmdPort;
