@@ -34,6 +34,15 @@ QByteArray EventDroppedLine(const QString& why) {
   return ToCp949(QStringLiteral("이벤트를 대기열에 넣지 못함: %1").arg(why));
 }
 
+QByteArray OutboxDiskErrorLine(const QString& error) {
+  return ToCp949(
+      QStringLiteral("이벤트 대기열 디스크 오류: %1 (이벤트는 메모리에서 기다립니다)").arg(error));
+}
+
+QByteArray OutboxDiskBackLine() {
+  return ToCp949(QStringLiteral("이벤트 대기열 정상: 메모리의 이벤트를 디스크에 다시 썼습니다."));
+}
+
 QByteArray BrokerConnectedLine(const QString& host, quint16 port) {
   return ToCp949(QStringLiteral("이벤트 브로커 연결: %1:%2").arg(host).arg(port));
 }
@@ -116,7 +125,19 @@ void EventStream::SyncAppended() {
   if (m_outbox->HeldInMemory() > 0) {
     m_outbox->Sync();
   } else {
-    m_outbox->SyncInBackground({});
+    m_outbox->SyncInBackground([this] {
+      QMetaObject::invokeMethod(this, &EventStream::ReportDisk, Qt::QueuedConnection);
+    });
+  }
+  ReportDisk();
+}
+
+void EventStream::ReportDisk() {
+  const QString error = m_outbox->DiskError();
+  if (!error.isEmpty() && !std::exchange(m_diskErrorTold, true)) {
+    emit ErrorLine(OutboxDiskErrorLine(error));
+  } else if (error.isEmpty() && std::exchange(m_diskErrorTold, false)) {
+    emit ActivityLine(OutboxDiskBackLine());
   }
 }
 

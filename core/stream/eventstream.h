@@ -38,10 +38,13 @@ class EventStream : public QObject, public CallEventOutput {
 
  private:
   void SyncAppended();
+  // Tells once that the disk refuses the outbox, and once that it takes it again.
+  void ReportDisk();
 
   std::shared_ptr<Outbox> m_outbox;
   std::unique_ptr<AmqpPublisher> m_publisher;
   QString m_relayName;
   bool m_syncPosted = false;
   bool m_refusing = false;
+  bool m_diskErrorTold = false;
 };
