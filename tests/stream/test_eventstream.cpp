@@ -17,19 +17,29 @@
 #include "support/qtwait.h"
 #include "support/rabbitmqnode.h"
 #include "support/relayprocess.h"
+#include "support/testcertificates.h"
 #include "tools/telsim/telephonyserver.h"
 
 namespace {
 
 RabbitMqNode* broker = nullptr;
+TestCertificates* certificates = nullptr;
+quint16 tlsPort = 0;
 
 class BrokerEnvironment : public testing::Environment {
  public:
   void SetUp() override {
+    certificates = new TestCertificates;
+    ASSERT_TRUE(certificates->made);
     broker = new RabbitMqNode(QStringLiteral("tarvex-test-%1").arg(::getpid()));
+    tlsPort = broker->ListenWithTls(certificates->Path("ca.pem"), certificates->Path("relay.pem"),
+                                    certificates->Path("relay.key"));
     ASSERT_TRUE(broker->Start()) << broker->Log().toStdString();
   }
-  void TearDown() override { delete std::exchange(broker, nullptr); }
+  void TearDown() override {
+    delete std::exchange(broker, nullptr);
+    delete std::exchange(certificates, nullptr);
+  }
 };
 
 [[maybe_unused]] const testing::Environment* const kBroker =
@@ -46,7 +56,9 @@ struct StreamingRelay {
   QTemporaryDir dir;
   std::unique_ptr<RelayProcess> process;
 
-  void Start(const std::string& odbc, quint16 telPort, quint16 brokerPort, int outboxBytes) {
+  QString brokerSettings;
+
+  void Start(const std::string& odbc, quint16 telPort) {
     RelayProcess::Options options;
     options.odbc = odbc;
     options.telPort = telPort;
@@ -56,11 +68,8 @@ struct StreamingRelay {
     QFile settings(options.configHome + QStringLiteral("/MERVO/Tarvex.conf"));
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
     settings.write(QStringLiteral("[SETTING]\nUID1=%1\nPWD1=secret\nSERVERIP1=127.0.0.1\n"
-                                  "RELAYNAME=%2\nAMQPHOST=127.0.0.1\nAMQPPORT=%3\n"
-                                  "AMQPOUTBOXBYTES=%4\n")
-                       .arg(accountId, name)
-                       .arg(brokerPort)
-                       .arg(outboxBytes)
+                                  "RELAYNAME=%2\n%3")
+                       .arg(accountId, name, brokerSettings)
                        .toUtf8());
     settings.close();
     process = std::make_unique<RelayProcess>(options);
@@ -108,18 +117,25 @@ class EventStreamTest : public ClusterTest {
  protected:
   void SetUp() override { ASSERT_TRUE(telsim.Listen(0)) << telsim.ErrorString().toStdString(); }
 
-  StreamingRelay& AddRelay(int outboxBytes = 1 << 20) {
+  static QString Broker(quint16 port, int outboxBytes = 1 << 20) {
+    return QStringLiteral("AMQPHOST=127.0.0.1\nAMQPPORT=%1\nAMQPOUTBOXBYTES=%2\n")
+        .arg(port)
+        .arg(outboxBytes);
+  }
+
+  StreamingRelay& AddRelay(const QString& brokerSettings = Broker(broker->Port())) {
     const int number = int(relays.size()) + 1;
     auto relay = std::make_unique<StreamingRelay>();
     relay->name = QStringLiteral("relay%1").arg(number);
     relay->accountId = QStringLiteral("agent%1").arg(number);
+    relay->brokerSettings = brokerSettings;
     TelAccount account;
     account.id = relay->accountId;
     account.password = QStringLiteral("secret");
     account.number = QStringLiteral("0701234530%1").arg(number);
     telsim.AddAccount(account);
     relays.push_back(std::move(relay));
-    relays.back()->Start(cluster->ConnectionString(), telsim.Port(), broker->Port(), outboxBytes);
+    relays.back()->Start(cluster->ConnectionString(), telsim.Port());
     return *relays.back();
   }
 
@@ -199,17 +215,31 @@ TEST_F(EventStreamTest, EventsWaitForTheBrokerAcrossItsStopAndTheRelaysKill) {
   relay.process->Kill();
   ASSERT_TRUE(relay.process->WaitFinished());
   ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
-  relay.Start(cluster->ConnectionString(), telsim.Port(), broker->Port(), 1 << 20);
+  relay.Start(cluster->ConnectionString(), telsim.Port());
   ExpectDelivered({{relay.name, sent}});
 }
 
 TEST_F(EventStreamTest, FullOutboxRefusesEventsAndSaysSo) {
   ASSERT_TRUE(broker->StopBroker()) << broker->Log().toStdString();
-  StreamingRelay& relay = AddRelay(1000);
+  StreamingRelay& relay = AddRelay(Broker(broker->Port(), 1000));
   for (int call = 0; call < 10; ++call) Ring(1, call);
   EXPECT_TRUE(relay.process->WaitForOutput(QStringLiteral("이벤트 대기열이 가득 참")))
       << relay.process->StandardError().toStdString();
   ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
+}
+
+TEST_F(EventStreamTest, TlsPublishesOnlyToABrokerTheCaFileVouchesFor) {
+  ASSERT_TRUE(consumer.Start(broker->Port())) << consumer.StandardError().toStdString();
+  for (const char* caFile : {"ca.pem", "other.pem"}) {
+    // By name: the host name in the certificate is checked.
+    AddRelay(Broker(tlsPort).replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost")) +
+             QStringLiteral("AMQPTLS=1\nAMQPCAFILE=%1\n").arg(certificates->Path(caFile)));
+  }
+  Ring(1, 0);
+  Ring(2, 0);
+  EXPECT_TRUE(relays[1]->process->WaitForOutput(QStringLiteral("이벤트 브로커 연결 끊김")));
+  ExpectDelivered({{relays[0]->name, {Caller(1, 0)}}});
+  EXPECT_FALSE(ByRelay(consumer.Messages(), {}).contains(relays[1]->name));
 }
 
 // Last: the suite's node stays in a cluster with nodes that are gone.

@@ -84,6 +84,21 @@ QProcessEnvironment RabbitMqNode::Environment() const {
   return environment;
 }
 
+quint16 RabbitMqNode::ListenWithTls(const QString& caFile, const QString& certificateFile,
+                                    const QString& keyFile) {
+  const quint16 port = AnotherFreePort({m_port, m_distributionPort, m_epmdPort});
+  QFile config(m_dir.filePath(QStringLiteral("rabbitmq.conf")));
+  if (config.open(QIODevice::Append)) {
+    config.write(QStringLiteral("listeners.ssl.default = 127.0.0.1:%1\n"
+                                "ssl_options.cacertfile = %2\nssl_options.certfile = %3\n"
+                                "ssl_options.keyfile = %4\nssl_options.verify = verify_none\n")
+                     .arg(port)
+                     .arg(caFile, certificateFile, keyFile)
+                     .toUtf8());
+  }
+  return port;
+}
+
 bool RabbitMqNode::Start() {
   m_server.start(kServer, {});
   if (!m_server.waitForStarted(10000)) {

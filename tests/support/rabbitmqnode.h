@@ -18,6 +18,9 @@ class RabbitMqNode {
   RabbitMqNode(const RabbitMqNode&) = delete;
   RabbitMqNode& operator=(const RabbitMqNode&) = delete;
 
+  // Before Start: amqps on a port of its own, which it returns.
+  quint16 ListenWithTls(const QString& caFile, const QString& certificateFile,
+                        const QString& keyFile);
   // Starts the node and waits until it has booted.
   bool Start();
   // Stops and starts the broker inside the running node: its clients are
