@@ -108,10 +108,6 @@ QMap<QString, Received> ByRelay(const QList<EventConsumer::Message>& messages,
   return received;
 }
 
-QString Caller(int relay, int call) {
-  return QStringLiteral("010%1%2").arg(relay).arg(call, 5, 10, QLatin1Char('0'));
-}
-
 // The relay needs its call database to start.
 class EventStreamTest : public ClusterTest {
  protected:
@@ -139,8 +135,10 @@ class EventStreamTest : public ClusterTest {
     return *relays.back();
   }
 
-  void Ring(int relay, int call) {
-    telsim.SendRing(relays[relay - 1]->accountId, Caller(relay, call), kInbound, false);
+  // The relay's next call; its caller goes to sent.
+  void Ring(int relay, QStringList* sent) {
+    sent->append(QStringLiteral("010%1%2").arg(relay).arg(sent->size(), 5, 10, QLatin1Char('0')));
+    telsim.SendRing(relays[relay - 1]->accountId, sent->last(), kInbound, false);
   }
 
   // Waits until every relay's callers have arrived, and checks their order.
@@ -174,14 +172,11 @@ TEST_F(EventStreamTest, EveryEventOfEveryRelayArrivesOnceInOrder) {
   constexpr int kRelays = 3;
   constexpr int kCalls = 30;
   for (int relay = 1; relay <= kRelays; ++relay) AddRelay();
-  QMap<QString, QStringList> expected;
+  QMap<QString, QStringList> sent;
   for (int call = 0; call < kCalls; ++call) {
-    for (int relay = 1; relay <= kRelays; ++relay) {
-      Ring(relay, call);
-      expected[QStringLiteral("relay%1").arg(relay)].append(Caller(relay, call));
-    }
+    for (int relay = 1; relay <= kRelays; ++relay) Ring(relay, &sent[relays[relay - 1]->name]);
   }
-  ExpectDelivered(expected);
+  ExpectDelivered(sent);
 }
 
 // The broker goes away while calls ring, then the relay is killed with
@@ -191,12 +186,8 @@ TEST_F(EventStreamTest, EventsWaitForTheBrokerAcrossItsStopAndTheRelaysKill) {
       << consumer.StandardError().toStdString();
   StreamingRelay& relay = AddRelay();
   QStringList sent;
-  int call = 0;
   const auto ring = [&](int count) {
-    for (int n = 0; n < count; ++n, ++call) {
-      Ring(1, call);
-      sent.append(Caller(1, call));
-    }
+    while (count-- > 0) Ring(1, &sent);
   };
   ring(10);
   ExpectDelivered({{relay.name, sent}});
@@ -222,7 +213,8 @@ TEST_F(EventStreamTest, EventsWaitForTheBrokerAcrossItsStopAndTheRelaysKill) {
 TEST_F(EventStreamTest, FullOutboxRefusesEventsAndSaysSo) {
   ASSERT_TRUE(broker->StopBroker()) << broker->Log().toStdString();
   StreamingRelay& relay = AddRelay(Broker(broker->Port(), 1000));
-  for (int call = 0; call < 10; ++call) Ring(1, call);
+  QStringList sent;
+  for (int call = 0; call < 10; ++call) Ring(1, &sent);
   EXPECT_TRUE(relay.process->WaitForOutput(QStringLiteral("이벤트 대기열이 가득 참")))
       << relay.process->StandardError().toStdString();
   ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
@@ -235,10 +227,11 @@ TEST_F(EventStreamTest, TlsPublishesOnlyToABrokerTheCaFileVouchesFor) {
     AddRelay(Broker(tlsPort).replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost")) +
              QStringLiteral("AMQPTLS=1\nAMQPCAFILE=%1\n").arg(certificates->Path(caFile)));
   }
-  Ring(1, 0);
-  Ring(2, 0);
+  QStringList sent[2];
+  Ring(1, &sent[0]);
+  Ring(2, &sent[1]);
   EXPECT_TRUE(relays[1]->process->WaitForOutput(QStringLiteral("이벤트 브로커 연결 끊김")));
-  ExpectDelivered({{relays[0]->name, {Caller(1, 0)}}});
+  ExpectDelivered({{relays[0]->name, sent[0]}});
   EXPECT_FALSE(ByRelay(consumer.Messages(), {}).contains(relays[1]->name));
 }
 
@@ -256,8 +249,7 @@ TEST_F(EventStreamTest, QuorumQueueKeepsEveryEventWhenANodeOfTheClusterDies) {
   QStringList sent;
   for (int call = 0; call < 20; ++call) {
     if (call == 10) third.Kill();
-    Ring(1, call);
-    sent.append(Caller(1, call));
+    Ring(1, &sent);
   }
   ExpectDelivered({{relay.name, sent}});
 }
