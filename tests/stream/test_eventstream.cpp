@@ -14,6 +14,7 @@
 
 #include "support/clustertest.h"
 #include "support/eventconsumer.h"
+#include "support/notifysocket.h"
 #include "support/qtwait.h"
 #include "support/rabbitmqnode.h"
 #include "support/relayprocess.h"
@@ -55,13 +56,14 @@ struct StreamingRelay {
   QString accountId;
   QTemporaryDir dir;
   std::unique_ptr<RelayProcess> process;
-
   QString brokerSettings;
+  NotifySocket status;  // as systemd's
 
   void Start(const std::string& odbc, quint16 telPort) {
     RelayProcess::Options options;
     options.odbc = odbc;
     options.telPort = telPort;
+    options.environment = {{QStringLiteral("NOTIFY_SOCKET"), status.Path()}};
     options.configHome = dir.filePath(QStringLiteral("config"));
     options.stateDirectory = dir.filePath(QStringLiteral("state"));
     ASSERT_TRUE(QDir().mkpath(options.configHome + QStringLiteral("/MERVO")));
@@ -217,6 +219,12 @@ TEST_F(EventStreamTest, FullOutboxRefusesEventsAndSaysSo) {
   for (int call = 0; call < 10; ++call) Ring(1, &sent);
   EXPECT_TRUE(relay.process->WaitForOutput(QStringLiteral("이벤트 대기열이 가득 참")))
       << relay.process->StandardError().toStdString();
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const QList<QByteArray> lines = relay.status.MessagesStartingWith("STATUS=");
+        return !lines.isEmpty() && lines.last().endsWith("(outbox full, new events dropped)");
+      },
+      10000));
   ASSERT_TRUE(broker->StartBroker()) << broker->Log().toStdString();
 }
 
