@@ -31,6 +31,12 @@ AmqpConnection::~AmqpConnection() {
   amqp_destroy_connection(m_state);
 }
 
+void AmqpConnection::Cut() {
+  std::lock_guard lock(m_cutMutex);
+  m_cut = true;
+  if (m_socket >= 0) ::shutdown(m_socket, SHUT_RDWR);
+}
+
 bool AmqpConnection::Fail(const char* what, int status) {
   m_error = QStringLiteral("%1: %2").arg(QLatin1String(what),
                                          QString::fromUtf8(amqp_error_string2(status)));
@@ -84,8 +90,13 @@ bool AmqpConnection::Open(const AmqpSettings& settings, std::chrono::millisecond
   const int opened =
       amqp_socket_open_noblock(socket, settings.host.toUtf8().constData(), settings.port, &wait);
   if (opened != AMQP_STATUS_OK) return Fail("cannot connect", opened);
+  {
+    std::lock_guard lock(m_cutMutex);
+    if (m_cut) return Fail("cut short", AMQP_STATUS_SOCKET_CLOSED);
+    m_socket = amqp_get_sockfd(m_state);
+  }
   // A broker that stops reading must not hold a publish for ever.
-  ::setsockopt(amqp_get_sockfd(m_state), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  ::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   const amqp_rpc_reply_t login =
       amqp_login(m_state, settings.virtualHost.toUtf8().constData(), 0, kFrameMax, 0,
                  AMQP_SASL_METHOD_PLAIN, settings.user.constData(), settings.password.constData());

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <mutex>
 
 #include "core/stream/amqpsettings.h"
 
@@ -29,12 +30,18 @@ class AmqpConnection {
   bool CheckReply(const char* what);
   // Sets ErrorString() from a library status; false.
   bool Fail(const char* what, int status);
+  // From any thread: ends the connection's waits at once, and Open's from
+  // then on, for a stop that must not wait for a silent broker.
+  void Cut();
 
  private:
   bool Check(const amqp_rpc_reply_t& reply, const char* what);
 
   amqp_connection_state_t m_state;
   QString m_error;
+  std::mutex m_cutMutex;
+  bool m_cut = false;
+  int m_socket = -1;  // once open
 };
 
 // An AMQP byte string over bytes that outlive it.

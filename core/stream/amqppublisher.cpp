@@ -32,19 +32,25 @@ void AmqpPublisher::Start() {
   m_thread = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
-std::unique_ptr<AmqpConnection> AmqpPublisher::Connect(QString* problem) {
+void AmqpPublisher::Watch(AmqpConnection* connection) {
+  std::lock_guard lock(m_watchedMutex);
+  m_watched = connection;
+}
+
+std::unique_ptr<AmqpConnection> AmqpPublisher::Connect(std::stop_token stop, QString* problem) {
   auto connection = std::make_unique<AmqpConnection>();
-  if (!connection->Open(m_settings, m_timing.brokerTimeout)) {
-    *problem = connection->ErrorString();
-    return nullptr;
+  Watch(connection.get());
+  if (stop.stop_requested()) connection->Cut();
+  if (connection->Open(m_settings, m_timing.brokerTimeout)) {
+    amqp_confirm_select(connection->Handle(), AmqpConnection::kChannel);
+    if (connection->CheckReply("cannot select confirmations")) {
+      m_deliveryTag = 0;
+      return connection;
+    }
   }
-  amqp_confirm_select(connection->Handle(), AmqpConnection::kChannel);
-  if (!connection->CheckReply("cannot select confirmations")) {
-    *problem = connection->ErrorString();
-    return nullptr;
-  }
-  m_deliveryTag = 0;
-  return connection;
+  *problem = connection->ErrorString();
+  Watch(nullptr);
+  return nullptr;
 }
 
 void AmqpPublisher::WaitBeforeRetry(std::stop_token stop) {
@@ -63,11 +69,16 @@ void AmqpPublisher::Run(std::stop_token stop) {
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   std::unique_ptr<AmqpConnection> connection;
+  // Gone before the connection is: nothing cuts it once it is destroyed.
+  const std::stop_callback cutOnStop(stop, [this] {
+    std::lock_guard lock(m_watchedMutex);
+    if (m_watched) m_watched->Cut();
+  });
   bool lossTold = false;
   QString problem;
   while (!stop.stop_requested()) {
     if (!connection) {
-      connection = Connect(&problem);
+      connection = Connect(stop, &problem);
       if (!connection) {
         if (!std::exchange(lossTold, true)) emit ConnectionLost(problem);
         WaitBeforeRetry(stop);
@@ -79,6 +90,7 @@ void AmqpPublisher::Run(std::stop_token stop) {
     const std::optional<Outbox::WaitingRecord> first = m_outbox->WaitForFirst(stop);
     if (!first) break;
     if (!Publish(*connection, first->sequence, first->payload, stop, &problem)) {
+      Watch(nullptr);
       connection.reset();
       if (stop.stop_requested()) break;
       emit ConnectionLost(problem);

@@ -4,6 +4,7 @@
 #include <QString>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 #include <thread>
 
@@ -44,7 +45,9 @@ class AmqpPublisher : public QObject {
   enum class Confirmation { Acknowledged, Refused, Lost };
 
   void Run(std::stop_token stop);
-  std::unique_ptr<AmqpConnection> Connect(QString* problem);
+  std::unique_ptr<AmqpConnection> Connect(std::stop_token stop, QString* problem);
+  // The connection a stop cuts short; nullptr before it goes.
+  void Watch(AmqpConnection* connection);
   // False when the connection can no longer be used.
   bool Publish(AmqpConnection& connection, quint64 sequence, const QByteArray& payload,
                std::stop_token stop, QString* problem);
@@ -59,5 +62,7 @@ class AmqpPublisher : public QObject {
   const Timing m_timing;
   std::chrono::milliseconds m_retryWait;
   quint64 m_deliveryTag = 0;
+  std::mutex m_watchedMutex;
+  AmqpConnection* m_watched = nullptr;
   std::jthread m_thread;  // last: stopped before anything it uses goes
 };
