@@ -23,6 +23,9 @@ ServiceCounts CountService(const CentrixCore& core) {
       int(registry.Table(kExtensionClient).size() + registry.Table(kLdkClient).size());
   counts.recordsWaiting = core.Recorder().RecordsWaiting();
   counts.recordsInMemory = core.Recorder().RecordsInMemory();
+  counts.eventStreamOn = core.Stream().IsOn();
+  counts.eventsWaiting = core.Stream().Waiting();
+  counts.eventsRefused = core.Stream().IsRefusing();
   return counts;
 }
 

@@ -94,6 +94,7 @@ bool CTarvexCentrixApp::InitInstance() {
   context.extPort = m_config.extPort;
   context.ldkPort = m_config.ldkPort;
   context.feedPort = m_config.feedPort;
+  context.stateDirectory = m_config.stateDirectory;
   context.clock = m_config.clock;
   {
     CentrixCore core(std::move(context));

@@ -12,7 +12,7 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
       m_relay(m_context.extPort, m_context.ldkPort),
       m_recorder(m_context.recording, m_context.database),
       m_feed(m_context.feedPort),
-      m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder, &m_feed} {
+      m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder, &m_feed, &m_stream} {
   connect(&m_accounts, &TelephoneAccounts::CallEventRaised, this, &CentrixCore::OnCallEvent);
   connect(&m_accounts, &TelephoneAccounts::ActivityLine, &m_activity,
           &ActivityLog::InsertActivityLine);
@@ -26,6 +26,8 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_recorder, &CallRecorder::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_feed, &WebSocketFeed::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_feed, &WebSocketFeed::ErrorLine, &m_activity, &ActivityLog::ReportError);
+  connect(&m_stream, &EventStream::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
+  connect(&m_stream, &EventStream::ErrorLine, &m_activity, &ActivityLog::ReportError);
   m_feed.SetStatusSource([this] { return RelayStatus(*this); });
   m_feed.SetMetricsSource([this] { return MetricsText(); });
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
@@ -61,6 +63,7 @@ bool CentrixCore::Start() {
   m_feed.Start();
   m_activity.OpenLogFileAtStartup();
   m_activity.StartLogRollover();
+  m_stream.Start(*m_context.settings, m_context.stateDirectory);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "core/log/activitylog.h"
 #include "core/metrics/relaymetrics.h"
 #include "core/relay/clientrelay.h"
+#include "core/stream/eventstream.h"
 #include "core/telephony/telephoneaccounts.h"
 
 class CallDatabase;
@@ -32,13 +33,15 @@ struct CoreContext {
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
   quint16 feedPort = 0;  // the browser feed; 0: none
+  // Where the event stream's outbox goes; empty: no event stream.
+  QString stateDirectory;
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 };
 
 // The relay without a window: the accounts, whose call events go through the
 // call rules to every output (the accounts list, the activity log, the
-// client ports, the call recorder), steered by the operator's choices. The
-// window watches it; headless it runs alone.
+// client ports, the call recorder, the browser feed, the event stream), steered by the operator's
+// choices. The window watches it; headless it runs alone.
 class CentrixCore : public QObject {
   Q_OBJECT
  public:
@@ -76,6 +79,7 @@ class CentrixCore : public QObject {
   const WebSocketFeed& Feed() const { return m_feed; }
   // The relay's metrics in Prometheus' text exposition format.
   QByteArray MetricsText() const;
+  const EventStream& Stream() const { return m_stream; }
 
  signals:
   // The listening sockets are up and the host's own address is known.
@@ -94,6 +98,7 @@ class CentrixCore : public QObject {
   ClientRelay m_relay;
   CallRecorder m_recorder;
   WebSocketFeed m_feed;
+  EventStream m_stream;
   // In this order: the row, the activity line, the notice, then the record,
   // whose spool is synced once the pass ends.
   std::vector<CallEventOutput*> m_outputs;

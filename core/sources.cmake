@@ -1,6 +1,7 @@
 # The relay core's files, for the product's core library and the fuzz
-# configuration's instrumented copy of it. Qt Core, Qt Network, ODBC and
-# libsystemd (service notifications) and prometheus-cpp's core (metrics) only.
+# configuration's instrumented copy of it. Qt Core, Qt Network, Qt WebSockets,
+# Qt HTTP Server, ODBC, libsystemd (service notifications), prometheus-cpp's
+# core (metrics) and rabbitmq-c (the event stream) only.
 set(TARVEX_CORE_SOURCES
   core/callevent/callevent.h
   core/callevent/calleventoutput.h
@@ -12,6 +13,7 @@ set(TARVEX_CORE_SOURCES
   core/config/instancelock.cpp core/config/instancelock.h
   core/config/localclock.cpp core/config/localclock.h
   core/config/messagepresenter.cpp core/config/messagepresenter.h
+  core/config/relayname.cpp core/config/relayname.h
   core/config/servicestatus.cpp core/config/servicestatus.h
   core/config/settingkeys.cpp core/config/settingkeys.h
   core/config/settingsstore.cpp core/config/settingsstore.h
@@ -27,9 +29,7 @@ set(TARVEX_CORE_SOURCES
   core/db/callrecordwriter.cpp core/db/callrecordwriter.h
   core/db/calltext.cpp
   core/db/connectionstring.cpp
-  core/db/crc32.cpp core/db/crc32.h
   core/db/recordingconnection.cpp core/db/recordingconnection.h
-  core/db/spoolframe.cpp core/db/spoolframe.h
   core/db/syncdirectory.cpp core/db/syncdirectory.h
   core/db/writeoutcome.cpp core/db/writeoutcome.h
   core/eventloop/epolleventdispatcher.cpp core/eventloop/epolleventdispatcher.h
@@ -48,6 +48,9 @@ set(TARVEX_CORE_SOURCES
   core/log/logline.cpp core/log/logline.h
   core/log/privatefile.cpp core/log/privatefile.h
   core/metrics/relaymetrics.cpp core/metrics/relaymetrics.h
+  core/outbox/crc32.cpp core/outbox/crc32.h
+  core/outbox/outbox.cpp core/outbox/outbox.h
+  core/outbox/spoolframe.cpp core/outbox/spoolframe.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/accesssettings.cpp
   core/relay/activitythrottle.cpp core/relay/activitythrottle.h
@@ -70,6 +73,11 @@ set(TARVEX_CORE_SOURCES
   core/relay/registerdeadline.cpp
   core/relay/registrationmatch.cpp core/relay/registrationmatch.h
   core/relay/slowclientdrop.cpp
+  core/stream/amqpconnection.cpp core/stream/amqpconnection.h
+  core/stream/amqppublisher.cpp core/stream/amqppublisher.h
+  core/stream/amqpsettings.cpp core/stream/amqpsettings.h
+  core/stream/eventmessage.cpp core/stream/eventmessage.h
+  core/stream/eventstream.cpp core/stream/eventstream.h
   core/telephony/accountrow.h
   core/telephony/accountslot.h
   core/telephony/calleventreader.cpp core/telephony/calleventreader.h
@@ -85,4 +93,4 @@ set(TARVEX_CORE_SOURCES
   core/text/eventtext.cpp core/text/eventtext.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
 set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets Qt6::HttpServer PkgConfig::ODBC
-    PkgConfig::SYSTEMD prometheus-cpp::core)
+    PkgConfig::SYSTEMD prometheus-cpp::core PkgConfig::RABBITMQ)

@@ -22,7 +22,7 @@ endforeach()
 add_custom_target(tarvex_packaging_texts ALL DEPENDS ${TARVEX_COMPRESSED_TEXTS})
 
 install(TARGETS Tarvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(tool telsim extclient ldkclient tarvex-amibridge)
+foreach(tool telsim extclient ldkclient tarvex-amibridge tarvex-events)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -68,8 +68,9 @@ keeps daily call logs and records incoming calls in a database over ODBC.
 
 The package holds the relay with its systemd service, the bridge
 tarvex-amibridge that feeds the relay a PBX's calls over the Asterisk Manager
-Interface (with a service of its own), the telephony server simulator telsim
-and the sample clients extclient and ldkclient.")
+Interface (with a service of its own), tarvex-events that prints the call
+events the relay publishes to a RabbitMQ broker, the telephony server
+simulator telsim and the sample clients extclient and ldkclient.")
 # The libraries the binaries link, as dpkg-shlibdeps finds them, and what the scripts use.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, unixodbc")

@@ -13,6 +13,8 @@ packages=(
   # the browser feed's TLS tests make a certificate authority of their own
   openssl
   postgresql postgresql-client
+  # the event stream: rabbitmq-c to publish, and a broker for its tests
+  librabbitmq-dev rabbitmq-server
   libgtest-dev libgmock-dev
   # the browser suite drives the relay's pages in headless Chromium
   chromium chromium-driver

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 
-cmake --build "$build_dir" --target Tarvex telsim extclient ldkclient tarvex-amibridge \
+cmake --build "$build_dir" --target Tarvex telsim extclient ldkclient tarvex-amibridge tarvex-events \
   tarvex_packaging_texts
 rm -f "$build_dir"/tarvex_*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)

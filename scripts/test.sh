@@ -25,7 +25,7 @@ run_ctest() {
   (cd "$1" && ctest --output-on-failure) || status=$?
   [ "$status" -eq 0 ] && return 0
   echo "== servers still running after the failing pass"
-  ps -eo pid,etime,args | grep -E '[a]sterisk|[p]ostgres|[T]arvex|[X]vfb|[o]penbox|[t]rayer' || true
+  ps -eo pid,etime,args | grep -E '[a]sterisk|[p]ostgres|[b]eam|[T]arvex|[X]vfb|[o]penbox|[t]rayer' || true
   return "$status"
 }
 

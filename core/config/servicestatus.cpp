@@ -11,5 +11,9 @@ QString ServiceStatusText(const ServiceCounts& counts) {
   if (counts.recordsInMemory > 0) {
     text += QStringLiteral(" (%1 in memory)").arg(counts.recordsInMemory);
   }
+  if (counts.eventStreamOn) {
+    text += QStringLiteral("; events waiting for the broker: %1").arg(counts.eventsWaiting);
+    if (counts.eventsRefused) text += QStringLiteral(" (outbox full, new events dropped)");
+  }
   return text;
 }

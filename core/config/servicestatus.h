@@ -11,6 +11,11 @@ struct ServiceCounts {
   qint64 recordsWaiting = 0;
   // Of those and of the rejected ones, held only in memory: the disk refused them.
   qint64 recordsInMemory = 0;
+  // The event stream, when a broker is set: events the broker has not
+  // confirmed, and whether the outbox is full and refuses new ones.
+  bool eventStreamOn = false;
+  qint64 eventsWaiting = 0;
+  bool eventsRefused = false;
 };
 
 QString ServiceStatusText(const ServiceCounts& counts);

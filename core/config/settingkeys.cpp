@@ -31,3 +31,11 @@ const TextSetting kFeedLinkSetting{"FEEDLINK", ""};
 const char kFeedAddressKey[] = "FEEDADDRESS";
 const char kFeedTokenKeyPrefix[] = "FEEDTOKEN_";
 const char kRelayNameKey[] = "RELAYNAME";
+
+const TextSetting kAmqpHostSetting{"AMQPHOST", ""};
+const IntSetting kAmqpPortSetting{"AMQPPORT", 5672};
+const TextSetting kAmqpVirtualHostSetting{"AMQPVHOST", "/"};
+const TextSetting kAmqpExchangeSetting{"AMQPEXCHANGE", "tarvex.calls"};
+const IntSetting kAmqpTlsSetting{"AMQPTLS", 0};
+const TextSetting kAmqpCaFileSetting{"AMQPCAFILE", ""};
+const IntSetting kAmqpOutboxBytesSetting{"AMQPOUTBOXBYTES", 16 * 1024 * 1024};

@@ -57,3 +57,14 @@ extern const char kFeedAddressKey[];
 extern const char kFeedTokenKeyPrefix[];
 // The relay's name in the events it publishes (the host's name when missing).
 extern const char kRelayNameKey[];
+
+// The event stream's broker (AMQP 0-9-1): host (empty: no stream), port,
+// virtual host, exchange, 1 for TLS with the CA file, and the most bytes of
+// events its outbox keeps waiting for the broker.
+extern const TextSetting kAmqpHostSetting;
+extern const IntSetting kAmqpPortSetting;
+extern const TextSetting kAmqpVirtualHostSetting;
+extern const TextSetting kAmqpExchangeSetting;
+extern const IntSetting kAmqpTlsSetting;
+extern const TextSetting kAmqpCaFileSetting;
+extern const IntSetting kAmqpOutboxBytesSetting;

@@ -1,152 +1,40 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <mutex>
-#include <optional>
-#include <stop_token>
-#include <thread>
-
 #include "core/db/callrecord.h"
+#include "core/outbox/outbox.h"
 
-// The durable queue between a ringing call and the database: an append-only
-// file of framed records and a separate acknowledgement of what the database
-// has taken. One thread appends (the event loop) and syncs what it appended,
-// many records at once; only synced records are handed to the other thread,
-// which takes and acknowledges them (the writer). Whatever was not
-// acknowledged when the relay stopped is waiting again after Open. One
-// process at a time holds a state directory (a lock on the directory).
-//
-// Every waiting record is also held in memory, and the writer takes it from
-// there: what happens to the file afterwards cannot change or lose it. When
-// the disk refuses a record, or the file is removed, replaced or shortened
-// behind the spool's back, the records stay in memory and the file is
-// written anew from them as soon as the disk takes it again.
-class CallRecordSpool {
+// The outbox between a ringing call and the database writer: call records
+// in callrecords.spool and callrecords.ack of the state directory. Only
+// call records go in, so that every record taken decodes.
+class CallRecordSpool : private Outbox {
  public:
-  struct Limits {
-    qint64 maxWaitingBytes = 16 * 1024 * 1024;
-    // The acknowledged front is cut off once it is this large and what
-    // follows it is small enough to copy in a moment.
-    qint64 compactFrontBytes = 1024 * 1024;
-    qint64 compactTailBytes = 64 * 1024;
-    // How often a file the disk refused is tried again.
-    std::chrono::milliseconds diskRetryEvery{1000};
-  };
-  // Held: waiting, but in memory only, since the disk refused it.
-  enum class AppendResult { Appended, Held, Full, TooLarge, Failed };
-  // What someone else did to the open file.
-  enum class FileChange { None, Removed, Replaced, Shortened };
   struct WaitingRecord {
     quint64 sequence = 0;
     CallRecord record;
   };
-  using Clock = std::chrono::steady_clock;
+  using Outbox::AppendResult;
+  using Outbox::Clock;
+  using Outbox::FileChange;
+  using Outbox::Limits;
 
-  explicit CallRecordSpool(QString directory, Limits limits);
+  CallRecordSpool(QString directory, Limits limits);
   explicit CallRecordSpool(QString directory) : CallRecordSpool(std::move(directory), Limits{}) {}
-  ~CallRecordSpool();
-  CallRecordSpool(const CallRecordSpool&) = delete;
-  CallRecordSpool& operator=(const CallRecordSpool&) = delete;
 
-  // Creates the directory and files as needed and recovers what waits; a
-  // torn or damaged stretch is cut out and kept for TakeUnreadable.
-  bool Open();
-  const QString& ErrorString() const { return m_error; }
-  // After a failed Open: another process holds the state directory.
-  bool HeldElsewhere() const { return m_heldElsewhere; }
-  QList<QByteArray> TakeUnreadable();
-
-  // Writes the record behind the others without syncing it; the writer
-  // does not see it before the next Sync.
   AppendResult Append(const CallRecord& record);
-  // Syncs what was appended since the last Sync and hands it to the writer;
-  // while records are held in memory, first tries to write the file anew
-  // (at most every diskRetryEvery unless forced). Returns how many records
-  // the disk did not take; DiskError says why.
-  qint64 Sync(bool forceRetry = false);
-  // What was appended so far is synced on a thread of the spool's own and
-  // then handed to the writer, so that the event loop never waits for the
-  // disk. onFailure runs on that thread when a sync fails.
-  void SyncInBackground(std::function<void()> onFailure);
-  // The oldest waiting record; blocks until there is one. Nothing once stop
-  // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
-  // Marks the oldest waiting record written; false if sequence is not it.
-  bool Acknowledge(quint64 sequence);
 
-  qint64 Waiting() const;
-  // Waiting records that are not on disk.
-  qint64 HeldInMemory() const;
-  // Why the file does not hold every waiting record; empty when it does.
-  QString DiskError() const;
-  // The change to the file found since the last call, once.
-  FileChange TakeFileChange();
-  // When the oldest waiting record was appended (recovered ones: at Open).
-  std::optional<Clock::time_point> OldestWaitingSince() const;
-
-  QString SpoolPath() const;
-  QString AcknowledgementPath() const;
-
- private:
-  struct Entry {
-    quint64 sequence;
-    qint64 offset;  // in the file, when onDisk
-    QByteArray frame;
-    Clock::time_point appendedAt;
-    bool onDisk;
-  };
-
-  bool ReadAcknowledged(quint64* sequence);
-  bool WriteAcknowledged(quint64 sequence);
-  bool ReplaceSpoolFile(const QByteArray& contents);
-  void CompactLocked();
-  // False, with the change noted, when the file is no longer what was written.
-  bool CheckFileLocked();
-  // The file can no longer be trusted to hold the records: they are kept in
-  // memory until it is written anew.
-  void DiskFailedLocked(const QString& what);
-  // Writes every waiting record to a new file; false while the disk refuses.
-  bool RewriteLocked();
-  bool Fail(const QString& what);
-  void SyncLoop(std::stop_token stop);
-
-  const QString m_directory;
-  const Limits m_limits;
-  QString m_error;
-  bool m_heldElsewhere = false;
-  QList<QByteArray> m_unreadable;
-  int m_directoryFd = -1;
-
-  mutable std::mutex m_mutex;
-  std::condition_variable_any m_recordWaiting;
-  int m_spoolFd = -1;
-  qint64 m_fileSize = 0;
-  // False while some waiting record is not in the file.
-  bool m_fileWhole = true;
-  QString m_diskError;
-  FileChange m_fileChange = FileChange::None;
-  std::optional<Clock::time_point> m_lastRewriteTry;
-  qint64 m_waitingBytes = 0;
-  quint64 m_nextSequence = 1;
-  // Appended and not yet acknowledged; only those up to m_syncedThrough are
-  // for the writer.
-  std::deque<Entry> m_waiting;
-  quint64 m_syncedThrough = 0;
-  quint64 m_syncWantedThrough = 0;
-  std::condition_variable_any m_syncWanted;
-  std::function<void()> m_onBackgroundSyncFailure;
-
-  // The acknowledgement alternates between two slots, so that a torn write
-  // never loses the previous one.
-  std::mutex m_ackMutex;
-  int m_ackFd = -1;
-  int m_nextAckSlot = 0;
-
-  std::jthread m_syncer;  // last: stopped before anything it uses goes
+  using Outbox::Acknowledge;
+  using Outbox::AcknowledgementPath;
+  using Outbox::DiskError;
+  using Outbox::ErrorString;
+  using Outbox::HeldElsewhere;
+  using Outbox::HeldInMemory;
+  using Outbox::OldestWaitingSince;
+  using Outbox::Open;
+  using Outbox::SpoolPath;
+  using Outbox::Sync;
+  using Outbox::SyncInBackground;
+  using Outbox::TakeFileChange;
+  using Outbox::TakeUnreadable;
+  using Outbox::Waiting;
 };

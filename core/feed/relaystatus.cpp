@@ -36,5 +36,6 @@ QJsonObject RelayStatus(const CentrixCore& core) {
       {QStringLiteral("records"),
        QJsonObject{{QStringLiteral("waiting"), core.Recorder().RecordsWaiting()},
                    {QStringLiteral("inMemory"), core.Recorder().RecordsInMemory()}}},
+      {QStringLiteral("eventsWaiting"), core.Stream().Waiting()},
       {QStringLiteral("activity"), activity}};
 }

@@ -6,10 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslKey>
-#include <QSysInfo>
 #include <QTimer>
 #include <QWebSocket>
 
+#include "core/config/relayname.h"
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
@@ -61,9 +61,8 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
   m_allowClearText = settings.GetProfileInt(kFeedClearTextSetting) != 0;
   m_tlsUnusable = !ReadTls(settings);
   ReadAccess(settings);
-  m_relayName = FromCp949(settings.GetProfileString(QLatin1String(kRelayNameKey), {}));
+  m_relayName = ReadRelayName(settings);
   m_linkTemplate = FromCp949(settings.GetProfileString(kFeedLinkSetting));
-  if (m_relayName.isEmpty()) m_relayName = QSysInfo::machineHostName();
   const QString file = settings.Location();
   if (!m_settingsWatch.files().contains(file)) {
     m_settingsWatch.addPath(file);

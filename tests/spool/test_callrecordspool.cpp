@@ -9,8 +9,8 @@
 
 #include "core/db/callrecord.h"
 #include "core/db/callrecordspool.h"
-#include "core/db/crc32.h"
-#include "core/db/spoolframe.h"
+#include "core/outbox/crc32.h"
+#include "core/outbox/spoolframe.h"
 
 namespace {
 

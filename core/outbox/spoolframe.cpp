@@ -1,9 +1,9 @@
-#include "core/db/spoolframe.h"
+#include "core/outbox/spoolframe.h"
 
 #include <QtEndian>
 #include <optional>
 
-#include "core/db/crc32.h"
+#include "core/outbox/crc32.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/db/crc32.h"
+#include "core/outbox/crc32.h"
 
 #include <array>
 
