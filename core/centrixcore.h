@@ -13,6 +13,7 @@
 #include "core/log/activitylog.h"
 #include "core/relay/clientrelay.h"
 #include "core/telephony/telephoneaccounts.h"
+#include "core/webhook/webhooks.h"
 
 class CallDatabase;
 class CallRecording;
@@ -30,7 +31,9 @@ struct CoreContext {
   QString logDirectory;
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
-  quint16 feedPort = 0;  // the browser feed; 0: none
+  quint16 feedPort = 0;       // the browser feed; 0: none
+  QString webhookRejectFile;  // empty: given-up webhook events only in the journal
+  WebhookPolicy webhookPolicy;
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 };
 
@@ -73,6 +76,7 @@ class CentrixCore : public QObject {
   CallRecorder& Recorder() { return m_recorder; }
   const CallRecorder& Recorder() const { return m_recorder; }
   const WebSocketFeed& Feed() const { return m_feed; }
+  const Webhooks& Hooks() const { return m_webhooks; }
 
  signals:
   // The listening sockets are up and the host's own address is known.
@@ -88,6 +92,7 @@ class CentrixCore : public QObject {
   ClientRelay m_relay;
   CallRecorder m_recorder;
   WebSocketFeed m_feed;
+  Webhooks m_webhooks;
   // In this order: the row, the activity line, the notice, then the record,
   // whose spool is synced once the pass ends.
   std::vector<CallEventOutput*> m_outputs;

@@ -36,6 +36,7 @@ set(TARVEX_CORE_SOURCES
   core/feed/calleventjson.cpp core/feed/calleventjson.h
   core/feed/feedlistener.cpp core/feed/feedlistener.h
   core/feed/feedtoken.cpp core/feed/feedtoken.h
+  core/feed/relayname.cpp core/feed/relayname.h
   core/feed/relaystatus.cpp core/feed/relaystatus.h
   core/feed/websocketfeed.cpp core/feed/websocketfeed.h
   core/log/activitylog.cpp core/log/activitylog.h
@@ -80,6 +81,13 @@ set(TARVEX_CORE_SOURCES
   core/telephony/telbaseopenapi.h
   core/telephony/telprotocol.cpp core/telephony/telprotocol.h
   core/text/cp949.cpp core/text/cp949.h
-  core/text/eventtext.cpp core/text/eventtext.h)
+  core/text/eventtext.cpp core/text/eventtext.h
+  core/webhook/memorywebhookqueue.cpp core/webhook/memorywebhookqueue.h
+  core/webhook/webhookdelivery.cpp core/webhook/webhookdelivery.h
+  core/webhook/webhookpolicy.h
+  core/webhook/webhookqueue.h
+  core/webhook/webhookrejectfile.cpp core/webhook/webhookrejectfile.h
+  core/webhook/webhooks.cpp core/webhook/webhooks.h
+  core/webhook/webhooksetting.cpp core/webhook/webhooksetting.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
 set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets PkgConfig::ODBC PkgConfig::SYSTEMD)

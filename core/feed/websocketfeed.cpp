@@ -6,13 +6,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslKey>
-#include <QSysInfo>
 #include <QTimer>
 #include <QWebSocket>
 
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
+#include "core/feed/relayname.h"
 #include "core/relay/allowlistsetting.h"
 #include "core/text/cp949.h"
 
@@ -56,8 +56,7 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
   m_allowClearText = settings.GetProfileInt(kFeedClearTextSetting) != 0;
   m_tlsUnusable = !ReadTls(settings);
   ReadAccess(settings);
-  m_relayName = FromCp949(settings.GetProfileString(QLatin1String(kRelayNameKey), {}));
-  if (m_relayName.isEmpty()) m_relayName = QSysInfo::machineHostName();
+  m_relayName = RelayName(settings);
   const QString file = settings.Location();
   if (!m_settingsWatch.files().contains(file)) {
     m_settingsWatch.addPath(file);

@@ -1,0 +1,66 @@
+#include "core/webhook/webhooks.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+#include "core/config/settingsstore.h"
+#include "core/feed/calleventjson.h"
+#include "core/feed/relayname.h"
+#include "core/text/cp949.h"
+#include "core/webhook/memorywebhookqueue.h"
+
+Webhooks::Webhooks(QString rejectFilePath, WebhookPolicy policy, QObject* parent)
+    : QObject(parent),
+      m_rejects(std::move(rejectFilePath)),
+      m_policy(policy),
+      m_startMs(QByteArray::number(QDateTime::currentMSecsSinceEpoch())) {}
+
+Webhooks::~Webhooks() = default;
+
+void Webhooks::ReadSettings(SettingsStore& settings) {
+  m_relayName = RelayName(settings);
+  std::map<QString, std::unique_ptr<WebhookDelivery>> hooks;
+  for (const QString& key : settings.NamesStartingWith(QLatin1String(kKeyPrefix))) {
+    const QString name = key.mid(qsizetype(qstrlen(kKeyPrefix))).toUpper();
+    QString error;
+    const std::optional<WebhookSetting> setting =
+        WebhookSetting::FromStored(name, FromCp949(settings.GetProfileString(key, {})), &error);
+    if (!setting) {
+      emit ErrorLine(ToCp949(QStringLiteral("웹훅 설정을 읽을 수 없습니다: %1").arg(error)));
+      continue;
+    }
+    const auto kept = m_hooks.find(name);
+    if (kept != m_hooks.end() && kept->second->Setting() == *setting) {
+      hooks.emplace(name, std::move(kept->second));
+      continue;
+    }
+    if (setting->url.scheme() == QLatin1String("http")) {
+      emit ActivityLine(ToCp949(QStringLiteral("웹훅 %1은(는) 암호화 없이 보냅니다: %2")
+                                    .arg(name, setting->url.toString())));
+    }
+    auto hook = std::make_unique<WebhookDelivery>(*setting, std::make_unique<MemoryWebhookQueue>(),
+                                                  m_network, m_rejects, m_policy);
+    connect(hook.get(), &WebhookDelivery::ActivityLine, this, &Webhooks::ActivityLine);
+    connect(hook.get(), &WebhookDelivery::ErrorLine, this, &Webhooks::ErrorLine);
+    hooks.emplace(name, std::move(hook));
+  }
+  m_hooks = std::move(hooks);
+}
+
+void Webhooks::Deliver(const CallEvent& event, const CallOutcome&) {
+  if (m_hooks.empty()) return;
+  const QByteArray eventId =
+      QUrl::toPercentEncoding(m_relayName) + '-' + m_startMs + '-' + QByteArray::number(++m_events);
+  const QByteArray body = CallEventJson(event, m_relayName);
+  const QString extension = QString::number(event.extension);
+  for (const auto& [name, hook] : m_hooks) hook->Offer(eventId, body, extension);
+}
+
+std::vector<WebhookDelivery::State> Webhooks::Failing() const {
+  std::vector<WebhookDelivery::State> failing;
+  for (const auto& [name, hook] : m_hooks) {
+    WebhookDelivery::State state = hook->CurrentState();
+    if (state.tries > 0 || state.stopped) failing.push_back(std::move(state));
+  }
+  return failing;
+}
