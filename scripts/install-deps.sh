@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-websockets-dev
+  # the webhook tests' receivers
+  qt6-httpserver-dev
   unixodbc unixodbc-dev odbc-postgresql libsystemd-dev
   lintian systemd
   # the browser feed's TLS tests make a certificate authority of their own
