@@ -14,6 +14,7 @@ set(TARVEX_CORE_SOURCES
   core/config/messagepresenter.cpp core/config/messagepresenter.h
   core/config/servicestatus.cpp core/config/servicestatus.h
   core/config/settingkeys.cpp core/config/settingkeys.h
+  core/config/settingsfilewatch.cpp core/config/settingsfilewatch.h
   core/config/settingsstore.cpp core/config/settingsstore.h
   core/config/settingtypes.h
   core/config/systemdnotifier.cpp core/config/systemdnotifier.h

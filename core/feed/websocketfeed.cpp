@@ -1,7 +1,6 @@
 #include "core/feed/websocketfeed.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,10 +33,7 @@ WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
   connect(&m_server, &QWebSocketServer::newConnection, this, &WebSocketFeed::OnNewConnection);
   m_statusTimer.setInterval(kStatusMs);
   m_statusTimer.callOnTimeout(this, &WebSocketFeed::SendStatusIfChanged);
-  connect(&m_settingsWatch, &QFileSystemWatcher::fileChanged, this, &WebSocketFeed::ReadTokens);
-  // A file replaced by a rename is no longer watched: the directory tells.
-  connect(&m_settingsWatch, &QFileSystemWatcher::directoryChanged, this,
-          &WebSocketFeed::ReadTokens);
+  connect(&m_settingsWatch, &SettingsFileWatch::Changed, this, &WebSocketFeed::ReadTokens);
 }
 
 WebSocketFeed::~WebSocketFeed() {
@@ -57,11 +53,6 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
   m_tlsUnusable = !ReadTls(settings);
   ReadAccess(settings);
   m_relayName = RelayName(settings);
-  const QString file = settings.Location();
-  if (!m_settingsWatch.files().contains(file)) {
-    m_settingsWatch.addPath(file);
-    m_settingsWatch.addPath(QFileInfo(file).absolutePath());
-  }
   ReadTokens();
 }
 
@@ -117,8 +108,7 @@ void WebSocketFeed::OnRefused(const QByteArray& host, Admission why) {
 
 void WebSocketFeed::ReadTokens() {
   if (!m_settings) return;
-  const QString file = m_settings->Location();
-  if (!m_settingsWatch.files().contains(file)) m_settingsWatch.addPath(file);
+  m_settingsWatch.Watch(m_settings->Location());
   m_settings->Reread();
   QHash<QByteArray, FeedToken> tokens;
   for (const QString& key : m_settings->NamesStartingWith(QLatin1String(kFeedTokenKeyPrefix))) {

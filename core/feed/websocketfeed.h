@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFileSystemWatcher>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -12,6 +11,7 @@
 #include <map>
 
 #include "core/callevent/calleventoutput.h"
+#include "core/config/settingsfilewatch.h"
 #include "core/feed/feedlistener.h"
 #include "core/feed/feedtoken.h"
 #include "core/relay/activitythrottle.h"
@@ -82,7 +82,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   bool m_tlsUnusable = false;  // set but unreadable: the feed stays closed
   QString m_relayName;
   SettingsStore* m_settings = nullptr;
-  QFileSystemWatcher m_settingsWatch;
+  SettingsFileWatch m_settingsWatch;
   QHash<QByteArray, FeedToken> m_tokensByHash;
   std::function<QJsonObject()> m_status;
   QByteArray m_lastStatus;  // as administrators last got it

@@ -13,11 +13,23 @@ Webhooks::Webhooks(QString rejectFilePath, WebhookPolicy policy, QObject* parent
     : QObject(parent),
       m_rejects(std::move(rejectFilePath)),
       m_policy(policy),
-      m_startMs(QByteArray::number(QDateTime::currentMSecsSinceEpoch())) {}
+      m_startMs(QByteArray::number(QDateTime::currentMSecsSinceEpoch())) {
+  connect(&m_settingsWatch, &SettingsFileWatch::Changed, this, [this] {
+    m_settings->Reread();
+    ReadHooks();
+  });
+}
 
 Webhooks::~Webhooks() = default;
 
 void Webhooks::ReadSettings(SettingsStore& settings) {
+  m_settings = &settings;
+  m_settingsWatch.Watch(settings.Location());
+  ReadHooks();
+}
+
+void Webhooks::ReadHooks() {
+  SettingsStore& settings = *m_settings;
   m_relayName = RelayName(settings);
   std::map<QString, std::unique_ptr<WebhookDelivery>> hooks;
   for (const QString& key : settings.NamesStartingWith(QLatin1String(kKeyPrefix))) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/callevent/calleventoutput.h"
+#include "core/config/settingsfilewatch.h"
 #include "core/webhook/webhookdelivery.h"
 #include "core/webhook/webhookpolicy.h"
 #include "core/webhook/webhookrejectfile.h"
@@ -27,8 +28,9 @@ class Webhooks : public QObject, public CallEventOutput {
   explicit Webhooks(QString rejectFilePath, WebhookPolicy policy = {}, QObject* parent = nullptr);
   ~Webhooks() override;
 
-  // The hooks and the relay's name; a hook whose setting is unchanged keeps
-  // its queue and state, a changed one starts afresh.
+  // The hooks and the relay's name, again whenever the settings file
+  // changes; a hook whose setting is unchanged keeps its queue and state
+  // (a stopped one stays stopped), a changed one starts afresh.
   void ReadSettings(SettingsStore& settings);
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
   // Every hook that is failing or stopped, for the status.
@@ -39,7 +41,11 @@ class Webhooks : public QObject, public CallEventOutput {
   void ErrorLine(const QByteArray& cp949);
 
  private:
+  void ReadHooks();
+
   QNetworkAccessManager m_network;
+  SettingsStore* m_settings = nullptr;
+  SettingsFileWatch m_settingsWatch;
   WebhookRejectFile m_rejects;
   const WebhookPolicy m_policy;
   QString m_relayName;

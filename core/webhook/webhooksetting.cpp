@@ -27,7 +27,10 @@ std::optional<WebhookSetting> WebhookSetting::FromStored(const QString& name, co
   }
   if (!parts.isEmpty()) {
     setting.extensions = FeedToken::ParseExtensions(parts.join(u','), error);
-    if (setting.extensions.isEmpty()) return std::nullopt;
+    if (setting.extensions.isEmpty()) {
+      *error = name + QStringLiteral(": ") + *error;
+      return std::nullopt;
+    }
   }
   setting.secret = qgetenv(SecretVariable(name).toLatin1().constData());
   if (setting.secret.isEmpty()) {

@@ -141,7 +141,8 @@ TEST_F(WebhooksTest, GoneStopsTheHookUntilItsSettingChanges) {
   Send(1);
   EXPECT_FALSE(WaitUntil([&] { return receiver.received.size() > 1; }, 500));
   EXPECT_EQ(errors.size(), 1u);
-  AddHook("old", receiver.Url() + "?v=2");
+  settings.WriteProfileString("WEBHOOK_OLD", (receiver.Url() + "?v=2").toUtf8());
+  ASSERT_TRUE(WaitUntil([&] { return !Failing("OLD"); }));
   Send(1);
   EXPECT_TRUE(WaitUntil([&] { return receiver.received.size() == 2; }));
 }
