@@ -33,7 +33,6 @@ struct CoreContext {
   quint16 ldkPort = 5100;
   quint16 feedPort = 0;       // the browser feed; 0: none
   QString webhookRejectFile;  // empty: given-up webhook events only in the journal
-  WebhookPolicy webhookPolicy;
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 };
 

@@ -101,18 +101,20 @@ void WebhookDelivery::Finish(const QString& failure) {
   m_deadline.stop();
   reply->disconnect(this);
   const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-  const bool whole = reply->error() == QNetworkReply::NoError || m_answerCut;
+  // The network's errors come before the ones Qt makes of HTTP statuses.
+  const bool broken = reply->error() != QNetworkReply::NoError &&
+                      reply->error() < QNetworkReply::ContentAccessDenied && !m_answerCut;
   const QString error = reply->errorString();
   reply->abort();
   reply->deleteLater();
   if (!failure.isEmpty()) {
     Failed(failure);
-  } else if (status >= 200 && status < 300 && whole) {
+  } else if (status >= 200 && status < 300 && !broken) {
     Accepted();
   } else if (status == 410) {
     Gone();
   } else {
-    Failed(status != 0 ? QStringLiteral("HTTP %1").arg(status) : error);
+    Failed(status != 0 && !broken ? QStringLiteral("HTTP %1").arg(status) : error);
   }
 }
 
