@@ -19,6 +19,8 @@ struct Received {
   QByteArray eventId, timestamp, signature, body;
 };
 
+QString HookUrl(quint16 port) { return QStringLiteral("http://127.0.0.1:%1/hook").arg(port); }
+
 // An HTTP receiver on loopback: answers the nth request with answer(n), keeps what it got.
 struct Receiver {
   explicit Receiver(std::function<QHttpServerResponse(int)> answer) {
@@ -29,7 +31,7 @@ struct Receiver {
     });
     port = server.listen(QHostAddress::LocalHost, AnyFreePort());
   }
-  QString Url() const { return QStringLiteral("http://127.0.0.1:%1/hook").arg(port); }
+  QString Url() const { return HookUrl(port); }
   QHttpServer server;
   std::vector<Received> received;
   quint16 port = 0;
@@ -46,15 +48,12 @@ struct RawPeer {
     });
     server.listen(QHostAddress::LocalHost, AnyFreePort());
   }
-  QString Url() const {
-    return QStringLiteral("http://127.0.0.1:%1/hook").arg(server.serverPort());
-  }
+  QString Url() const { return HookUrl(server.serverPort()); }
   QTcpServer server;
   int connections = 0;
 };
 
-QHttpServerResponse Answer(QHttpServerResponder::StatusCode status) { return {status}; }
-constexpr auto kOk = QHttpServerResponder::StatusCode::Ok;
+using Status = QHttpServerResponder::StatusCode;
 
 class WebhooksTest : public ::testing::Test {
  protected:
@@ -98,9 +97,8 @@ class WebhooksTest : public ::testing::Test {
 };
 
 TEST_F(WebhooksTest, FailedEventIsSentAgainInOrderUntilAcceptedAndIsSigned) {
-  Receiver receiver([](int n) {
-    return Answer(n <= 5 ? QHttpServerResponder::StatusCode::InternalServerError : kOk);
-  });
+  Receiver receiver(
+      [](int n) { return QHttpServerResponse(n <= 5 ? Status::InternalServerError : Status::Ok); });
   AddHook("crm", receiver.Url());
   Send(2);
   ASSERT_TRUE(WaitUntil([&] { return receiver.received.size() == 7; }, 20000));
@@ -118,7 +116,7 @@ TEST_F(WebhooksTest, FailedEventIsSentAgainInOrderUntilAcceptedAndIsSigned) {
 }
 
 TEST_F(WebhooksTest, GoneStopsTheHookUntilItsSettingChanges) {
-  Receiver receiver([](int) { return Answer(QHttpServerResponder::StatusCode::Gone); });
+  Receiver receiver([](int) { return QHttpServerResponse(Status::Gone); });
   AddHook("old", receiver.Url());
   Send(3);
   ASSERT_TRUE(WaitUntil([&] { return Failing("OLD") && Failing("OLD")->stopped; }));
@@ -136,7 +134,7 @@ TEST_F(WebhooksTest, GoneStopsTheHookUntilItsSettingChanges) {
 TEST_F(WebhooksTest, SilentReceiverDoesNotHoldBackAnotherHook) {
   policy.requestMs = 60000;
   RawPeer silent([](QTcpSocket*) {});
-  Receiver healthy([](int) { return Answer(kOk); });
+  Receiver healthy([](int) { return QHttpServerResponse(Status::Ok); });
   AddHook("silent", silent.Url());
   AddHook("healthy", healthy.Url());
   Send(20);
@@ -146,8 +144,7 @@ TEST_F(WebhooksTest, SilentReceiverDoesNotHoldBackAnotherHook) {
 
 TEST_F(WebhooksTest, EventGivenUpGoesToTheRejectFileAndTheHookGoesOn) {
   policy.mostTries = 3;
-  Receiver receiver(
-      [](int) { return Answer(QHttpServerResponder::StatusCode::ServiceUnavailable); });
+  Receiver receiver([](int) { return QHttpServerResponse(Status::ServiceUnavailable); });
   AddHook("down", receiver.Url());
   Send(2);
   ASSERT_TRUE(WaitUntil([&] { return errors.size() == 2; }, 20000));
@@ -169,50 +166,46 @@ TEST_F(WebhooksTest, HostileReceiverCostsOnlyItsOwnHook) {
   const QByteArray huge(32 << 20, 'x');
   Receiver whole([](int) { return QHttpServerResponse(QByteArray(1000, 'y')); });
   struct Case {
-    const char* name;
-    std::function<QHttpServerResponse(int)> answer;  // or else raw
-    std::function<void(QTcpSocket*)> raw;
-    bool accepted;
+    const char* name = "";
+    std::function<QHttpServerResponse(int)> answer = {};  // or else raw
+    std::function<void(QTcpSocket*)> raw = {};
+    bool accepted = false;
   };
   const std::vector<Case> cases{
-      {"huge error body",
-       [&](int) { return QHttpServerResponse(huge, QHttpServerResponder::StatusCode::BadGateway); },
-       {},
-       false},
-      {"huge accepting body", [&](int) { return QHttpServerResponse(huge); }, {}, true},
-      {"garbage",
-       {},
-       [](QTcpSocket* socket) { socket->write(QByteArray(100, '\x01') + "\r\n\r\n"); },
-       false},
-      {"hangs up", {}, [](QTcpSocket* socket) { socket->abort(); }, false},
-      {"silent", {}, [](QTcpSocket*) {}, false},
+      {.name = "huge error body",
+       .answer = [&](int) { return QHttpServerResponse(huge, Status::BadGateway); }},
+      {.name = "huge accepting body",
+       .answer = [&](int) { return QHttpServerResponse(huge); },
+       .accepted = true},
+      {.name = "garbage",
+       .raw = [](QTcpSocket* socket) { socket->write(QByteArray(100, '\x01') + "\r\n\r\n"); }},
+      {.name = "hangs up", .raw = [](QTcpSocket* socket) { socket->abort(); }},
+      {.name = "silent", .raw = [](QTcpSocket*) {}},
       // Between the relay and a real receiver: the answer cut short of its last bytes.
-      {"closes mid-answer",
-       {},
-       [&](QTcpSocket* socket) {
-         auto* upstream = socket->findChild<QTcpSocket*>();
-         if (!upstream) {
-           upstream = new QTcpSocket(socket);
-           upstream->connectToHost(QHostAddress::LocalHost, whole.port);
-           QObject::connect(upstream, &QTcpSocket::readyRead, socket, [socket, upstream] {
-             socket->write(upstream->readAll().chopped(10));
-             socket->disconnectFromHost();
-           });
-         }
-         upstream->write(socket->readAll());
-       },
-       false},
-      {"drips",
-       {},
-       [](QTcpSocket* socket) {
-         auto* drip = new QTimer(socket);
-         drip->callOnTimeout(socket, [socket] { socket->write("x"); });
-         drip->start(50);
-       },
-       false},
+      {.name = "closes mid-answer",
+       .raw =
+           [&](QTcpSocket* socket) {
+             auto* upstream = socket->findChild<QTcpSocket*>();
+             if (!upstream) {
+               upstream = new QTcpSocket(socket);
+               upstream->connectToHost(QHostAddress::LocalHost, whole.port);
+               QObject::connect(upstream, &QTcpSocket::readyRead, socket, [socket, upstream] {
+                 socket->write(upstream->read(upstream->bytesAvailable() - 10));
+                 socket->disconnectFromHost();
+               });
+             }
+             upstream->write(socket->readAll());
+           }},
+      {.name = "drips",
+       .raw =
+           [](QTcpSocket* socket) {
+             auto* drip = new QTimer(socket);
+             drip->callOnTimeout(socket, [socket] { socket->write("x"); });
+             drip->start(50);
+           }},
   };
   policy.requestMs = 2000;
-  Receiver healthy([](int) { return Answer(kOk); });
+  Receiver healthy([](int) { return QHttpServerResponse(Status::Ok); });
   AddHook("healthy", healthy.Url());
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
