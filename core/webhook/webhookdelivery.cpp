@@ -19,6 +19,14 @@ QByteArray RecordOf(const QByteArray& eventId, const QByteArray& body) {
 QByteArray EventIdOf(const QByteArray& record) { return record.first(record.indexOf('\n')); }
 QByteArray BodyOf(const QByteArray& record) { return record.sliced(record.indexOf('\n') + 1); }
 
+// With the time signed too, a request caught on the way cannot be replayed later.
+QByteArray Signature(const QByteArray& secret, const QByteArray& timestamp,
+                     const QByteArray& body) {
+  return "sha256=" + QMessageAuthenticationCode::hash(timestamp + '.' + body, secret,
+                                                      QCryptographicHash::Sha256)
+                         .toHex();
+}
+
 }  // namespace
 
 WebhookDelivery::WebhookDelivery(WebhookSetting setting, std::unique_ptr<WebhookQueue> queue,
@@ -43,13 +51,6 @@ WebhookDelivery::~WebhookDelivery() {
   m_reply->disconnect(this);
   m_reply->abort();
   m_reply->deleteLater();
-}
-
-QByteArray WebhookDelivery::Signature(const QByteArray& secret, const QByteArray& timestamp,
-                                      const QByteArray& body) {
-  return "sha256=" + QMessageAuthenticationCode::hash(timestamp + '.' + body, secret,
-                                                      QCryptographicHash::Sha256)
-                         .toHex();
 }
 
 void WebhookDelivery::Offer(const QByteArray& eventId, const QByteArray& body,

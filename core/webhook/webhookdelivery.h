@@ -39,10 +39,6 @@ class WebhookDelivery : public QObject {
   void Offer(const QByteArray& eventId, const QByteArray& body, const QString& extension);
   State CurrentState() const;
 
-  // The headers a receiver checks: the signature is over "<timestamp>.<body>".
-  static QByteArray Signature(const QByteArray& secret, const QByteArray& timestamp,
-                              const QByteArray& body);
-
  signals:
   void ActivityLine(const QByteArray& cp949);
   void ErrorLine(const QByteArray& cp949);
