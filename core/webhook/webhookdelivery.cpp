@@ -44,13 +44,26 @@ WebhookDelivery::WebhookDelivery(WebhookSetting setting, std::unique_ptr<Webhook
   m_deadline.setInterval(m_policy.requestMs);
   m_deadline.callOnTimeout(
       this, [this] { Finish(QStringLiteral("no answer within %1 ms").arg(m_policy.requestMs)); });
+  // A queue taken over from the hook's former setting may hold events already.
+  SendOldest();
 }
 
-WebhookDelivery::~WebhookDelivery() {
-  if (!m_reply) return;
-  m_reply->disconnect(this);
-  m_reply->abort();
-  m_reply->deleteLater();
+WebhookDelivery::~WebhookDelivery() { AbandonRequest(); }
+
+void WebhookDelivery::AbandonRequest() {
+  QNetworkReply* reply = std::exchange(m_reply, nullptr);
+  if (!reply) return;
+  reply->disconnect(this);
+  reply->abort();
+  reply->deleteLater();
+}
+
+std::unique_ptr<WebhookQueue> WebhookDelivery::TakeQueue() {
+  AbandonRequest();
+  m_deadline.stop();
+  m_retry.stop();
+  m_stopped = true;
+  return std::move(m_queue);
 }
 
 void WebhookDelivery::Offer(const QByteArray& eventId, const QByteArray& body,
@@ -64,8 +77,9 @@ void WebhookDelivery::Offer(const QByteArray& eventId, const QByteArray& body,
 }
 
 void WebhookDelivery::SendOldest() {
+  if (m_stopped) return;
   const std::optional<WebhookQueue::Record> record = m_queue->Oldest();
-  if (!record || m_stopped) return;
+  if (!record) return;
   const QByteArray body = BodyOf(record->bytes);
   const QByteArray timestamp = QByteArray::number(QDateTime::currentSecsSinceEpoch());
   QNetworkRequest request(m_setting.url);

@@ -38,12 +38,15 @@ class WebhookDelivery : public QObject {
   // Queued when the hook hears the extension, and sent when nothing is ahead of it.
   void Offer(const QByteArray& eventId, const QByteArray& body, const QString& extension);
   State CurrentState() const;
+  // What still waits, for the hook's next setting; this delivery sends nothing more.
+  std::unique_ptr<WebhookQueue> TakeQueue();
 
  signals:
   void ActivityLine(const QByteArray& cp949);
   void ErrorLine(const QByteArray& cp949);
 
  private:
+  void AbandonRequest();
   void SendOldest();
   void DiscardAnswer();
   void Finish(const QString& failure);
@@ -53,7 +56,7 @@ class WebhookDelivery : public QObject {
   void Reject(const QByteArray& eventId, const QByteArray& body, const QString& reason);
 
   const WebhookSetting m_setting;
-  const std::unique_ptr<WebhookQueue> m_queue;
+  std::unique_ptr<WebhookQueue> m_queue;
   QNetworkAccessManager& m_network;
   WebhookRejectFile& m_rejects;
   const WebhookPolicy m_policy;

@@ -41,20 +41,35 @@ void Webhooks::ReadHooks() {
       emit ErrorLine(ToCp949(QStringLiteral("웹훅 설정을 읽을 수 없습니다: %1").arg(error)));
       continue;
     }
-    const auto kept = m_hooks.find(name);
-    if (kept != m_hooks.end() && kept->second->Setting() == *setting) {
-      hooks.emplace(name, std::move(kept->second));
+    const auto old = m_hooks.find(name);
+    if (old != m_hooks.end() && old->second->Setting() == *setting) {
+      hooks.emplace(name, std::move(old->second));
+      m_hooks.erase(old);
       continue;
+    }
+    // What waits for the hook goes to its new address, as a hook's durable queue would.
+    std::unique_ptr<WebhookQueue> queue = std::make_unique<MemoryWebhookQueue>();
+    if (old != m_hooks.end()) {
+      queue = old->second->TakeQueue();
+      m_hooks.erase(old);
     }
     if (setting->url.scheme() == QLatin1String("http")) {
       emit ActivityLine(ToCp949(QStringLiteral("웹훅 %1은(는) 암호화 없이 보냅니다: %2")
                                     .arg(name, setting->url.toString())));
     }
-    auto hook = std::make_unique<WebhookDelivery>(*setting, std::make_unique<MemoryWebhookQueue>(),
-                                                  m_network, m_rejects, m_policy);
+    auto hook = std::make_unique<WebhookDelivery>(*setting, std::move(queue), m_network, m_rejects,
+                                                  m_policy);
     connect(hook.get(), &WebhookDelivery::ActivityLine, this, &Webhooks::ActivityLine);
     connect(hook.get(), &WebhookDelivery::ErrorLine, this, &Webhooks::ErrorLine);
     hooks.emplace(name, std::move(hook));
+  }
+  for (const auto& [name, removed] : m_hooks) {
+    const qint64 waiting = removed->CurrentState().waiting;
+    if (waiting == 0) continue;
+    emit ErrorLine(ToCp949(QStringLiteral("웹훅 %1이(가) 설정에서 빠져 기다리던 이벤트 %2건을 "
+                                          "보내지 않습니다.")
+                               .arg(name)
+                               .arg(waiting)));
   }
   m_hooks = std::move(hooks);
 }

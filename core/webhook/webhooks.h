@@ -29,8 +29,9 @@ class Webhooks : public QObject, public CallEventOutput {
   ~Webhooks() override;
 
   // The hooks and the relay's name, again whenever the settings file
-  // changes; a hook whose setting is unchanged keeps its queue and state
-  // (a stopped one stays stopped), a changed one starts afresh.
+  // changes; a hook whose setting is unchanged keeps its state (a stopped
+  // one stays stopped), a changed one starts afresh with the events that
+  // wait for it.
   void ReadSettings(SettingsStore& settings);
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
   // Every hook that is failing or stopped, for the status.
