@@ -30,3 +30,4 @@ const TextSetting kFeedKeySetting{"FEEDKEY", ""};
 const char kFeedAddressKey[] = "FEEDADDRESS";
 const char kFeedTokenKeyPrefix[] = "FEEDTOKEN_";
 const char kRelayNameKey[] = "RELAYNAME";
+const char kWebhookKeyPrefix[] = "WEBHOOK_";

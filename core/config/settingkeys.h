@@ -55,3 +55,5 @@ extern const char kFeedAddressKey[];
 extern const char kFeedTokenKeyPrefix[];
 // The relay's name in the events it publishes (the host's name when missing).
 extern const char kRelayNameKey[];
+// One key per webhook, WEBHOOK_<name>: its address and the extensions it hears.
+extern const char kWebhookKeyPrefix[];

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
 #include "core/feed/relayname.h"
@@ -32,8 +33,8 @@ void Webhooks::ReadHooks() {
   SettingsStore& settings = *m_settings;
   m_relayName = RelayName(settings);
   std::map<QString, std::unique_ptr<WebhookDelivery>> hooks;
-  for (const QString& key : settings.NamesStartingWith(QLatin1String(kKeyPrefix))) {
-    const QString name = key.mid(qsizetype(qstrlen(kKeyPrefix))).toUpper();
+  for (const QString& key : settings.NamesStartingWith(QLatin1String(kWebhookKeyPrefix))) {
+    const QString name = key.mid(qsizetype(qstrlen(kWebhookKeyPrefix))).toUpper();
     QString error;
     const std::optional<WebhookSetting> setting =
         WebhookSetting::FromStored(name, FromCp949(settings.GetProfileString(key, {})), &error);

@@ -22,8 +22,6 @@ class SettingsStore;
 class Webhooks : public QObject, public CallEventOutput {
   Q_OBJECT
  public:
-  static constexpr char kKeyPrefix[] = "WEBHOOK_";
-
   // rejectFilePath empty: given-up events are only told in the journal.
   explicit Webhooks(QString rejectFilePath, WebhookPolicy policy = {}, QObject* parent = nullptr);
   ~Webhooks() override;
