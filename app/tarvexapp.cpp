@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include "app/servicereporter.h"
 #include "app/startproblems.h"
@@ -95,6 +96,8 @@ bool CTarvexCentrixApp::InitInstance() {
   context.ldkPort = m_config.ldkPort;
   context.feedPort = m_config.feedPort;
   context.stateDirectory = m_config.stateDirectory;
+  context.webhookRejectFile =
+      QDir(m_config.stateDirectory).filePath(QStringLiteral("webhooks.rejected.txt"));
   context.clock = m_config.clock;
   {
     CentrixCore core(std::move(context));

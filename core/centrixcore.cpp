@@ -12,7 +12,8 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
       m_relay(m_context.extPort, m_context.ldkPort),
       m_recorder(m_context.recording, m_context.database),
       m_feed(m_context.feedPort),
-      m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder, &m_feed, &m_stream} {
+      m_webhooks(m_context.webhookRejectFile),
+      m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder, &m_feed, &m_stream, &m_webhooks} {
   connect(&m_accounts, &TelephoneAccounts::CallEventRaised, this, &CentrixCore::OnCallEvent);
   connect(&m_accounts, &TelephoneAccounts::ActivityLine, &m_activity,
           &ActivityLog::InsertActivityLine);
@@ -28,6 +29,8 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_feed, &WebSocketFeed::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_stream, &EventStream::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_stream, &EventStream::ErrorLine, &m_activity, &ActivityLog::ReportError);
+  connect(&m_webhooks, &Webhooks::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
+  connect(&m_webhooks, &Webhooks::ErrorLine, &m_activity, &ActivityLog::ReportError);
   m_feed.SetStatusSource([this] { return RelayStatus(*this); });
   m_feed.SetMetricsSource([this] { return MetricsText(); });
   connect(&m_recorder, &CallRecorder::RecordsWaitingChanged, this,
@@ -74,6 +77,7 @@ void CentrixCore::ReadSettings() {
   SetSendType(settings.GetProfileInt(kSendTypeSetting));
   SetCenterId(settings.GetProfileInt(kCenterIdSetting));
   m_feed.ReadSettings(settings);
+  m_webhooks.ReadSettings(settings);
   m_relay.ReadAccessSettings(settings);
 }
 

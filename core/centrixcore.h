@@ -15,6 +15,7 @@
 #include "core/relay/clientrelay.h"
 #include "core/stream/eventstream.h"
 #include "core/telephony/telephoneaccounts.h"
+#include "core/webhook/webhooks.h"
 
 class CallDatabase;
 class CallRecording;
@@ -32,7 +33,8 @@ struct CoreContext {
   QString logDirectory;
   quint16 extPort = 8688;
   quint16 ldkPort = 5100;
-  quint16 feedPort = 0;  // the browser feed; 0: none
+  quint16 feedPort = 0;       // the browser feed; 0: none
+  QString webhookRejectFile;  // empty: given-up webhook events only in the journal
   // Where the event stream's outbox goes; empty: no event stream.
   QString stateDirectory;
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
@@ -80,6 +82,7 @@ class CentrixCore : public QObject {
   // The relay's metrics in Prometheus' text exposition format.
   QByteArray MetricsText() const;
   const EventStream& Stream() const { return m_stream; }
+  const Webhooks& Hooks() const { return m_webhooks; }
 
  signals:
   // The listening sockets are up and the host's own address is known.
@@ -99,6 +102,7 @@ class CentrixCore : public QObject {
   CallRecorder m_recorder;
   WebSocketFeed m_feed;
   EventStream m_stream;
+  Webhooks m_webhooks;
   // In this order: the row, the activity line, the notice, then the record,
   // whose spool is synced once the pass ends.
   std::vector<CallEventOutput*> m_outputs;

@@ -16,6 +16,7 @@ set(TARVEX_CORE_SOURCES
   core/config/relayname.cpp core/config/relayname.h
   core/config/servicestatus.cpp core/config/servicestatus.h
   core/config/settingkeys.cpp core/config/settingkeys.h
+  core/config/settingsfilewatch.cpp core/config/settingsfilewatch.h
   core/config/settingsstore.cpp core/config/settingsstore.h
   core/config/settingtypes.h
   core/config/systemdnotifier.cpp core/config/systemdnotifier.h
@@ -90,7 +91,14 @@ set(TARVEX_CORE_SOURCES
   core/telephony/telbaseopenapi.h
   core/telephony/telprotocol.cpp core/telephony/telprotocol.h
   core/text/cp949.cpp core/text/cp949.h
-  core/text/eventtext.cpp core/text/eventtext.h)
+  core/text/eventtext.cpp core/text/eventtext.h
+  core/webhook/memorywebhookqueue.cpp core/webhook/memorywebhookqueue.h
+  core/webhook/webhookdelivery.cpp core/webhook/webhookdelivery.h
+  core/webhook/webhookpolicy.h
+  core/webhook/webhookqueue.h
+  core/webhook/webhookrejectfile.cpp core/webhook/webhookrejectfile.h
+  core/webhook/webhooks.cpp core/webhook/webhooks.h
+  core/webhook/webhooksetting.cpp core/webhook/webhooksetting.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
 set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets Qt6::HttpServer PkgConfig::ODBC
     PkgConfig::SYSTEMD prometheus-cpp::core PkgConfig::RABBITMQ)

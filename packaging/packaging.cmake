@@ -11,6 +11,24 @@ configure_file(${TARVEX_PACKAGING_DIR}/tarvex-tmpfiles.conf.in
 configure_file(${TARVEX_PACKAGING_DIR}/Tarvex.8 ${TARVEX_GENERATED_DIR}/Tarvex.8 @ONLY)
 configure_file(${TARVEX_PACKAGING_DIR}/changelog.in ${TARVEX_GENERATED_DIR}/changelog @ONLY)
 
+# One bridge per PBX, tarvex-amibridge@<name> with /etc/tarvex/amibridge-<name>.conf:
+# made from the single bridge's unit, so that both keep one sandbox.
+set(bridge_unit_file ${TARVEX_PACKAGING_DIR}/tarvex-amibridge.service)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${bridge_unit_file})
+file(READ ${bridge_unit_file} bridge_unit)
+foreach(change "Description=Tarvex PBX bridge:|Description=Tarvex PBX bridge %i:"
+               "/etc/tarvex/amibridge.conf|/etc/tarvex/amibridge-%i.conf")
+  string(REPLACE "|" ";" change "${change}")
+  list(GET change 0 from)
+  list(GET change 1 to)
+  string(FIND "${bridge_unit}" "${from}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "${bridge_unit_file} has no \"${from}\" to make the template unit from")
+  endif()
+  string(REPLACE "${from}" "${to}" bridge_unit "${bridge_unit}")
+endforeach()
+file(CONFIGURE OUTPUT ${TARVEX_GENERATED_DIR}/tarvex-amibridge@.service CONTENT "${bridge_unit}" @ONLY)
+
 # Debian wants manual pages and changelogs compressed, reproducibly.
 find_program(GZIP_PROGRAM gzip REQUIRED)
 foreach(text Tarvex.8 changelog)
@@ -29,6 +47,7 @@ foreach(tool telsim extclient ldkclient tarvex-amibridge tarvex-events)
 endforeach()
 
 install(FILES ${TARVEX_PACKAGING_DIR}/tarvex.service ${TARVEX_PACKAGING_DIR}/tarvex-amibridge.service
+              ${TARVEX_GENERATED_DIR}/tarvex-amibridge@.service
         DESTINATION /lib/systemd/system)
 install(FILES ${TARVEX_GENERATED_DIR}/tarvex-tmpfiles.conf
         DESTINATION lib/tmpfiles.d RENAME tarvex.conf)

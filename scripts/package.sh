@@ -66,11 +66,12 @@ runuser -u tarvex -- env TARVEX_ODBC="DRIVER={PostgreSQL ANSI};SERVER=127.0.0.1;
 scripts/pg-cluster.sh remove "$pg_dir" >/dev/null
 
 echo "== systemd-analyze verify"
-systemd-analyze verify /lib/systemd/system/tarvex.service /lib/systemd/system/tarvex-amibridge.service
+systemd-analyze verify /lib/systemd/system/tarvex.service /lib/systemd/system/tarvex-amibridge.service \
+  tarvex-amibridge@check.service
 echo "== systemd-analyze security"
-# Both units hold callers' numbers or passwords: their sandboxes must not slip.
-for unit in tarvex.service tarvex-amibridge.service; do
-  summary=$(systemd-analyze security --offline=true /lib/systemd/system/$unit | tail -n 1)
+# Every unit holds callers' numbers or passwords: their sandboxes must not slip.
+for unit in tarvex.service tarvex-amibridge.service tarvex-amibridge@check.service; do
+  summary=$(systemd-analyze security --offline=true $unit | tail -n 1)
   echo "$unit: $summary"
   exposure=$(echo "$summary" | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
   awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
@@ -83,7 +84,7 @@ echo "== dpkg --purge"
 trap - EXIT
 dpkg --purge tarvex >/dev/null
 for leftover in /usr/bin/Tarvex /usr/bin/tarvex-amibridge /etc/tarvex \
-  /lib/systemd/system/tarvex.service /var/lib/tarvex; do
+  /lib/systemd/system/tarvex.service /lib/systemd/system/tarvex-amibridge@.service /var/lib/tarvex; do
   [ ! -e "$leftover" ] || { echo "purge left $leftover" >&2; exit 1; }
 done
 ! getent passwd tarvex >/dev/null || { echo "purge left the user tarvex" >&2; exit 1; }

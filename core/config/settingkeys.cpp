@@ -39,3 +39,5 @@ const TextSetting kAmqpExchangeSetting{"AMQPEXCHANGE", "tarvex.calls"};
 const IntSetting kAmqpTlsSetting{"AMQPTLS", 0};
 const TextSetting kAmqpCaFileSetting{"AMQPCAFILE", ""};
 const IntSetting kAmqpOutboxBytesSetting{"AMQPOUTBOXBYTES", 16 * 1024 * 1024};
+
+const char kWebhookKeyPrefix[] = "WEBHOOK_";

@@ -68,3 +68,6 @@ extern const TextSetting kAmqpExchangeSetting;
 extern const IntSetting kAmqpTlsSetting;
 extern const TextSetting kAmqpCaFileSetting;
 extern const IntSetting kAmqpOutboxBytesSetting;
+
+// One key per webhook, WEBHOOK_<name>: its address and the extensions it hears.
+extern const char kWebhookKeyPrefix[];

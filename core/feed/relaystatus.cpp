@@ -28,6 +28,14 @@ QJsonObject RelayStatus(const CentrixCore& core) {
   for (int row = 0; row < std::min(list.Count(), kActivityLines); ++row) {
     activity.append(FromCp949(list.Line(row)));
   }
+  QJsonArray webhooks;
+  for (const WebhookDelivery::State& hook : core.Hooks().Failing()) {
+    webhooks.append(QJsonObject{{QStringLiteral("name"), hook.name},
+                                {QStringLiteral("tries"), hook.tries},
+                                {QStringLiteral("lastError"), hook.lastError},
+                                {QStringLiteral("stopped"), hook.stopped},
+                                {QStringLiteral("waiting"), hook.waiting}});
+  }
   return QJsonObject{
       {QStringLiteral("accounts"), accounts},
       {QStringLiteral("clients"),
@@ -37,5 +45,6 @@ QJsonObject RelayStatus(const CentrixCore& core) {
        QJsonObject{{QStringLiteral("waiting"), core.Recorder().RecordsWaiting()},
                    {QStringLiteral("inMemory"), core.Recorder().RecordsInMemory()}}},
       {QStringLiteral("eventsWaiting"), core.Stream().Waiting()},
+      {QStringLiteral("webhooksFailing"), webhooks},
       {QStringLiteral("activity"), activity}};
 }

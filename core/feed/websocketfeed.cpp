@@ -1,7 +1,6 @@
 #include "core/feed/websocketfeed.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,10 +38,7 @@ WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
   connect(&m_pages, &FeedPages::newWebSocketConnection, this, &WebSocketFeed::OnNewConnection);
   m_statusTimer.setInterval(kStatusMs);
   m_statusTimer.callOnTimeout(this, &WebSocketFeed::SendStatusIfChanged);
-  connect(&m_settingsWatch, &QFileSystemWatcher::fileChanged, this, &WebSocketFeed::ReadTokens);
-  // A file replaced by a rename is no longer watched: the directory tells.
-  connect(&m_settingsWatch, &QFileSystemWatcher::directoryChanged, this,
-          &WebSocketFeed::ReadTokens);
+  connect(&m_settingsWatch, &SettingsFileWatch::Changed, this, &WebSocketFeed::ReadTokens);
 }
 
 WebSocketFeed::~WebSocketFeed() {
@@ -63,11 +59,6 @@ void WebSocketFeed::ReadSettings(SettingsStore& settings) {
   ReadAccess(settings);
   m_relayName = ReadRelayName(settings);
   m_linkTemplate = FromCp949(settings.GetProfileString(kFeedLinkSetting));
-  const QString file = settings.Location();
-  if (!m_settingsWatch.files().contains(file)) {
-    m_settingsWatch.addPath(file);
-    m_settingsWatch.addPath(QFileInfo(file).absolutePath());
-  }
   ReadTokens();
 }
 
@@ -123,8 +114,7 @@ void WebSocketFeed::OnRefused(const QByteArray& host, Admission why) {
 
 void WebSocketFeed::ReadTokens() {
   if (!m_settings) return;
-  const QString file = m_settings->Location();
-  if (!m_settingsWatch.files().contains(file)) m_settingsWatch.addPath(file);
+  m_settingsWatch.Watch(m_settings->Location());
   m_settings->Reread();
   QHash<QByteArray, FeedToken> tokens;
   for (const QString& key : m_settings->NamesStartingWith(QLatin1String(kFeedTokenKeyPrefix))) {

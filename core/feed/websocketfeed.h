@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFileSystemWatcher>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -11,6 +10,7 @@
 #include <map>
 
 #include "core/callevent/calleventoutput.h"
+#include "core/config/settingsfilewatch.h"
 #include "core/feed/feedlistener.h"
 #include "core/feed/feedpages.h"
 #include "core/feed/feedtoken.h"
@@ -93,7 +93,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   QString m_relayName;
   QString m_linkTemplate;  // FEEDLINK, for the pages
   SettingsStore* m_settings = nullptr;
-  QFileSystemWatcher m_settingsWatch;
+  SettingsFileWatch m_settingsWatch;
   QHash<QByteArray, FeedToken> m_tokensByHash;
   std::function<QJsonObject()> m_status;
   QByteArray m_lastStatus;  // as administrators last got it
