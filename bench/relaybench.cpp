@@ -82,12 +82,20 @@ struct CrowdFigures {
   LatencySummary stalled;  // the desk beside the stalled browsers, the crowd gone
 };
 
-// The same rings to the extension clients and to the browsers.
-struct BrowserFigures {
+// Paced rings to a session's extension clients and browsers.
+struct FanOutFigures {
   LatencySummary desks;
   LatencySummary browsers;
   double relayBusy = 0;  // share of one core
   double driverBusy = 0;
+};
+
+// Each kind alone, for what one client of it costs; then both on the same
+// rings, where the browsers, the relay's last output, wait for the desks.
+struct BrowserFigures {
+  FanOutFigures desksAlone;
+  FanOutFigures browsersAlone;
+  FanOutFigures beside;
 };
 
 struct MemoryFigures {
@@ -288,13 +296,14 @@ std::optional<CrowdFigures> MeasureCrowd(const BenchOptions& options) {
   return figures;
 }
 
-// Paced rings, each to every extension client and every browser at once.
-std::optional<BrowserFigures> MeasureBrowsers(const BenchOptions& options) {
-  const QString name = QStringLiteral("relay, browsers beside extension clients");
+// Paced rings, each to every extension client and every browser of the
+// session; a ring's latency for each kind is when the last of its clients had it.
+std::optional<FanOutFigures> MeasureFanOut(const BenchOptions& options, const QString& name,
+                                           int extClients, int browsers) {
   SessionConfig config = options.session;
   config.feedPort = FreePort();
-  config.browsers = options.browsers;
-  BenchSession session(config, false, options.browsers, 0);
+  config.browsers = browsers;
+  BenchSession session(config, false, extClients, 0);
   QString error;
   if (!session.Open(&error)) {
     Progress(name + QStringLiteral(": ") + error);
@@ -310,19 +319,30 @@ std::optional<BrowserFigures> MeasureBrowsers(const BenchOptions& options) {
   const std::optional<PhaseResult> result = Phase(session, paced, name);
   if (!result) return std::nullopt;
   const RingLedger& ledger = session.Ledger();
-  const BrowserFigures figures{
+  const FanOutFigures figures{
       ledger.Latencies(result->firstRing, result->endRing, RingLedger::kDesks),
       ledger.Latencies(result->firstRing, result->endRing, RingLedger::kBrowsers),
       result->relayCpuSeconds / result->seconds, result->driverCpuSeconds / result->seconds};
-  Progress(QStringLiteral("%1: p99 %2 ms to %3 extension clients, %4 ms to as many browsers; "
-                          "relay %5%, driver %6% of a core")
+  Progress(QStringLiteral("%1: p99 %2 ms to %3 extension clients, %4 ms to %5 browsers; "
+                          "relay %6%, driver %7% of a core")
                .arg(name)
-               .arg(figures.desks.p99Us / 1000, 0, 'f', 2)
-               .arg(options.browsers)
-               .arg(figures.browsers.p99Us / 1000, 0, 'f', 2)
+               .arg(extClients > 0 ? figures.desks.p99Us / 1000 : 0, 0, 'f', 2)
+               .arg(extClients)
+               .arg(browsers > 0 ? figures.browsers.p99Us / 1000 : 0, 0, 'f', 2)
+               .arg(browsers)
                .arg(100 * figures.relayBusy, 0, 'f', 0)
                .arg(100 * figures.driverBusy, 0, 'f', 0));
   return figures;
+}
+
+std::optional<BrowserFigures> MeasureBrowsers(const BenchOptions& options) {
+  const int n = options.browsers;
+  const auto desks = MeasureFanOut(options, QStringLiteral("relay, extension clients"), n, 0);
+  const auto browsers = MeasureFanOut(options, QStringLiteral("relay, browsers"), 0, n);
+  const auto beside =
+      MeasureFanOut(options, QStringLiteral("relay, browsers beside extension clients"), n, n);
+  if (!desks || !browsers || !beside) return std::nullopt;
+  return BrowserFigures{*desks, *browsers, *beside};
 }
 
 std::optional<MemoryFigures> MeasureMemory(const BenchOptions& options, bool reference) {
@@ -592,27 +612,42 @@ void ReportCrowd(Report& report, const BenchOptions& options, const Results& res
 
 void ReportBrowsers(Report& report, const BenchOptions& options, const Results& results) {
   if (options.browsers <= 0) return;
-  report.Line(QStringLiteral("### The same rings to %1 extension clients and %1 browsers, %2 "
-                             "rings/s")
+  report.Line(QStringLiteral("### %1 extension clients, %1 browsers, %2 rings/s")
                   .arg(options.browsers)
                   .arg(options.latencyRate, 0, 'f', 0));
   report.Line();
-  report.Row({"Figure", "Extension clients", "Browsers", "Browsers / extension clients"});
-  report.Row({"---", "---:", "---:", "---:"});
+  report.Line(
+      QStringLiteral("Each kind alone on a relay of its own, then both on the same rings. "
+                     "A ring's latency is when the last client of the kind had it."));
+  report.Line();
+  report.Row({"Figure", "Extension clients alone", "Browsers alone", "Browsers / extension",
+              "Extension clients beside browsers", "Browsers beside"});
+  report.Row({"---", "---:", "---:", "---:", "---:", "---:"});
   const auto& figures = results.browsers;
   const auto row = [&](const QString& figure, double LatencySummary::*field) {
-    report.Row({figure, figures ? Number(figures->desks.*field / 1000, 2) : "failed",
-                figures ? Number(figures->browsers.*field / 1000, 2) : "failed",
-                figures ? Ratio(figures->browsers.*field, figures->desks.*field) : "-"});
+    if (!figures) {
+      report.Row({figure, "failed", "failed", "-", "failed", "failed"});
+      return;
+    }
+    const double desks = figures->desksAlone.desks.*field;
+    const double browsers = figures->browsersAlone.browsers.*field;
+    report.Row({figure, Number(desks / 1000, 2), Number(browsers / 1000, 2), Ratio(browsers, desks),
+                Number(figures->beside.desks.*field / 1000, 2),
+                Number(figures->beside.browsers.*field / 1000, 2)});
   };
   row(QStringLiteral("p50 ring latency (ms)"), &LatencySummary::p50Us);
   row(QStringLiteral("p99 ring latency (ms)"), &LatencySummary::p99Us);
   row(QStringLiteral("max ring latency (ms)"), &LatencySummary::maxUs);
   if (figures) {
     report.Line();
+    const auto busy = [](const FanOutFigures& run) {
+      return QStringLiteral("%1% / %2%")
+          .arg(Number(100 * run.relayBusy, 0), Number(100 * run.driverBusy, 0));
+    };
     report.Line(
-        QStringLiteral("Relay CPU %1% and driver CPU %2% of a core meanwhile.")
-            .arg(Number(100 * figures->relayBusy, 0), Number(100 * figures->driverBusy, 0)));
+        QStringLiteral("Relay / driver CPU, share of a core: extension clients alone %1, "
+                       "browsers alone %2, both %3.")
+            .arg(busy(figures->desksAlone), busy(figures->browsersAlone), busy(figures->beside)));
   }
   report.Line();
 }
@@ -648,10 +683,10 @@ void ReportTargets(Report& report, const Results& results) {
     }
   }
   if (results.browsers) {
-    const LatencySummary& desks = results.browsers->desks;
-    const LatencySummary& browsers = results.browsers->browsers;
+    const LatencySummary& desks = results.browsers->desksAlone.desks;
+    const LatencySummary& browsers = results.browsers->browsersAlone.browsers;
     const double ratio = browsers.p99Us / desks.p99Us;
-    report.Row({"browsers' p99 within 1.5x the extension clients' in the same run",
+    report.Row({"1,000 browsers' p99 within 1.5x that of 1,000 extension clients",
                 QStringLiteral("%1 ms vs %2 ms (%3x)")
                     .arg(Number(browsers.p99Us / 1000, 2), Number(desks.p99Us / 1000, 2),
                          Number(ratio, 2)),
