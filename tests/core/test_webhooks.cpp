@@ -62,7 +62,8 @@ class WebhooksTest : public ::testing::Test {
 
   Webhooks& Hooks() {
     if (!hooks) {
-      hooks = std::make_unique<Webhooks>(directory.filePath("webhooks.rejected.txt"), policy);
+      hooks = std::make_unique<Webhooks>(directory.path(),
+                                         directory.filePath("webhooks.rejected.txt"), policy);
       QObject::connect(hooks.get(), &Webhooks::ErrorLine,
                        [this](const QByteArray& line) { errors.push_back(line); });
     }
