@@ -164,6 +164,38 @@ TEST_F(WebhooksTest, EventGivenUpGoesToTheRejectFileAndTheHookGoesOn) {
   }
 }
 
+// Taken out of use, a hook keeps its events on disk for when it is set again.
+TEST_F(WebhooksTest, RemovedHookSendsWhatWaitedWhenSetAgain) {
+  bool accepting = false;
+  Receiver receiver([&](int) {
+    return QHttpServerResponse(accepting ? Status::Ok : Status::ServiceUnavailable);
+  });
+  AddHook("crm", receiver.Url());
+  Send(3);
+  ASSERT_TRUE(WaitUntil([&] { return Failing("CRM").has_value(); }));
+  AddHook("crm", "");
+  EXPECT_FALSE(Failing("CRM"));
+  EXPECT_TRUE(errors.back().contains(directory.filePath("webhooks/CRM").toUtf8()));
+  accepting = true;
+  AddHook("crm", receiver.Url());
+  ASSERT_TRUE(WaitUntil([&] { return receiver.received.back().body.contains("\"call-3\""); }));
+  const size_t last = receiver.received.size() - 1;
+  EXPECT_TRUE(receiver.received[last - 2].body.contains("\"call-1\""));
+  EXPECT_TRUE(receiver.received[last - 1].body.contains("\"call-2\""));
+}
+
+TEST_F(WebhooksTest, FullQueueRefusesEventsToTheRejectFile) {
+  policy.mostWaitingBytes = 4000;
+  Receiver receiver([](int) { return QHttpServerResponse(Status::ServiceUnavailable); });
+  AddHook("full", receiver.Url());
+  Send(30);
+  ASSERT_TRUE(WaitUntil([&] { return Failing("FULL").has_value(); }));
+  const qint64 waiting = Failing("FULL")->waiting;
+  EXPECT_GT(waiting, 1);
+  ASSERT_EQ(qint64(errors.size()), 30 - waiting);
+  EXPECT_TRUE(errors.back().contains("(queue full)")) << errors.back().data();
+}
+
 // Peers that answer badly: the hook retries and another hook hears every event.
 TEST_F(WebhooksTest, HostileReceiverCostsOnlyItsOwnHook) {
   const QByteArray huge(32 << 20, 'x');
