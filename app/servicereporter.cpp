@@ -26,6 +26,9 @@ ServiceCounts CountService(const CentrixCore& core) {
   counts.eventStreamOn = core.Stream().IsOn();
   counts.eventsWaiting = core.Stream().Waiting();
   counts.eventsRefused = core.Stream().IsRefusing();
+  for (const WebhookDelivery::State& hook : core.Hooks().Failing()) {
+    counts.webhooksFailing.append(hook.name);
+  }
   return counts;
 }
 

@@ -12,7 +12,7 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
       m_relay(m_context.extPort, m_context.ldkPort),
       m_recorder(m_context.recording, m_context.database),
       m_feed(m_context.feedPort),
-      m_webhooks(m_context.webhookRejectFile),
+      m_webhooks(m_context.stateDirectory, m_context.webhookRejectFile),
       m_outputs{&m_accounts, &m_activity, &m_relay, &m_recorder, &m_feed, &m_stream, &m_webhooks} {
   connect(&m_accounts, &TelephoneAccounts::CallEventRaised, this, &CentrixCore::OnCallEvent);
   connect(&m_accounts, &TelephoneAccounts::ActivityLine, &m_activity,

@@ -92,7 +92,7 @@ set(TARVEX_CORE_SOURCES
   core/telephony/telprotocol.cpp core/telephony/telprotocol.h
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h
-  core/webhook/memorywebhookqueue.cpp core/webhook/memorywebhookqueue.h
+  core/webhook/outboxwebhookqueue.cpp core/webhook/outboxwebhookqueue.h
   core/webhook/webhookdelivery.cpp core/webhook/webhookdelivery.h
   core/webhook/webhookpolicy.h
   core/webhook/webhookqueue.h

@@ -15,5 +15,9 @@ QString ServiceStatusText(const ServiceCounts& counts) {
     text += QStringLiteral("; events waiting for the broker: %1").arg(counts.eventsWaiting);
     if (counts.eventsRefused) text += QStringLiteral(" (outbox full, new events dropped)");
   }
+  if (!counts.webhooksFailing.isEmpty()) {
+    text +=
+        QStringLiteral("; webhooks failing: ") + counts.webhooksFailing.join(QStringLiteral(", "));
+  }
   return text;
 }

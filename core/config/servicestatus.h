@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // What the service's status line tells an administrator (systemctl status).
 struct ServiceCounts {
@@ -16,6 +17,8 @@ struct ServiceCounts {
   bool eventStreamOn = false;
   qint64 eventsWaiting = 0;
   bool eventsRefused = false;
+  // Hooks whose oldest event failed, or that a 410 stopped.
+  QStringList webhooksFailing;
 };
 
 QString ServiceStatusText(const ServiceCounts& counts);

@@ -288,13 +288,14 @@ qint64 Outbox::Sync(bool forceRetry) {
   return HeldInMemory();
 }
 
-void Outbox::SyncInBackground(std::function<void()> onFailure) {
+void Outbox::SyncInBackground(std::function<void()> onFailure, std::function<void()> onSynced) {
   {
     std::lock_guard lock(m_mutex);
     if (m_waiting.empty() || m_waiting.back().sequence <= m_syncWantedThrough) return;
     m_syncWantedThrough = m_waiting.back().sequence;
     if (!m_syncer.joinable()) {
       m_onBackgroundSyncFailure = std::move(onFailure);
+      m_onBackgroundSynced = std::move(onSynced);
       m_syncer = std::jthread([this](std::stop_token stop) { SyncLoop(stop); });
     }
   }
@@ -323,6 +324,7 @@ void Outbox::SyncLoop(std::stop_token stop) {
     }
     m_syncedThrough = std::max(m_syncedThrough, target);
     m_recordWaiting.notify_all();
+    if (m_onBackgroundSynced) m_onBackgroundSynced();
   }
 }
 
@@ -337,6 +339,14 @@ std::optional<Outbox::WaitingRecord> Outbox::WaitForFirst(std::stop_token stop) 
   // Its own bytes, framed and checked when appended or opened.
   const Entry& first = m_waiting.front();
   return WaitingRecord{first.sequence, first.frame.sliced(kSpoolFrameHeaderSize)};
+}
+
+std::optional<Outbox::WaitingRecord> Outbox::FirstAfter(quint64 sequence) const {
+  std::lock_guard lock(m_mutex);
+  const auto first = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                  [sequence](const Entry& e) { return e.sequence > sequence; });
+  if (first == m_waiting.end() || first->sequence > m_syncedThrough) return std::nullopt;
+  return WaitingRecord{first->sequence, first->frame.sliced(kSpoolFrameHeaderSize)};
 }
 
 bool Outbox::Acknowledge(quint64 sequence) {

@@ -78,11 +78,14 @@ class Outbox {
   qint64 Sync(bool forceRetry = false);
   // What was appended so far is synced on a thread of the outbox's own and
   // then handed to the consumer, so that the event loop never waits for the
-  // disk. onFailure runs on that thread when a sync fails.
-  void SyncInBackground(std::function<void()> onFailure);
+  // disk. onFailure runs on that thread when a sync fails, onSynced after
+  // each sync, for a consumer that does not wait in WaitForFirst.
+  void SyncInBackground(std::function<void()> onFailure, std::function<void()> onSynced = {});
   // The oldest waiting record; blocks until there is one. Nothing once stop
   // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
+  // Without waiting: the oldest record for the consumer past the sequence.
+  std::optional<WaitingRecord> FirstAfter(quint64 sequence) const;
   // Marks the oldest waiting record taken; false if sequence is not it.
   bool Acknowledge(quint64 sequence);
 
@@ -149,6 +152,7 @@ class Outbox {
   quint64 m_syncWantedThrough = 0;
   std::condition_variable_any m_syncWanted;
   std::function<void()> m_onBackgroundSyncFailure;
+  std::function<void()> m_onBackgroundSynced;
 
   // The acknowledgement alternates between two slots, so that a torn write
   // never loses the previous one.

@@ -44,7 +44,8 @@ WebhookDelivery::WebhookDelivery(WebhookSetting setting, std::unique_ptr<Webhook
   m_deadline.setInterval(m_policy.requestMs);
   m_deadline.callOnTimeout(
       this, [this] { Finish(QStringLiteral("no answer within %1 ms").arg(m_policy.requestMs)); });
-  // A queue taken over from the hook's former setting may hold events already.
+  connect(m_queue.get(), &WebhookQueue::Available, this, &WebhookDelivery::SendIfIdle);
+  // The queue may hold events already: from the last run, or the hook's former setting.
   SendOldest();
 }
 
@@ -63,6 +64,7 @@ std::unique_ptr<WebhookQueue> WebhookDelivery::TakeQueue() {
   m_deadline.stop();
   m_retry.stop();
   m_stopped = true;
+  m_queue->disconnect(this);
   return std::move(m_queue);
 }
 
@@ -71,8 +73,10 @@ void WebhookDelivery::Offer(const QByteArray& eventId, const QByteArray& body,
   if (m_stopped || !m_setting.Hears(extension)) return;
   if (!m_queue->Append(RecordOf(eventId, body))) {
     Reject(eventId, body, QStringLiteral("queue full"));
-    return;
   }
+}
+
+void WebhookDelivery::SendIfIdle() {
   if (!m_reply && !m_retry.isActive()) SendOldest();
 }
 

@@ -47,6 +47,7 @@ class WebhookDelivery : public QObject {
 
  private:
   void AbandonRequest();
+  void SendIfIdle();
   void SendOldest();
   void DiscardAnswer();
   void Finish(const QString& failure);

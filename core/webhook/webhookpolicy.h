@@ -11,4 +11,7 @@ struct WebhookPolicy {
   int mostTries = 300;
   // Read and thrown away; a longer answer is cut off and judged by its status.
   qint64 mostAnswerBytes = 64 * 1024;
+  // Of the events waiting for the hook, on disk: tens of thousands. An
+  // event past it goes straight to the reject file.
+  qint64 mostWaitingBytes = 16 * 1024 * 1024;
 };

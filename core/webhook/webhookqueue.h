@@ -1,19 +1,21 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QtGlobal>
 #include <optional>
 
-// What one hook has still to deliver, oldest first. Held in memory for now;
-// a durable outbox per hook can stand behind it without the sender knowing.
-class WebhookQueue {
+// What one hook has still to deliver, oldest first. An appended record is
+// not for sending at once: Available tells when Oldest may have one more.
+class WebhookQueue : public QObject {
+  Q_OBJECT
  public:
   struct Record {
     qint64 sequence;
     QByteArray bytes;
   };
 
-  virtual ~WebhookQueue() = default;
+  using QObject::QObject;
   // False when the queue is full: the record is refused, not queued.
   virtual bool Append(const QByteArray& bytes) = 0;
   virtual std::optional<Record> Oldest() const = 0;
@@ -22,4 +24,7 @@ class WebhookQueue {
   // Given up on: gone from the queue; a durable queue may keep it aside with reason.
   virtual void Reject(qint64 sequence, const QByteArray& reason) = 0;
   virtual qint64 Waiting() const = 0;
+
+ signals:
+  void Available();
 };

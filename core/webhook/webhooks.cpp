@@ -1,6 +1,7 @@
 #include "core/webhook/webhooks.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QUrl>
 
 #include "core/config/relayname.h"
@@ -8,10 +9,12 @@
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
 #include "core/text/cp949.h"
-#include "core/webhook/memorywebhookqueue.h"
+#include "core/webhook/outboxwebhookqueue.h"
 
-Webhooks::Webhooks(QString rejectFilePath, WebhookPolicy policy, QObject* parent)
+Webhooks::Webhooks(QString stateDirectory, QString rejectFilePath, WebhookPolicy policy,
+                   QObject* parent)
     : QObject(parent),
+      m_stateDirectory(std::move(stateDirectory)),
       m_rejects(std::move(rejectFilePath)),
       m_policy(policy),
       m_startMs(QByteArray::number(QDateTime::currentMSecsSinceEpoch())) {
@@ -48,11 +51,14 @@ void Webhooks::ReadHooks() {
       m_hooks.erase(old);
       continue;
     }
-    // What waits for the hook goes to its new address, as a hook's durable queue would.
-    std::unique_ptr<WebhookQueue> queue = std::make_unique<MemoryWebhookQueue>();
+    // What waits for the hook goes to its new address.
+    std::unique_ptr<WebhookQueue> queue;
     if (old != m_hooks.end()) {
       queue = old->second->TakeQueue();
       m_hooks.erase(old);
+    } else {
+      queue = OpenQueue(name);
+      if (!queue) continue;
     }
     if (setting->url.scheme() == QLatin1String("http")) {
       emit ActivityLine(ToCp949(QStringLiteral("웹훅 %1은(는) 암호화 없이 보냅니다: %2")
@@ -68,11 +74,36 @@ void Webhooks::ReadHooks() {
     const qint64 waiting = removed->CurrentState().waiting;
     if (waiting == 0) continue;
     emit ErrorLine(ToCp949(QStringLiteral("웹훅 %1이(가) 설정에서 빠져 기다리던 이벤트 %2건을 "
-                                          "보내지 않습니다.")
+                                          "보내지 않습니다. 이벤트는 %3에 남아 있어 다시 "
+                                          "설정하면 보냅니다.")
                                .arg(name)
-                               .arg(waiting)));
+                               .arg(waiting)
+                               .arg(QueueDirectory(name))));
   }
   m_hooks = std::move(hooks);
+}
+
+QString Webhooks::QueueDirectory(const QString& name) const {
+  return QDir(m_stateDirectory).filePath(QStringLiteral("webhooks/") + name);
+}
+
+std::unique_ptr<WebhookQueue> Webhooks::OpenQueue(const QString& name) {
+  // Without it, the path would be relative to wherever the relay was started.
+  if (m_stateDirectory.isEmpty()) {
+    emit ErrorLine(
+        ToCp949(QStringLiteral("웹훅 %1은(는) 상태 디렉터리가 없어 보내지 않습니다.").arg(name)));
+    return nullptr;
+  }
+  auto queue =
+      std::make_unique<OutboxWebhookQueue>(QueueDirectory(name), m_policy.mostWaitingBytes);
+  connect(queue.get(), &OutboxWebhookQueue::ActivityLine, this, &Webhooks::ActivityLine);
+  connect(queue.get(), &OutboxWebhookQueue::ErrorLine, this, &Webhooks::ErrorLine);
+  if (!queue->Open()) {
+    emit ErrorLine(ToCp949(QStringLiteral("웹훅 %1의 대기열을 열지 못해 보내지 않습니다: %2")
+                               .arg(name, queue->ErrorString())));
+    return nullptr;
+  }
+  return queue;
 }
 
 void Webhooks::Deliver(const CallEvent& event, const CallOutcome&) {

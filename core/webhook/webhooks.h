@@ -17,19 +17,24 @@
 class SettingsStore;
 
 // Call events POSTed to the hooks the settings name, each hook with a queue
-// of its own, so that a slow or dead receiver holds back only itself. All
-// on the event loop, with Qt Network's asynchronous requests.
+// of its own, so that a slow or dead receiver holds back only itself. The
+// queues are outboxes in webhooks/<NAME> of the state directory: what waits
+// survives a restart. All on the event loop, with Qt Network's asynchronous
+// requests.
 class Webhooks : public QObject, public CallEventOutput {
   Q_OBJECT
  public:
-  // rejectFilePath empty: given-up events are only told in the journal.
-  explicit Webhooks(QString rejectFilePath, WebhookPolicy policy = {}, QObject* parent = nullptr);
+  // stateDirectory empty: no hook is used. rejectFilePath empty: given-up
+  // events are only told in the journal.
+  Webhooks(QString stateDirectory, QString rejectFilePath, WebhookPolicy policy = {},
+           QObject* parent = nullptr);
   ~Webhooks() override;
 
   // The hooks and the relay's name, again whenever the settings file
   // changes; a hook whose setting is unchanged keeps its state (a stopped
   // one stays stopped), a changed one starts afresh with the events that
-  // wait for it.
+  // wait for it; a removed one leaves its events in its directory, for when
+  // it is set again.
   void ReadSettings(SettingsStore& settings);
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
   // Every hook that is failing or stopped, for the status.
@@ -41,10 +46,14 @@ class Webhooks : public QObject, public CallEventOutput {
 
  private:
   void ReadHooks();
+  QString QueueDirectory(const QString& name) const;
+  // Null, with the reason told, when the hook's queue cannot be opened.
+  std::unique_ptr<WebhookQueue> OpenQueue(const QString& name);
 
   QNetworkAccessManager m_network;
   SettingsStore* m_settings = nullptr;
   SettingsFileWatch m_settingsWatch;
+  const QString m_stateDirectory;
   WebhookRejectFile m_rejects;
   const WebhookPolicy m_policy;
   QString m_relayName;

@@ -34,7 +34,11 @@ const QString kNotificationWatch = QStringLiteral(R"(window.shown = [];
 
 class PagesTest : public WebFeedTest {
  protected:
-  PagesTest() { extraSettings += "FEEDLINK=https://crm.example/search?phone={caller}\n"; }
+  PagesTest() {
+    extraSettings += "FEEDLINK=https://crm.example/search?phone={caller}\n";
+    extraSettings += "WEBHOOK_CRM=http://127.0.0.1:1/hook\n";  // nobody listens: it fails
+    qputenv("TARVEX_WEBHOOK_SECRET_CRM", "secret");
+  }
   void SetUp() override {
     if (!browser) GTEST_SKIP() << browserProblem;
     WebFeedTest::SetUp();
@@ -112,6 +116,10 @@ TEST_F(PagesTest, AdminPageFollowsAccountsAndCallsAndTakesOnlyAdministrators) {
   ASSERT_TRUE(Until(page, signedIn + " === 'true'")) << browser->LastError();
   fixture->Ring(1);
   ASSERT_TRUE(Until(page, "calls.textContent.includes('" + CallerOf(1) + "')"));
+  EXPECT_TRUE(Until(page,
+                    "document.getElementById('webhooks-failing').textContent"
+                    ".startsWith('CRM (')"));
+  EXPECT_EQ(Text(page, "events-waiting"), "0");
   SaveScreenshot(page, QStringLiteral("admin-page.png"));
   fixture->telsim.SetOutage(QStringLiteral("점검 중"));
   EXPECT_TRUE(Until(page, signedIn + " === 'false'", kNoticeWaitMs));

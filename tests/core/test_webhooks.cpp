@@ -62,7 +62,8 @@ class WebhooksTest : public ::testing::Test {
 
   Webhooks& Hooks() {
     if (!hooks) {
-      hooks = std::make_unique<Webhooks>(directory.filePath("webhooks.rejected.txt"), policy);
+      hooks = std::make_unique<Webhooks>(directory.path(),
+                                         directory.filePath("webhooks.rejected.txt"), policy);
       QObject::connect(hooks.get(), &Webhooks::ErrorLine,
                        [this](const QByteArray& line) { errors.push_back(line); });
     }
@@ -161,6 +162,33 @@ TEST_F(WebhooksTest, EventGivenUpGoesToTheRejectFileAndTheHookGoesOn) {
         << lines[n].data();
     EXPECT_TRUE(lines[n].endsWith(sent.body)) << lines[n].data();
   }
+}
+
+// Taken out of use, a hook keeps its events on disk for when it is set again.
+TEST_F(WebhooksTest, RemovedHookSendsWhatWaitedWhenSetAgain) {
+  bool accepting = false;
+  Receiver receiver(
+      [&](int) { return QHttpServerResponse(accepting ? Status::Ok : Status::Gone); });
+  AddHook("crm", receiver.Url());
+  Send(3);
+  ASSERT_TRUE(WaitUntil([&] { return Failing("CRM").has_value(); }));
+  AddHook("crm", "");
+  EXPECT_TRUE(errors.back().contains(directory.filePath("webhooks/CRM").toUtf8()));
+  accepting = true;
+  AddHook("crm", receiver.Url());
+  ASSERT_TRUE(WaitUntil([&] { return receiver.received.size() == 4; }));
+  EXPECT_EQ(receiver.received[1].eventId, receiver.received[0].eventId);
+}
+
+TEST_F(WebhooksTest, FullQueueRefusesEventsToTheRejectFile) {
+  policy.mostWaitingBytes = 4000;
+  Receiver receiver([](int) { return QHttpServerResponse(Status::Gone); });
+  AddHook("full", receiver.Url());
+  Send(30);
+  ASSERT_TRUE(WaitUntil([&] { return Failing("FULL").has_value(); }));
+  const qint64 waiting = Failing("FULL")->waiting;
+  EXPECT_EQ(errors.size(), size_t(30 - waiting + 1));  // the refused ones and the 410
+  EXPECT_TRUE(errors[0].contains("(queue full)")) << errors[0].data();
 }
 
 // Peers that answer badly: the hook retries and another hook hears every event.

@@ -19,9 +19,13 @@ function showStatus(status) {
   for (const [id, value] of [["clients-extension", clients.extension],
                              ["clients-ldk", clients.ldk], ["clients-feed", clients.feed],
                              ["records-waiting", records.waiting],
-                             ["records-memory", records.inMemory]]) {
+                             ["records-memory", records.inMemory],
+                             ["events-waiting", status.eventsWaiting]]) {
     document.getElementById(id).textContent = value === undefined ? "-" : String(value);
   }
+  const hooks = Array.isArray(status.webhooksFailing) ? status.webhooksFailing : [];
+  document.getElementById("webhooks-failing").textContent =
+      hooks.length === 0 ? "없음" : hooks.map(webhookText).join(", ");
   const activity = document.getElementById("activity");
   activity.replaceChildren();
   for (const line of Array.isArray(status.activity) ? status.activity : []) {
@@ -29,6 +33,12 @@ function showStatus(status) {
     item.textContent = String(line);
     activity.appendChild(item);
   }
+}
+
+// "CRM (3회 실패: HTTP 503, 대기 2건)"; a hook that a 410 answer stopped says so.
+function webhookText(hook) {
+  const state = hook.stopped ? "중지됨" : `${hook.tries}회 실패: ${hook.lastError}`;
+  return `${hook.name} (${state}, 대기 ${hook.waiting}건)`;
 }
 
 function showCall(event) {
