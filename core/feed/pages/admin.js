@@ -30,7 +30,8 @@ function showStatus(status) {
   activity.replaceChildren();
   for (const line of Array.isArray(status.activity) ? status.activity : []) {
     const item = document.createElement("li");
-    item.textContent = String(line);
+    // The LDK505 lines start with the protocol's control bytes, which a page cannot show.
+    item.textContent = String(line).replace(/[\u0000-\u001f\u007f]/g, "");
     activity.appendChild(item);
   }
 }
