@@ -107,6 +107,9 @@ struct BrowserFigures {
 struct StreamLoadFigures {
   double offRingsPerSecond = 0;
   double onRingsPerSecond = 0;
+  // The relay's own, publisher thread included, in the full-rate phase.
+  double offRelayBusy = 0;  // share of one core
+  double onRelayBusy = 0;
   int64_t rung = 0;         // by the publishing relay, warm-up included
   int64_t atPhaseEnd = 0;   // ring events at the consumer once every client had every ring
   int64_t received = 0;     // in the end
@@ -393,11 +396,14 @@ std::optional<StreamLoadFigures> MeasureStreamLoad(const BenchOptions& options, 
     const double ringsPerSecond = double(full->Rings()) / full->seconds;
     Progress(
         QStringLiteral("%1: %2 rings/s at full rate").arg(name).arg(ringsPerSecond, 0, 'f', 0));
+    const double relayBusy = full->relayCpuSeconds / full->seconds;
     if (!publishing) {
       figures.offRingsPerSecond = ringsPerSecond;
+      figures.offRelayBusy = relayBusy;
       continue;
     }
     figures.onRingsPerSecond = ringsPerSecond;
+    figures.onRelayBusy = relayBusy;
     figures.rung = session->Ledger().Sent();
     const int64_t phaseEndNs = NowNs();
     figures.atPhaseEnd = tap.RingsOf(session->RelayName());
@@ -777,6 +783,8 @@ void ReportStream(Report& report, const BenchOptions& options, const Results& re
     report.Row({"ring notices relayed per second", Number(load->offRingsPerSecond, 0),
                 Number(load->onRingsPerSecond, 0),
                 Ratio(load->onRingsPerSecond, load->offRingsPerSecond)});
+    report.Row({"relay CPU (% of a core)", Number(100 * load->offRelayBusy, 0),
+                Number(100 * load->onRelayBusy, 0), Ratio(load->onRelayBusy, load->offRelayBusy)});
     report.Row({"rings rung (warm-up included)", "-", Number(double(load->rung), 0), "-"});
     report.Row({"ring events at the consumer when the phase ended", "-",
                 Number(double(load->atPhaseEnd), 0), "-"});
