@@ -46,6 +46,7 @@ bool BenchSession::Open(QString* error) {
   options.record = m_config.record;
   options.stderrFile = m_bReference ? QString() : m_config.relayStderr;
   options.feedPort = m_config.feedPort;
+  options.brokerPort = m_config.brokerPort;
   m_relay = std::make_unique<LaunchedRelay>(options);
   if (!m_relay->Start(error) || !WaitSignedIn(error)) return false;
 

@@ -19,10 +19,11 @@ struct SessionConfig {
   QString referenceProgram;
   std::string odbc;
   int accounts = 10;
-  QString relayStderr;   // empty: discarded
-  bool record = false;   // the real relay records every call
-  quint16 feedPort = 0;  // the real relay's browser feed; 0: off
-  int browsers = 0;      // of the feed, each hearing every ring with the clients
+  QString relayStderr;     // empty: discarded
+  bool record = false;     // the real relay records every call
+  quint16 feedPort = 0;    // the real relay's browser feed; 0: off
+  int browsers = 0;        // of the feed, each hearing every ring with the clients
+  quint16 brokerPort = 0;  // the real relay publishes its events there; 0: no stream
 };
 
 // One relay under load: the in-process simulator with its accounts, the
@@ -37,6 +38,7 @@ class BenchSession {
   double StartupMs() const { return m_relay->StartupMs(); }
   pid_t RelayPid() const { return m_relay->Pid(); }
   quint16 ExtPort() const { return m_relay->ExtPort(); }
+  QString RelayName() const { return m_relay->RelayName(); }
   CallFeed& Feed() { return *m_feed; }
   RingLedger& Ledger() { return m_ledger; }
   const ClientFleet& Fleet() const { return *m_fleet; }

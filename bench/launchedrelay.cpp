@@ -107,6 +107,8 @@ bool LaunchedRelay::Start(QString* error) {
   return true;
 }
 
+QString LaunchedRelay::RelayName() const { return QDir(m_options.workDirectory).dirName(); }
+
 void LaunchedRelay::Stop() {
   if (!IsRunning()) return;
   ::kill(Pid(), SIGTERM);
@@ -119,7 +121,7 @@ void LaunchedRelay::Stop() {
 // Settings as the operator leaves them: the accounts signed in at the local
 // simulator, send type 0 (notice on ringing) or, to record, 2 (notices on
 // ringing and answer, each call written to the database under centre code 1),
-// caller numbers in the log.
+// caller numbers in the log; the event stream to a broker when one is given.
 bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) const {
   const QString name = QFileInfo(m_options.program).baseName();
   QDir().mkpath(configHome + QStringLiteral("/MERVO"));
@@ -153,6 +155,11 @@ bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) con
     }
     line(QLatin1String(kFeedTokenKeyPrefix) + QStringLiteral("BENCHAGENT"),
          FeedToken::HashOf(QLatin1String(ClientFleet::kBrowserToken)) + extensions);
+  }
+  if (m_options.brokerPort != 0) {
+    line(QLatin1String(kAmqpHostSetting.name), "127.0.0.1");
+    number(kAmqpPortSetting, m_options.brokerPort);
+    line(QLatin1String(kRelayNameKey), RelayName().toUtf8());
   }
   return file.write(text) == text.size();
 }

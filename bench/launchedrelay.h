@@ -28,6 +28,8 @@ class LaunchedRelay {
     // The browser feed, with StalledBrowsers' administrator token and the
     // fleet's browsers' token for every account's extension; 0: off.
     quint16 feedPort = 0;
+    // The event stream's broker on loopback; 0: no stream.
+    quint16 brokerPort = 0;
   };
 
   explicit LaunchedRelay(Options options);
@@ -43,6 +45,9 @@ class LaunchedRelay {
   quint16 ExtPort() const { return m_extPort; }
   quint16 LdkPort() const { return m_ldkPort; }
   pid_t Pid() const { return pid_t(m_process.processId()); }
+  // In the events it publishes: the work directory's name, so that relays
+  // publishing to one broker one after the other never share message ids.
+  QString RelayName() const;
   bool IsRunning() const { return m_process.state() != QProcess::NotRunning; }
   void Stop();
 

@@ -8,10 +8,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "bench/benchsession.h"
+#include "bench/eventtap.h"
 #include "bench/floodclient.h"
 #include "bench/loadphase.h"
 #include "bench/procstats.h"
@@ -47,8 +49,19 @@ struct BenchOptions {
   // Browsers signed in to the feed for the ringing extensions, reading, beside
   // as many extension clients registered for the same; 0: no run.
   int browsers = 1000;
+  // The event stream's runs against a throw-away broker node: full rate with
+  // the publisher off and on, then a broker stop of outageSeconds under
+  // outageRate rings per second.
+  bool stream = false;
+  int streamClients = 100;
+  double outageSeconds = 30;
+  double outageRate = 20;
   QString markdownFile;
 };
+
+// The consumer is given up on once no ring event came for this long: longer
+// than the publisher's longest wait before it connects again (30 s).
+constexpr int kConsumerQuietMs = 45000;
 
 // Long enough for a relay that reads a flood slowly; it still ends.
 constexpr double kFloodMaxSeconds = 300;
@@ -96,6 +109,29 @@ struct BrowserFigures {
   FanOutFigures desksAlone;
   FanOutFigures browsersAlone;
   FanOutFigures beside;
+};
+
+// Full rate at the stream's client count, the relay publishing or not.
+struct StreamLoadFigures {
+  double offRingsPerSecond = 0;
+  double onRingsPerSecond = 0;
+  // The relay's own, publisher thread included, in the full-rate phase.
+  double offRelayBusy = 0;  // share of one core
+  double onRelayBusy = 0;
+  int64_t rung = 0;         // by the publishing relay, warm-up included
+  int64_t atPhaseEnd = 0;   // ring events at the consumer once every client had every ring
+  int64_t received = 0;     // in the end
+  double drainSeconds = 0;  // from the phase's end to the last ring event at the consumer
+};
+
+// Paced rings before, during and after a broker stop.
+struct OutageFigures {
+  LatencySummary before;
+  LatencySummary during;
+  LatencySummary after;
+  int64_t rung = 0;
+  int64_t received = 0;
+  double catchUpSeconds = 0;  // from start_app's return to the last ring event at the consumer
 };
 
 struct MemoryFigures {
@@ -345,6 +381,119 @@ std::optional<BrowserFigures> MeasureBrowsers(const BenchOptions& options) {
   return BrowserFigures{*desks, *browsers, *beside};
 }
 
+// The real relay, its clients connected and warmed up; nullptr once told why.
+std::unique_ptr<BenchSession> OpenWarmRelay(const BenchOptions& options,
+                                            const SessionConfig& config, const QString& name,
+                                            double ringsPerSecond = 0) {
+  auto session =
+      std::make_unique<BenchSession>(config, false, options.streamClients, options.ldkClients);
+  QString error;
+  if (!session->Open(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return nullptr;
+  }
+  if (!WarmUp(*session, options, name, ringsPerSecond)) return nullptr;
+  return session;
+}
+
+// The same full-rate load twice, without a broker and with one; then waits
+// for the consumer to have every ring event of the second.
+std::optional<StreamLoadFigures> MeasureStreamLoad(const BenchOptions& options, EventTap& tap) {
+  StreamLoadFigures figures;
+  PhasePlan fullRate;
+  fullRate.seconds = options.phaseSeconds;
+  fullRate.window = options.window;
+  for (const bool publishing : {false, true}) {
+    const QString name = QStringLiteral("relay, %1 extension clients, publisher %2")
+                             .arg(options.streamClients)
+                             .arg(publishing ? QStringLiteral("on") : QStringLiteral("off"));
+    SessionConfig config = options.session;
+    config.brokerPort = publishing ? tap.BrokerPort() : 0;
+    const std::unique_ptr<BenchSession> session = OpenWarmRelay(options, config, name);
+    if (!session) return std::nullopt;
+    const std::optional<PhaseResult> full = Phase(*session, fullRate, name);
+    if (!full) return std::nullopt;
+    const double ringsPerSecond = double(full->Rings()) / full->seconds;
+    Progress(
+        QStringLiteral("%1: %2 rings/s at full rate").arg(name).arg(ringsPerSecond, 0, 'f', 0));
+    const double relayBusy = full->relayCpuSeconds / full->seconds;
+    if (!publishing) {
+      figures.offRingsPerSecond = ringsPerSecond;
+      figures.offRelayBusy = relayBusy;
+      continue;
+    }
+    figures.onRingsPerSecond = ringsPerSecond;
+    figures.onRelayBusy = relayBusy;
+    figures.rung = session->Ledger().Sent();
+    const int64_t phaseEndNs = NowNs();
+    figures.atPhaseEnd = tap.RingsOf(session->RelayName());
+    figures.received = tap.WaitForRings(session->RelayName(), figures.rung, kConsumerQuietMs);
+    figures.drainSeconds = double(std::max(tap.LastRingNs() - phaseEndNs, int64_t(0))) / 1e9;
+    Progress(QStringLiteral("%1: %2 of %3 ring events at the consumer at the phase's end, %4 "
+                            "%5 s later")
+                 .arg(name)
+                 .arg(figures.atPhaseEnd)
+                 .arg(figures.rung)
+                 .arg(figures.received)
+                 .arg(figures.drainSeconds, 0, 'f', 1));
+  }
+  return figures;
+}
+
+// Paced rings with the broker up, stopped for outageSeconds, and up again;
+// then waits for the consumer to have every ring event.
+std::optional<OutageFigures> MeasureOutage(const BenchOptions& options, EventTap& tap) {
+  const QString name = QStringLiteral("relay, broker outage");
+  SessionConfig config = options.session;
+  config.brokerPort = tap.BrokerPort();
+  const std::unique_ptr<BenchSession> session =
+      OpenWarmRelay(options, config, name, options.outageRate);
+  if (!session) return std::nullopt;
+  PhasePlan paced;
+  paced.seconds = options.phaseSeconds;
+  paced.ringsPerSecond = options.outageRate;
+  paced.window = options.window;
+  const auto latencies = [&session](const PhaseResult& result) {
+    return session->Ledger().Latencies(result.firstRing, result.endRing);
+  };
+  OutageFigures figures;
+  const std::optional<PhaseResult> before = Phase(*session, paced, name);
+  if (!before) return std::nullopt;
+  figures.before = latencies(*before);
+  // rabbitmqctl blocks the driver: between phases, with no ring in flight.
+  QString error;
+  if (!tap.StopBroker(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  PhasePlan outage = paced;
+  outage.seconds = options.outageSeconds;
+  const std::optional<PhaseResult> during = Phase(*session, outage, name);
+  if (!during) return std::nullopt;
+  figures.during = latencies(*during);
+  if (!tap.StartBroker(&error)) {
+    Progress(name + QStringLiteral(": ") + error);
+    return std::nullopt;
+  }
+  const int64_t backNs = NowNs();
+  const std::optional<PhaseResult> after = Phase(*session, paced, name);
+  if (!after) return std::nullopt;
+  figures.after = latencies(*after);
+  figures.rung = session->Ledger().Sent();
+  figures.received = tap.WaitForRings(session->RelayName(), figures.rung, kConsumerQuietMs);
+  figures.catchUpSeconds = double(std::max(tap.LastRingNs() - backNs, int64_t(0))) / 1e9;
+  Progress(QStringLiteral("%1: p99 %2 / %3 / %4 ms before / during / after; %5 of %6 ring events "
+                          "at the consumer, the last %7 s after start_app")
+               .arg(name)
+               .arg(figures.before.p99Us / 1000, 0, 'f', 2)
+               .arg(figures.during.p99Us / 1000, 0, 'f', 2)
+               .arg(figures.after.p99Us / 1000, 0, 'f', 2)
+               .arg(figures.received)
+               .arg(figures.rung)
+               .arg(figures.catchUpSeconds, 0, 'f', 1));
+  return figures;
+}
+
 std::optional<MemoryFigures> MeasureMemory(const BenchOptions& options, bool reference) {
   const QString name =
       reference ? QStringLiteral("reference, memory run") : QStringLiteral("relay, memory run");
@@ -422,6 +571,8 @@ struct Results {
   std::optional<FloodFigures> referenceFlood;
   std::optional<CrowdFigures> crowd;
   std::optional<BrowserFigures> browsers;
+  std::optional<StreamLoadFigures> streamLoad;
+  std::optional<OutageFigures> outage;
 };
 
 void ReportLoad(Report& report, const BenchOptions& options, const Results& results) {
@@ -652,6 +803,61 @@ void ReportBrowsers(Report& report, const BenchOptions& options, const Results& 
   report.Line();
 }
 
+void ReportStream(Report& report, const BenchOptions& options, const Results& results) {
+  if (!options.stream) return;
+  report.Line(QStringLiteral("### Event stream: %1 extension clients, full rate, publisher off and "
+                             "on (a quorum queue consuming)")
+                  .arg(options.streamClients));
+  report.Line();
+  report.Row({"Figure", "Publisher off", "Publisher on", "On / off"});
+  report.Row({"---", "---:", "---:", "---:"});
+  const auto& load = results.streamLoad;
+  if (!load) {
+    report.Row({"run", "failed", "failed", "-"});
+  } else {
+    report.Row({"ring notices relayed per second", Number(load->offRingsPerSecond, 0),
+                Number(load->onRingsPerSecond, 0),
+                Ratio(load->onRingsPerSecond, load->offRingsPerSecond)});
+    report.Row({"relay CPU (% of a core)", Number(100 * load->offRelayBusy, 0),
+                Number(100 * load->onRelayBusy, 0), Ratio(load->onRelayBusy, load->offRelayBusy)});
+    report.Row({"rings rung (warm-up included)", "-", Number(double(load->rung), 0), "-"});
+    report.Row({"ring events at the consumer when the phase ended", "-",
+                Number(double(load->atPhaseEnd), 0), "-"});
+    report.Row(
+        {"ring events at the consumer in the end", "-", Number(double(load->received), 0), "-"});
+    report.Row({"phase's end to the last ring event at the consumer (s)", "-",
+                Number(load->drainSeconds, 1), "-"});
+  }
+  report.Line();
+  report.Line(QStringLiteral("### Broker outage: rabbitmqctl stop_app for %1 s, %2 rings/s to %3 "
+                             "extension clients")
+                  .arg(options.outageSeconds, 0, 'f', 0)
+                  .arg(options.outageRate, 0, 'f', 0)
+                  .arg(options.streamClients));
+  report.Line();
+  report.Row({"Figure", "Broker up", "Broker stopped", "After start_app"});
+  report.Row({"---", "---:", "---:", "---:"});
+  const auto& outage = results.outage;
+  if (!outage) {
+    report.Row({"run", "failed", "failed", "failed"});
+    report.Line();
+    return;
+  }
+  const auto row = [&](const QString& figure, double LatencySummary::*field) {
+    report.Row({figure, Number(outage->before.*field / 1000, 2),
+                Number(outage->during.*field / 1000, 2), Number(outage->after.*field / 1000, 2)});
+  };
+  row(QStringLiteral("p50 ring latency (ms)"), &LatencySummary::p50Us);
+  row(QStringLiteral("p99 ring latency (ms)"), &LatencySummary::p99Us);
+  row(QStringLiteral("max ring latency (ms)"), &LatencySummary::maxUs);
+  report.Line();
+  report.Line(QStringLiteral("%1 rings rung, %2 ring events at the consumer, the last %3 s after "
+                             "start_app returned.")
+                  .arg(Number(double(outage->rung), 0), Number(double(outage->received), 0),
+                       Number(outage->catchUpSeconds, 1)));
+  report.Line();
+}
+
 void ReportTargets(Report& report, const Results& results) {
   report.Line(QStringLiteral("### Targets (reported, not asserted)"));
   report.Line();
@@ -691,6 +897,26 @@ void ReportTargets(Report& report, const Results& results) {
                     .arg(Number(browsers.p99Us / 1000, 2), Number(desks.p99Us / 1000, 2),
                          Number(ratio, 2)),
                 verdict(ratio <= 1.5)});
+  }
+  if (results.streamLoad) {
+    const StreamLoadFigures& load = *results.streamLoad;
+    const double ratio = load.onRingsPerSecond / load.offRingsPerSecond;
+    report.Row({"full rate with the publisher on at least 0.9x off",
+                QStringLiteral("%1 vs %2 per second (%3x)")
+                    .arg(Number(load.onRingsPerSecond, 0), Number(load.offRingsPerSecond, 0),
+                         Number(ratio, 2)),
+                verdict(ratio >= 0.9)});
+    report.Row({"every ring of the full-rate run at the consumer",
+                QStringLiteral("%1 of %2")
+                    .arg(Number(double(load.received), 0), Number(double(load.rung), 0)),
+                verdict(load.received == load.rung)});
+  }
+  if (results.outage) {
+    const OutageFigures& outage = *results.outage;
+    report.Row({"every ring of the outage run at the consumer once the broker is back",
+                QStringLiteral("%1 of %2")
+                    .arg(Number(double(outage.received), 0), Number(double(outage.rung), 0)),
+                verdict(outage.received == outage.rung)});
   }
   if (results.relayMemory) {
     const MemoryFigures& memory = *results.relayMemory;
@@ -755,6 +981,16 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
       "browsers",
       "Browsers of the feed and as many extension clients hearing the same rings (0: no run).", "n",
       "1000");
+  const QCommandLineOption stream(
+      "stream",
+      "Event stream runs against a throw-away RabbitMQ node: full rate with the publisher off and "
+      "on, and a broker outage.");
+  const QCommandLineOption streamClients("stream-clients", "Extension clients of the stream runs.",
+                                         "n", "100");
+  const QCommandLineOption outageSeconds("outage-seconds", "How long the broker stays stopped.",
+                                         "s", "30");
+  const QCommandLineOption outageRate("outage-rate", "Rings per second of the outage run.", "n",
+                                      "20");
   const QCommandLineOption markdown("markdown", "Also write the tables to this file.", "path");
   const QCommandLineOption record(
       "record",
@@ -779,6 +1015,10 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
                      crowd,
                      stalledBrowsers,
                      browsers,
+                     stream,
+                     streamClients,
+                     outageSeconds,
+                     outageRate,
                      markdown,
                      record,
                      relayStderr});
@@ -809,6 +1049,10 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   options.crowdRows = crowdSize.value(1).toInt();
   options.stalledBrowsers = parser.value(stalledBrowsers).toInt();
   options.browsers = parser.value(browsers).toInt();
+  options.stream = parser.isSet(stream);
+  options.streamClients = parser.value(streamClients).toInt();
+  options.outageSeconds = parser.value(outageSeconds).toDouble();
+  options.outageRate = parser.value(outageRate).toDouble();
   options.markdownFile = parser.value(markdown);
   if (options.session.record && options.ldkClients > 0) {
     Progress(QStringLiteral("--record counts rings at extension clients only: give --ldk 0"));
@@ -848,6 +1092,16 @@ int main(int argc, char** argv) {
 
   if (options->crowdConnections > 0) results.crowd = MeasureCrowd(*options);
   if (options->browsers > 0) results.browsers = MeasureBrowsers(*options);
+  if (options->stream) {
+    EventTap tap;
+    QString error;
+    if (tap.Open(&error)) {
+      results.streamLoad = MeasureStreamLoad(*options, tap);
+      results.outage = MeasureOutage(*options, tap);
+    } else {
+      Progress(QStringLiteral("event stream: ") + error);
+    }
+  }
 
   Report report;
   ReportLoad(report, *options, results);
@@ -855,6 +1109,7 @@ int main(int argc, char** argv) {
   ReportFlood(report, *options, results);
   ReportCrowd(report, *options, results);
   ReportBrowsers(report, *options, results);
+  ReportStream(report, *options, results);
   ReportStartup(report, results);
   ReportTargets(report, results);
   QTextStream(stdout) << report.Text();
@@ -872,6 +1127,8 @@ int main(int argc, char** argv) {
               results.referenceFlood.has_value() == (options->floodMiB > 0);
   complete &= results.crowd.has_value() == (options->crowdConnections > 0);
   complete &= results.browsers.has_value() == (options->browsers > 0);
+  complete &= results.streamLoad.has_value() == options->stream &&
+              results.outage.has_value() == options->stream;
   for (const auto& [clients, pair] : results.load) complete &= pair.first && pair.second;
   return complete ? 0 : 1;
 }

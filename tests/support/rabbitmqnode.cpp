@@ -4,7 +4,7 @@
 #include <QFile>
 #include <algorithm>
 
-#include "support/relayprocess.h"
+#include "support/anyfreeport.h"
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "support/anyfreeport.h"
+
 // The real Tarvex binary, headless unless told otherwise, on temporary ports, directories and
 // settings. Its activity lines come out on standard error.
 class RelayProcess {
@@ -65,10 +67,5 @@ class RelayProcess {
   QByteArray m_stdout;
 };
 
-// A port free at the moment of asking, on every IPv4 address. Below the
-// system's range for outgoing connections (32768 on), so that none of the
-// thousands of connections the tests make can take it before the relay
-// binds it; below the throw-away PostgreSQL clusters' too (25432 on).
-quint16 AnyFreePort();
 // True when a TCP connection to the loopback port succeeds.
 bool PortAcceptsConnections(quint16 port);
