@@ -151,21 +151,19 @@ AmqpPublisher::Confirmation AmqpPublisher::AwaitConfirmation(AmqpConnection& con
     }
     amqp_maybe_release_buffers(connection.Handle());
     if (frame.frame_type != AMQP_FRAME_METHOD) continue;
+    // An answer with `multiple` covers every delivery up to its tag.
+    const auto covers = [deliveryTag](uint64_t tag, amqp_boolean_t multiple) {
+      return tag == deliveryTag || (multiple && tag > deliveryTag);
+    };
     switch (frame.payload.method.id) {
       case AMQP_BASIC_ACK_METHOD: {
         const auto* ack = static_cast<const amqp_basic_ack_t*>(frame.payload.method.decoded);
-        if (ack->delivery_tag == deliveryTag ||
-            (ack->multiple && ack->delivery_tag > deliveryTag)) {
-          return Confirmation::Acknowledged;
-        }
+        if (covers(ack->delivery_tag, ack->multiple)) return Confirmation::Acknowledged;
         break;
       }
       case AMQP_BASIC_NACK_METHOD: {
         const auto* nack = static_cast<const amqp_basic_nack_t*>(frame.payload.method.decoded);
-        if (nack->delivery_tag == deliveryTag ||
-            (nack->multiple && nack->delivery_tag > deliveryTag)) {
-          return Confirmation::Refused;
-        }
+        if (covers(nack->delivery_tag, nack->multiple)) return Confirmation::Refused;
         break;
       }
       case AMQP_CHANNEL_CLOSE_METHOD:
