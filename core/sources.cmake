@@ -40,6 +40,7 @@ set(TARVEX_CORE_SOURCES
   core/feed/feedtoken.cpp core/feed/feedtoken.h
   core/feed/relaystatus.cpp core/feed/relaystatus.h
   core/feed/websocketfeed.cpp core/feed/websocketfeed.h
+  core/feed/websockettextframe.cpp core/feed/websockettextframe.h
   core/log/activitylog.cpp core/log/activitylog.h
   core/log/activitylistmodel.cpp core/log/activitylistmodel.h
   core/log/dailylogfile.cpp core/log/dailylogfile.h

@@ -24,13 +24,13 @@ QHostAddress PeerOf(qintptr descriptor) {
 class HostShare : public QObject {
  public:
   HostShare(FeedListener* listener, QByteArray host, QTcpSocket* socket,
-            QHash<QPair<QHostAddress, quint16>, bool*>& keepOpen)
+            QHash<QPair<QHostAddress, quint16>, FeedListener::OpenConnection>& open)
       : QObject(socket),
         m_listener(listener),
         m_host(std::move(host)),
         m_peer(socket->peerAddress(), socket->peerPort()),
-        m_keepOpen(keepOpen) {
-    m_keepOpen.insert(m_peer, &m_webSocket);
+        m_open(open) {
+    m_open.insert(m_peer, {socket, &m_webSocket});
     QTimer::singleShot(FeedListener::kRequestMs, this, [this, socket] {
       if (!m_webSocket) socket->abort();
     });
@@ -38,14 +38,14 @@ class HostShare : public QObject {
   ~HostShare() override {
     if (!m_listener) return;
     m_listener->Rules().Left(m_host);
-    m_keepOpen.remove(m_peer);
+    m_open.remove(m_peer);
   }
 
  private:
   QPointer<FeedListener> m_listener;
   QByteArray m_host;
   QPair<QHostAddress, quint16> m_peer;
-  QHash<QPair<QHostAddress, quint16>, bool*>& m_keepOpen;  // the listener's
+  QHash<QPair<QHostAddress, quint16>, FeedListener::OpenConnection>& m_open;  // the listener's
   bool m_webSocket = false;
 };
 
@@ -53,8 +53,11 @@ class HostShare : public QObject {
 
 FeedListener::FeedListener(QObject* parent) : QTcpServer(parent) {}
 
-void FeedListener::KeepOpen(const QHostAddress& peer, quint16 port) {
-  if (bool* webSocket = m_keepOpen.value({peer, port})) *webSocket = true;
+QTcpSocket* FeedListener::KeepOpen(const QHostAddress& peer, quint16 port) {
+  const auto open = m_open.constFind({peer, port});
+  if (open == m_open.cend()) return nullptr;
+  *open->webSocket = true;
+  return open->socket;
 }
 
 void FeedListener::incomingConnection(qintptr descriptor) {
@@ -76,7 +79,7 @@ void FeedListener::incomingConnection(qintptr descriptor) {
     m_admission.Left(host);
     return;
   }
-  new HostShare(this, host, socket, m_keepOpen);
+  new HostShare(this, host, socket, m_open);
   if (IsEncrypted()) {
     StartHandshake(static_cast<QSslSocket*>(socket), host);
   } else {

@@ -22,6 +22,12 @@ class FeedListener : public QTcpServer {
   static constexpr int kRequestMs = 10000;
   static constexpr int kSendBufferBytes = 64 * 1024;
 
+  // A connection not yet closed, for those that count and time it.
+  struct OpenConnection {
+    QTcpSocket* socket;
+    bool* webSocket;  // whether it may stay
+  };
+
   explicit FeedListener(QObject* parent = nullptr);
 
   ClientAdmission& Rules() { return m_admission; }
@@ -29,7 +35,9 @@ class FeedListener : public QTcpServer {
   void SetTls(const QSslConfiguration& tls) { m_tls = tls; }
   bool IsEncrypted() const { return !m_tls.isNull(); }
   // The connection from this peer became a WebSocket: the feed closes it.
-  void KeepOpen(const QHostAddress& peer, quint16 port);
+  // Returns its socket, for frames built once for many WebSockets; nullptr
+  // for a peer the listener does not know.
+  QTcpSocket* KeepOpen(const QHostAddress& peer, quint16 port);
 
  signals:
   void Refused(const QByteArray& host, Admission why);
@@ -43,6 +51,6 @@ class FeedListener : public QTcpServer {
 
   ClientAdmission m_admission;
   QSslConfiguration m_tls;
-  // Connections not yet closed, by peer, and whether they may stay.
-  QHash<QPair<QHostAddress, quint16>, bool*> m_keepOpen;
+  // Connections not yet closed, by peer.
+  QHash<QPair<QHostAddress, quint16>, OpenConnection> m_open;
 };

@@ -12,6 +12,7 @@
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
+#include "core/feed/websockettextframe.h"
 #include "core/relay/allowlistsetting.h"
 #include "core/text/cp949.h"
 
@@ -167,8 +168,13 @@ void WebSocketFeed::Start() {
 
 void WebSocketFeed::OnNewConnection() {
   while (QWebSocket* socket = m_pages.nextPendingWebSocketConnection().release()) {
-    m_connections.emplace(socket, Connection{});
-    m_listener->KeepOpen(socket->peerAddress(), socket->peerPort());
+    QTcpSocket* wire = m_listener->KeepOpen(socket->peerAddress(), socket->peerPort());
+    if (!wire) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
+    m_connections[socket].wire = wire;
     socket->setMaxAllowedIncomingMessageSize(4096);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString& message) { OnTextMessage(socket, message); });
@@ -201,7 +207,8 @@ void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
     Close(socket, kUnknownToken, QStringLiteral("unknown token"));
     return;
   }
-  found->second = Connection{true, *token};
+  found->second.signedIn = true;
+  found->second.token = *token;
   QStringList extensions(token->extensions.begin(), token->extensions.end());
   extensions.sort();
   const QJsonObject welcome{{QStringLiteral("type"), QStringLiteral("welcome")},
@@ -211,8 +218,9 @@ void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
                             {QStringLiteral("admin"), token->admin},
                             {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)},
                             {QStringLiteral("link"), m_linkTemplate}};
-  Send(socket, QString::fromUtf8(QJsonDocument(welcome).toJson(QJsonDocument::Compact)));
-  if (token->admin && m_status) Send(socket, QString::fromUtf8(StatusJson()));
+  Send(socket, found->second,
+       WebSocketTextFrame(QJsonDocument(welcome).toJson(QJsonDocument::Compact)));
+  if (token->admin && m_status) Send(socket, found->second, WebSocketTextFrame(StatusJson()));
 }
 
 QByteArray WebSocketFeed::StatusJson() const {
@@ -227,37 +235,47 @@ QByteArray WebSocketFeed::StatusJson() const {
 }
 
 void WebSocketFeed::SendStatusIfChanged() {
-  std::vector<QWebSocket*> admins;
-  for (const auto& [socket, connection] : m_connections) {
-    if (connection.signedIn && connection.token.admin) admins.push_back(socket);
-  }
-  if (admins.empty() || !m_status) return;
-  const QByteArray status = StatusJson();
-  if (status == m_lastStatus) return;
-  m_lastStatus = status;
-  const QString message = QString::fromUtf8(status);
-  for (QWebSocket* socket : admins) Send(socket, message);
+  if (!m_status) return;
+  SendToEach([](const Connection& connection) { return connection.token.admin; },
+             [this]() -> std::optional<QByteArray> {
+               QByteArray status = StatusJson();
+               if (status == m_lastStatus) return std::nullopt;
+               m_lastStatus = status;
+               return status;
+             });
 }
 
 void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
   const QString extension = QString::number(event.extension);
+  const int sent = SendToEach(
+      [&extension](const Connection& connection) { return connection.token.Hears(extension); },
+      [&]() -> std::optional<QByteArray> { return CallEventJson(event, m_relayName); });
+  if (sent > 0) emit EventSent(sent);
+}
+
+int WebSocketFeed::SendToEach(const std::function<bool(const Connection&)>& hears,
+                              const std::function<std::optional<QByteArray>()>& message) {
+  // Sending may cut a connection off, so the listeners are found first.
   std::vector<QWebSocket*> listeners;
   for (const auto& [socket, connection] : m_connections) {
-    if (connection.signedIn && connection.token.Hears(extension)) listeners.push_back(socket);
+    if (connection.signedIn && hears(connection)) listeners.push_back(socket);
   }
-  if (listeners.empty()) return;
-  const QString message = QString::fromUtf8(CallEventJson(event, m_relayName));
-  for (QWebSocket* socket : listeners) Send(socket, message);
-  emit EventSent(int(listeners.size()));
+  if (listeners.empty()) return 0;
+  const std::optional<QByteArray> utf8 = message();
+  if (!utf8) return 0;
+  const QByteArray frame = WebSocketTextFrame(*utf8);
+  for (QWebSocket* socket : listeners) Send(socket, m_connections.at(socket), frame);
+  return int(listeners.size());
 }
 
 // A browser that does not read costs only itself: past the bound it is cut off.
-void WebSocketFeed::Send(QWebSocket* socket, const QString& message) {
-  // Qt writes out only between passes of the event loop: in a long pass (a
-  // burst of telephony events) a browser that reads would pass the bound
-  // with nothing yet offered to the system.
-  if (socket->bytesToWrite() > kMaxQueuedBytes) socket->flush();
-  if (socket->bytesToWrite() > kMaxQueuedBytes) {
+void WebSocketFeed::Send(QWebSocket* socket, Connection& connection, const QByteArray& frame) {
+  QTcpSocket* wire = connection.wire;
+  // What a pass wrote is offered to the system only once it is over: in a
+  // long pass (a burst of telephony events) a browser that reads would pass
+  // the bound with nothing yet sent.
+  if (wire->bytesToWrite() > kMaxQueuedBytes) wire->flush();
+  if (wire->bytesToWrite() > kMaxQueuedBytes) {
     const QByteArray host = ClientAdmission::HostOf(socket->peerAddress());
     m_throttle.Report(
         kDroppedLine, host,
@@ -267,7 +285,25 @@ void WebSocketFeed::Send(QWebSocket* socket, const QString& message) {
     socket->abort();
     return;
   }
-  socket->sendTextMessage(message);
+  // Whole frames, one after the other, beside what the WebSocket itself
+  // writes (pongs, the close): one event loop thread writes both.
+  wire->write(frame);
+  if (std::exchange(connection.written, true)) return;
+  m_written.push_back(socket);
+  if (m_written.size() == 1) {
+    QMetaObject::invokeMethod(this, &WebSocketFeed::FlushWritten, Qt::QueuedConnection);
+  }
+}
+
+// Before the event loop next waits: a socket written and flushed in one pass
+// costs one send and no change to what the loop waits for.
+void WebSocketFeed::FlushWritten() {
+  for (QWebSocket* socket : std::exchange(m_written, {})) {
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end() || !found->second.written) continue;
+    found->second.written = false;
+    found->second.wire->flush();
+  }
 }
 
 // The client is told why; one that does not answer the close is cut off.

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "core/callevent/calleventoutput.h"
 #include "core/config/settingsfilewatch.h"
@@ -16,6 +18,7 @@
 #include "core/feed/feedtoken.h"
 #include "core/relay/activitythrottle.h"
 
+class QTcpSocket;
 class QWebSocket;
 class SettingsStore;
 
@@ -71,7 +74,9 @@ class WebSocketFeed : public QObject, public CallEventOutput {
  private:
   enum ThrottledLine { kRefusedLine, kOverHostLimitLine, kHandshakeFailedLine, kDroppedLine };
   struct Connection {
+    QTcpSocket* wire = nullptr;  // under the WebSocket, which owns it
     bool signedIn = false;
+    bool written = false;  // since the last flush
     FeedToken token;
   };
 
@@ -82,7 +87,15 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   void OnTextMessage(QWebSocket* socket, const QString& message);
   void ReadTokens();
   void Close(QWebSocket* socket, CloseCode code, const QString& reason);
-  void Send(QWebSocket* socket, const QString& message);
+  // Sends message, made once if anyone hears it and it is not nullopt, to
+  // the signed-in connections that hear it; returns how many.
+  int SendToEach(const std::function<bool(const Connection&)>& hears,
+                 const std::function<std::optional<QByteArray>()>& message);
+  // Writes a text frame to the connection, on its way once this pass of the
+  // event loop is over.
+  void Send(QWebSocket* socket, Connection& connection, const QByteArray& frame);
+  // Hands what was written in this pass to the system, one send per connection.
+  void FlushWritten();
   QByteArray StatusJson() const;
   void SendStatusIfChanged();
 
@@ -99,6 +112,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   QByteArray m_lastStatus;  // as administrators last got it
   QTimer m_statusTimer;
   std::map<QWebSocket*, Connection> m_connections;  // open and not being closed
+  std::vector<QWebSocket*> m_written;               // in this pass
   ActivityThrottle m_throttle;
   FeedPages m_pages;         // owns the listener once listening
   FeedListener* m_listener;  // admits connections for the pages and the WebSockets
