@@ -4,6 +4,8 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,6 +66,10 @@ void FeedListener::incomingConnection(qintptr descriptor) {
   // What waits for a browser is bounded by the feed, not by a system buffer
   // that grows to megabytes for each.
   ::setsockopt(int(descriptor), SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+  // The feed sends what it gathered at once; Nagle would hold a ring behind
+  // the browser's delayed acknowledgement of the frames before it.
+  const int noDelay = 1;
+  ::setsockopt(int(descriptor), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   const QHostAddress peer = PeerOf(descriptor);
   const QByteArray host = ClientAdmission::HostOf(peer);
   const Admission admission = peer.isNull() ? Admission::NotAllowed : m_admission.Admit(0, peer);

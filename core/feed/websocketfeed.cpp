@@ -39,6 +39,9 @@ WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
   connect(&m_pages, &FeedPages::newWebSocketConnection, this, &WebSocketFeed::OnNewConnection);
   m_statusTimer.setInterval(kStatusMs);
   m_statusTimer.callOnTimeout(this, &WebSocketFeed::SendStatusIfChanged);
+  m_holdTimer.setSingleShot(true);
+  m_holdTimer.setInterval(kHoldMs);
+  m_holdTimer.callOnTimeout(this, [this] { FlushWaiting(m_held, Flush::Held); });
   connect(&m_settingsWatch, &SettingsFileWatch::Changed, this, &WebSocketFeed::ReadTokens);
 }
 
@@ -219,8 +222,10 @@ void WebSocketFeed::OnTextMessage(QWebSocket* socket, const QString& message) {
                             {QStringLiteral("extensions"), QJsonArray::fromStringList(extensions)},
                             {QStringLiteral("link"), m_linkTemplate}};
   Send(socket, found->second,
-       WebSocketTextFrame(QJsonDocument(welcome).toJson(QJsonDocument::Compact)));
-  if (token->admin && m_status) Send(socket, found->second, WebSocketTextFrame(StatusJson()));
+       WebSocketTextFrame(QJsonDocument(welcome).toJson(QJsonDocument::Compact)), Flush::AfterPass);
+  if (token->admin && m_status) {
+    Send(socket, found->second, WebSocketTextFrame(StatusJson()), Flush::AfterPass);
+  }
 }
 
 QByteArray WebSocketFeed::StatusJson() const {
@@ -242,19 +247,22 @@ void WebSocketFeed::SendStatusIfChanged() {
                if (status == m_lastStatus) return std::nullopt;
                m_lastStatus = status;
                return status;
-             });
+             },
+             Flush::Held);
 }
 
 void WebSocketFeed::Deliver(const CallEvent& event, const CallOutcome&) {
   const QString extension = QString::number(event.extension);
   const int sent = SendToEach(
       [&extension](const Connection& connection) { return connection.token.Hears(extension); },
-      [&]() -> std::optional<QByteArray> { return CallEventJson(event, m_relayName); });
+      [&]() -> std::optional<QByteArray> { return CallEventJson(event, m_relayName); },
+      event.kind == CallEventKind::Ring ? Flush::AfterPass : Flush::Held);
   if (sent > 0) emit EventSent(sent);
 }
 
 int WebSocketFeed::SendToEach(const std::function<bool(const Connection&)>& hears,
-                              const std::function<std::optional<QByteArray>()>& message) {
+                              const std::function<std::optional<QByteArray>()>& message,
+                              Flush flush) {
   // Sending may cut a connection off, so the listeners are found first.
   std::vector<QWebSocket*> listeners;
   for (const auto& [socket, connection] : m_connections) {
@@ -264,18 +272,17 @@ int WebSocketFeed::SendToEach(const std::function<bool(const Connection&)>& hear
   const std::optional<QByteArray> utf8 = message();
   if (!utf8) return 0;
   const QByteArray frame = WebSocketTextFrame(*utf8);
-  for (QWebSocket* socket : listeners) Send(socket, m_connections.at(socket), frame);
+  for (QWebSocket* socket : listeners) Send(socket, m_connections.at(socket), frame, flush);
   return int(listeners.size());
 }
 
 // A browser that does not read costs only itself: past the bound it is cut off.
-void WebSocketFeed::Send(QWebSocket* socket, Connection& connection, const QByteArray& frame) {
-  QTcpSocket* wire = connection.wire;
-  // What a pass wrote is offered to the system only once it is over: in a
-  // long pass (a burst of telephony events) a browser that reads would pass
-  // the bound with nothing yet sent.
-  if (wire->bytesToWrite() > kMaxQueuedBytes) wire->flush();
-  if (wire->bytesToWrite() > kMaxQueuedBytes) {
+void WebSocketFeed::Send(QWebSocket* socket, Connection& connection, const QByteArray& frame,
+                         Flush flush) {
+  // In a long pass of the event loop (a burst of telephony events) a browser
+  // that reads could pass the bound with nothing yet offered to the system.
+  if (Queued(connection) > kMaxQueuedBytes) WriteOut(connection);
+  if (Queued(connection) > kMaxQueuedBytes) {
     const QByteArray host = ClientAdmission::HostOf(socket->peerAddress());
     m_throttle.Report(
         kDroppedLine, host,
@@ -285,30 +292,56 @@ void WebSocketFeed::Send(QWebSocket* socket, Connection& connection, const QByte
     socket->abort();
     return;
   }
-  // Whole frames, one after the other, beside what the WebSocket itself
-  // writes (pongs, the close): one event loop thread writes both.
-  wire->write(frame);
-  if (std::exchange(connection.written, true)) return;
-  m_written.push_back(socket);
-  if (m_written.size() == 1) {
-    QMetaObject::invokeMethod(this, &WebSocketFeed::FlushWritten, Qt::QueuedConnection);
+  // Kept apart from the socket until the flush: written to it, a frame
+  // would go out at the next pass, held or not.
+  if (connection.waiting.isEmpty()) {
+    connection.waiting = frame;
+  } else {
+    connection.waiting.append(frame);
+  }
+  if (connection.flush == Flush::AfterPass || connection.flush == flush) return;
+  connection.flush = flush;
+  if (flush == Flush::AfterPass) {
+    m_afterPass.push_back(socket);
+    if (m_afterPass.size() == 1) {
+      QMetaObject::invokeMethod(
+          this, [this] { FlushWaiting(m_afterPass, Flush::AfterPass); }, Qt::QueuedConnection);
+    }
+  } else {
+    m_held.push_back(socket);
+    if (!m_holdTimer.isActive()) m_holdTimer.start();
   }
 }
 
-// Before the event loop next waits: a socket written and flushed in one pass
-// costs one send and no change to what the loop waits for.
-void WebSocketFeed::FlushWritten() {
-  for (QWebSocket* socket : std::exchange(m_written, {})) {
+qint64 WebSocketFeed::Queued(const Connection& connection) {
+  return connection.wire->bytesToWrite() + connection.waiting.size();
+}
+
+// Whole frames, behind what the WebSocket itself wrote (pongs): one thread
+// writes both. Run before the event loop next waits, this costs one send
+// and no change to what the loop waits for.
+void WebSocketFeed::WriteOut(Connection& connection) {
+  connection.flush = Flush::None;
+  if (connection.waiting.isEmpty()) return;
+  connection.wire->write(std::exchange(connection.waiting, {}));
+  connection.wire->flush();
+}
+
+void WebSocketFeed::FlushWaiting(std::vector<QWebSocket*>& list, Flush flush) {
+  for (QWebSocket* socket : std::exchange(list, {})) {
+    // Those since cut off, or whose frames left with an earlier flush, are past.
     const auto found = m_connections.find(socket);
-    if (found == m_connections.end() || !found->second.written) continue;
-    found->second.written = false;
-    found->second.wire->flush();
+    if (found != m_connections.end() && found->second.flush == flush) WriteOut(found->second);
   }
 }
 
 // The client is told why; one that does not answer the close is cut off.
 void WebSocketFeed::Close(QWebSocket* socket, CloseCode code, const QString& reason) {
-  m_connections.erase(socket);
+  const auto found = m_connections.find(socket);
+  if (found != m_connections.end()) {
+    WriteOut(found->second);
+    m_connections.erase(found);
+  }
   socket->disconnect(this);
   socket->close(static_cast<QWebSocketProtocol::CloseCode>(code), reason);
   QTimer::singleShot(kSignInMs, socket, &QWebSocket::abort);

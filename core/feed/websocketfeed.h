@@ -42,6 +42,10 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   static constexpr qint64 kMaxQueuedBytes = 64 * 1024;
   static constexpr quint16 kDefaultPort = 8690;
   static constexpr int kStatusMs = 1000;
+  // How long an answer, a call's end or a status may wait to leave with the
+  // next ring: a ring is what an agent waits for, and a send per frame to
+  // each browser would cost the relay three times what a ring costs it.
+  static constexpr int kHoldMs = 50;
 
   // port 0: no feed.
   explicit WebSocketFeed(quint16 port, QObject* parent = nullptr);
@@ -73,10 +77,17 @@ class WebSocketFeed : public QObject, public CallEventOutput {
 
  private:
   enum ThrottledLine { kRefusedLine, kOverHostLimitLine, kHandshakeFailedLine, kDroppedLine };
+  // When what was written to a connection goes to the system.
+  enum class Flush {
+    None,
+    AfterPass,  // once this pass of the event loop is over
+    Held,       // with the next of those or after kHoldMs, whichever is first
+  };
   struct Connection {
     QTcpSocket* wire = nullptr;  // under the WebSocket, which owns it
     bool signedIn = false;
-    bool written = false;  // since the last flush
+    QByteArray waiting;  // frames not yet written to the wire
+    Flush flush = Flush::None;
     FeedToken token;
   };
 
@@ -90,12 +101,14 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   // Sends message, made once if anyone hears it and it is not nullopt, to
   // the signed-in connections that hear it; returns how many.
   int SendToEach(const std::function<bool(const Connection&)>& hears,
-                 const std::function<std::optional<QByteArray>()>& message);
-  // Writes a text frame to the connection, on its way once this pass of the
-  // event loop is over.
-  void Send(QWebSocket* socket, Connection& connection, const QByteArray& frame);
-  // Hands what was written in this pass to the system, one send per connection.
-  void FlushWritten();
+                 const std::function<std::optional<QByteArray>()>& message, Flush flush);
+  // Writes a text frame to the connection, on its way as flush says.
+  void Send(QWebSocket* socket, Connection& connection, const QByteArray& frame, Flush flush);
+  static qint64 Queued(const Connection& connection);
+  // Hands the connection's waiting frames to the system.
+  static void WriteOut(Connection& connection);
+  // WriteOut for the connections in list whose frames wait for flush.
+  void FlushWaiting(std::vector<QWebSocket*>& list, Flush flush);
   QByteArray StatusJson() const;
   void SendStatusIfChanged();
 
@@ -112,7 +125,9 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   QByteArray m_lastStatus;  // as administrators last got it
   QTimer m_statusTimer;
   std::map<QWebSocket*, Connection> m_connections;  // open and not being closed
-  std::vector<QWebSocket*> m_written;               // in this pass
+  std::vector<QWebSocket*> m_afterPass;             // to flush once this pass is over
+  std::vector<QWebSocket*> m_held;
+  QTimer m_holdTimer;
   ActivityThrottle m_throttle;
   FeedPages m_pages;         // owns the listener once listening
   FeedListener* m_listener;  // admits connections for the pages and the WebSockets

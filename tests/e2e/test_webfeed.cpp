@@ -143,6 +143,14 @@ TEST_F(WebFeedTest, TokensHearTheirOwnExtensionsUntilRemoved) {
   fixture->Ring(2);
   ASSERT_TRUE(WaitUntil([&] { return admin.Events().size() == 2; }));
   EXPECT_FALSE(agent302.closed);
+
+  // An answer and an end wait to leave with a later ring, but not for long
+  // and not out of order.
+  fixture->Call(3);
+  ASSERT_TRUE(WaitUntil([&] { return admin.Events().size() == 5; }));
+  QStringList kinds;
+  for (const QJsonObject& received : admin.Events()) kinds << received["event"].toString();
+  EXPECT_EQ(kinds.join(' '), "ring ring ring answer end");
 }
 
 // A browser that stops reading is cut off, and the desks get every call.
