@@ -77,6 +77,7 @@ set(TARVEX_CORE_SOURCES
   core/stream/amqpconnection.cpp core/stream/amqpconnection.h
   core/stream/amqppublisher.cpp core/stream/amqppublisher.h
   core/stream/amqpsettings.cpp core/stream/amqpsettings.h
+  core/stream/batchconfirmations.cpp core/stream/batchconfirmations.h
   core/stream/eventmessage.cpp core/stream/eventmessage.h
   core/stream/eventstream.cpp core/stream/eventstream.h
   core/telephony/accountrow.h

@@ -329,16 +329,33 @@ void Outbox::SyncLoop(std::stop_token stop) {
 }
 
 std::optional<Outbox::WaitingRecord> Outbox::WaitForFirst(std::stop_token stop) {
+  QList<WaitingRecord> oldest = WaitForOldest(stop, 1, 0);
+  if (oldest.isEmpty()) return std::nullopt;
+  return std::move(oldest.first());
+}
+
+QList<Outbox::WaitingRecord> Outbox::WaitForOldest(std::stop_token stop, qsizetype mostRecords,
+                                                   qint64 mostBytes) {
   std::unique_lock lock(m_mutex);
   if (!m_recordWaiting.wait(
           lock, stop,
           [this] { return !m_waiting.empty() && m_waiting.front().sequence <= m_syncedThrough; }) ||
       stop.stop_requested()) {
-    return std::nullopt;
+    return {};
   }
-  // Its own bytes, framed and checked when appended or opened.
-  const Entry& first = m_waiting.front();
-  return WaitingRecord{first.sequence, first.frame.sliced(kSpoolFrameHeaderSize)};
+  QList<WaitingRecord> oldest;
+  qint64 bytes = 0;
+  for (const Entry& entry : m_waiting) {
+    const qint64 size = entry.frame.size() - kSpoolFrameHeaderSize;
+    if (entry.sequence > m_syncedThrough || oldest.size() == mostRecords ||
+        (!oldest.isEmpty() && bytes + size > mostBytes)) {
+      break;
+    }
+    // Their own bytes, framed and checked when appended or opened.
+    oldest.append({entry.sequence, entry.frame.sliced(kSpoolFrameHeaderSize)});
+    bytes += size;
+  }
+  return oldest;
 }
 
 std::optional<Outbox::WaitingRecord> Outbox::FirstAfter(quint64 sequence) const {
@@ -356,14 +373,37 @@ bool Outbox::Acknowledge(quint64 sequence) {
     std::lock_guard lock(m_mutex);
     if (m_waiting.empty() || m_waiting.front().sequence != sequence) return false;
   }
-  // Durable before the record leaves the file: a crash in between writes it
-  // once more rather than never.
-  const bool durable = WriteAcknowledged(sequence);
+  return AcknowledgeThroughHeld(sequence) == 1;
+}
+
+qint64 Outbox::AcknowledgeThrough(quint64 sequence) {
+  std::lock_guard acknowledging(m_ackMutex);
+  return AcknowledgeThroughHeld(sequence);
+}
+
+qint64 Outbox::AcknowledgeThroughHeld(quint64 sequence) {
+  quint64 last = 0;
+  {
+    std::lock_guard lock(m_mutex);
+    // Only what the consumer can have been handed.
+    const quint64 through = std::min(sequence, m_syncedThrough);
+    for (const Entry& entry : m_waiting) {
+      if (entry.sequence > through) break;
+      last = entry.sequence;
+    }
+  }
+  if (last == 0) return 0;
+  // Durable before the records leave the file: a crash in between writes
+  // them once more rather than never.
+  const bool durable = WriteAcknowledged(last);
   std::lock_guard lock(m_mutex);
-  m_waitingBytes -= m_waiting.front().frame.size();
-  m_waiting.pop_front();
+  qint64 taken = 0;
+  for (; !m_waiting.empty() && m_waiting.front().sequence <= last; ++taken) {
+    m_waitingBytes -= m_waiting.front().frame.size();
+    m_waiting.pop_front();
+  }
   if (durable) CompactLocked();
-  return true;
+  return taken;
 }
 
 void Outbox::CompactLocked() {

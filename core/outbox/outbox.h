@@ -84,10 +84,16 @@ class Outbox {
   // The oldest waiting record; blocks until there is one. Nothing once stop
   // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
+  // The same for a consumer that takes several at once: the oldest records,
+  // at most mostRecords and, past the first, at most mostBytes of payload.
+  QList<WaitingRecord> WaitForOldest(std::stop_token stop, qsizetype mostRecords, qint64 mostBytes);
   // Without waiting: the oldest record for the consumer past the sequence.
   std::optional<WaitingRecord> FirstAfter(quint64 sequence) const;
   // Marks the oldest waiting record taken; false if sequence is not it.
   bool Acknowledge(quint64 sequence);
+  // Marks every record handed to the consumer up to the sequence taken, with
+  // one write of the acknowledgement; how many that was.
+  qint64 AcknowledgeThrough(quint64 sequence);
 
   qint64 Waiting() const;
   // Waiting records that are not on disk.
@@ -112,6 +118,8 @@ class Outbox {
   };
 
   bool ReadAcknowledged(quint64* sequence);
+  // With m_ackMutex held.
+  qint64 AcknowledgeThroughHeld(quint64 sequence);
   bool WriteAcknowledged(quint64 sequence);
   bool ReplaceSpoolFile(const QByteArray& contents);
   void CompactLocked();
