@@ -71,6 +71,12 @@ class Outbox {
   // Writes the record behind the others without syncing it; the consumer
   // does not see it before the next Sync.
   AppendResult Append(QByteArrayView payload);
+  // The same, but the record is written to the file only by the next
+  // WriteAppended, Sync or SyncInBackground, together with the others
+  // appended so: one write for many records.
+  AppendResult AppendUnwritten(QByteArrayView payload);
+  // False while the disk refuses the file (the records wait in memory).
+  bool WriteAppended();
   // Syncs what was appended since the last Sync and hands it to the consumer;
   // while records are held in memory, first tries to write the file anew
   // (at most every diskRetryEvery unless forced). Returns how many records
@@ -117,6 +123,8 @@ class Outbox {
     bool onDisk;
   };
 
+  AppendResult AppendLocked(QByteArrayView payload);
+  bool WriteUnwrittenLocked();
   bool ReadAcknowledged(quint64* sequence);
   // With m_ackMutex held.
   qint64 AcknowledgeThroughHeld(quint64 sequence);
@@ -146,8 +154,11 @@ class Outbox {
   std::condition_variable_any m_recordWaiting;
   int m_spoolFd = -1;
   qint64 m_fileSize = 0;
-  // False while some waiting record is not in the file.
+  // False while some waiting record is not in the file, beside those of
+  // m_unwritten.
   bool m_fileWhole = true;
+  // The frames of the last waiting records, appended but not yet written.
+  QByteArray m_unwritten;
   QString m_diskError;
   FileChange m_fileChange = FileChange::None;
   std::optional<Clock::time_point> m_lastRewriteTry;

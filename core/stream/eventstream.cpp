@@ -95,8 +95,10 @@ void EventStream::Start(SettingsStore& settings, const QString& stateDirectory) 
 
 void EventStream::Deliver(const CallEvent& event, const CallOutcome&) {
   if (!m_outbox) return;
+  // Written with the others of this pass, before it ends or a client is sent
+  // anything: one write, not one per event.
   const Outbox::AppendResult result =
-      m_outbox->Append(EventMessage::Of(event, m_relayName).Encode());
+      m_outbox->AppendUnwritten(EventMessage::Of(event, m_relayName).Encode());
   switch (result) {
     case Outbox::AppendResult::Appended:
     case Outbox::AppendResult::Held:
@@ -116,6 +118,10 @@ void EventStream::Deliver(const CallEvent& event, const CallOutcome&) {
       emit ErrorLine(EventDroppedLine(m_outbox->ErrorString()));
       return;
   }
+}
+
+void EventStream::WriteAppended() {
+  if (m_outbox) m_outbox->WriteAppended();
 }
 
 void EventStream::SyncAppended() {
