@@ -28,7 +28,8 @@ AmqpPublisher::AmqpPublisher(std::shared_ptr<Outbox> outbox, AmqpSettings settin
     : QObject(parent),
       m_outbox(std::move(outbox)),
       m_settings(std::move(settings)),
-      m_relayName(relayName.toUtf8()),
+      m_relayName(std::move(relayName)),
+      m_messageIdPrefix(m_relayName.toUtf8() + '-'),
       m_exchange(m_settings.exchange.toUtf8()),
       m_timing(timing),
       m_retryWait(timing.firstRetry) {}
@@ -133,8 +134,8 @@ bool AmqpPublisher::PublishBatch(AmqpConnection& connection,
 bool AmqpPublisher::Publish(AmqpConnection& connection, const Outbox::WaitingRecord& record,
                             QString* problem) {
   // Checked when appended or recovered.
-  const EventMessage message = *EventMessage::Decode(record.payload);
-  const QByteArray messageId = m_relayName + '-' + QByteArray::number(record.sequence);
+  const EventMessage message = *EventMessage::FromRecord(record.payload, m_relayName);
+  const QByteArray messageId = m_messageIdPrefix + QByteArray::number(record.sequence);
   amqp_basic_properties_t properties{};
   properties._flags =
       AMQP_BASIC_CONTENT_TYPE_FLAG | AMQP_BASIC_DELIVERY_MODE_FLAG | AMQP_BASIC_MESSAGE_ID_FLAG;

@@ -62,7 +62,8 @@ class AmqpPublisher : public QObject {
 
   const std::shared_ptr<Outbox> m_outbox;
   const AmqpSettings m_settings;
-  const QByteArray m_relayName;
+  const QString m_relayName;
+  const QByteArray m_messageIdPrefix;
   const QByteArray m_exchange;
   const Timing m_timing;
   std::chrono::milliseconds m_retryWait;
