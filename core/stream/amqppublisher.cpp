@@ -160,6 +160,8 @@ bool AmqpPublisher::AwaitConfirmations(AmqpConnection& connection,
       *problem = QStringLiteral("no confirmation from the broker");
       return false;
     }
+    // The last frame's decoded method lives in these buffers until now.
+    amqp_maybe_release_buffers(connection.Handle());
     timeval wait{0, suseconds_t(std::chrono::microseconds(kStopCheck).count())};
     amqp_frame_t frame;
     const int status = amqp_simple_wait_frame_noblock(connection.Handle(), &frame, &wait);
@@ -169,7 +171,6 @@ bool AmqpPublisher::AwaitConfirmations(AmqpConnection& connection,
       *problem = connection.ErrorString();
       return false;
     }
-    amqp_maybe_release_buffers(connection.Handle());
     if (frame.frame_type != AMQP_FRAME_METHOD) continue;
     switch (frame.payload.method.id) {
       case AMQP_BASIC_ACK_METHOD: {
