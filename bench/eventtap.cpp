@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "bench/processpriority.h"
 #include "bench/ringledger.h"
 #include "support/qtwait.h"
 
@@ -35,6 +36,12 @@ bool EventTap::StartBroker(QString* error) {
   if (m_node.StartBroker()) return true;
   *error = m_node.Log();
   return false;
+}
+
+void EventTap::LowerPriority() {
+  constexpr int kLowest = 19;
+  SetPriorityOfTree(pid_t(m_node.ProcessId()), kLowest);
+  SetPriorityOfTree(pid_t(m_consumer.ProcessId()), kLowest);
 }
 
 void EventTap::TakeNewMessages() {

@@ -23,6 +23,10 @@ class EventTap {
   // refuses them meanwhile.
   bool StopBroker(QString* error);
   bool StartBroker(QString* error);
+  // Nice 19 for the node and the consumer, which in a deployment run on
+  // other machines: on the relay's cores they take the least CPU left over.
+  // Once lowered, the priority is not raised again.
+  void LowerPriority();
 
   int64_t RingsOf(const QString& relay);
   // Runs the event loop until relay's rings reach count, or until none came

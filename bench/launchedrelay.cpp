@@ -23,6 +23,9 @@ namespace {
 
 constexpr int kStartTimeoutMs = 60000;
 constexpr int kStopTimeoutMs = 20000;
+// The event outbox's room: every event of a full-rate phase, while the
+// broker, starved of CPU beside the relay, takes them later.
+constexpr int kOutboxBytes = 256 * 1024 * 1024;
 
 bool Listening(quint16 port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -159,6 +162,7 @@ bool LaunchedRelay::WriteSettings(const QString& configHome, QString* error) con
   if (m_options.brokerPort != 0) {
     line(QLatin1String(kAmqpHostSetting.name), "127.0.0.1");
     number(kAmqpPortSetting, m_options.brokerPort);
+    number(kAmqpOutboxBytesSetting, kOutboxBytes);
     line(QLatin1String(kRelayNameKey), RelayName().toUtf8());
   }
   return file.write(text) == text.size();

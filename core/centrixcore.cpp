@@ -21,8 +21,13 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
   connect(&m_relay, &ClientRelay::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_relay, &ClientRelay::LdkNoticeSent, &m_activity, &ActivityLog::NoteLdkNotice);
   connect(&m_relay, &ClientRelay::HostAddressKnown, this, &CentrixCore::HostAddressKnown);
-  // A journal line must never reach its reader after the notice it tells of.
-  m_relay.SetBeforeSend([this] { m_activity.FlushJournal(); });
+  // A journal line must never reach its reader after the notice it tells of;
+  // the events published before a notice are in the outbox's file before it
+  // goes out, so that a killed relay keeps them.
+  m_relay.SetBeforeSend([this] {
+    m_activity.FlushJournal();
+    m_stream.WriteAppended();
+  });
   connect(&m_recorder, &CallRecorder::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_recorder, &CallRecorder::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_feed, &WebSocketFeed::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);

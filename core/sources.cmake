@@ -52,6 +52,7 @@ set(TARVEX_CORE_SOURCES
   core/metrics/relaymetrics.cpp core/metrics/relaymetrics.h
   core/outbox/crc32.cpp core/outbox/crc32.h
   core/outbox/outbox.cpp core/outbox/outbox.h
+  core/outbox/payloadfields.h
   core/outbox/spoolframe.cpp core/outbox/spoolframe.h
   core/relay/acceptpause.cpp core/relay/acceptpause.h
   core/relay/accesssettings.cpp
@@ -78,6 +79,8 @@ set(TARVEX_CORE_SOURCES
   core/stream/amqpconnection.cpp core/stream/amqpconnection.h
   core/stream/amqppublisher.cpp core/stream/amqppublisher.h
   core/stream/amqpsettings.cpp core/stream/amqpsettings.h
+  core/stream/batchconfirmations.cpp core/stream/batchconfirmations.h
+  core/stream/eventrecord.cpp core/stream/eventrecord.h
   core/stream/eventmessage.cpp core/stream/eventmessage.h
   core/stream/eventstream.cpp core/stream/eventstream.h
   core/telephony/accountrow.h

@@ -185,25 +185,52 @@ bool Outbox::ReplaceSpoolFile(const QByteArray& contents) {
 }
 
 Outbox::AppendResult Outbox::Append(QByteArrayView payload) {
-  if (payload.size() > kMaxSpoolPayloadSize) return AppendResult::TooLarge;
   std::lock_guard lock(m_mutex);
+  const AppendResult result = AppendLocked(payload);
+  if (result == AppendResult::Appended && !WriteUnwrittenLocked()) return AppendResult::Held;
+  return result;
+}
+
+Outbox::AppendResult Outbox::AppendUnwritten(QByteArrayView payload) {
+  std::lock_guard lock(m_mutex);
+  return AppendLocked(payload);
+}
+
+Outbox::AppendResult Outbox::AppendLocked(QByteArrayView payload) {
+  if (payload.size() > kMaxSpoolPayloadSize) return AppendResult::TooLarge;
   if (m_directoryFd < 0) return AppendResult::Failed;
-  Entry entry{m_nextSequence, m_fileSize, EncodeSpoolFrame(m_nextSequence, payload), Clock::now(),
-              false};
+  Entry entry{m_nextSequence, 0, EncodeSpoolFrame(m_nextSequence, payload), Clock::now(), false};
   if (m_waitingBytes + entry.frame.size() > m_limits.maxWaitingBytes) return AppendResult::Full;
-  if (m_fileWhole) CheckFileLocked();
-  if (m_fileWhole && WriteAll(m_spoolFd, entry.frame)) {
-    entry.onDisk = true;
-    m_fileSize += entry.frame.size();
-  } else if (m_fileWhole) {
-    // Written anew, a part-written frame goes with it.
-    DiskFailedLocked(QStringLiteral("cannot write ") + SpoolPath());
-  }
+  // Otherwise the file is written anew from what is held, this one with it.
+  if (m_fileWhole) m_unwritten += entry.frame;
   ++m_nextSequence;
   m_waitingBytes += entry.frame.size();
-  const bool onDisk = entry.onDisk;
   m_waiting.push_back(std::move(entry));
-  return onDisk ? AppendResult::Appended : AppendResult::Held;
+  return m_fileWhole ? AppendResult::Appended : AppendResult::Held;
+}
+
+bool Outbox::WriteAppended() {
+  std::lock_guard lock(m_mutex);
+  return WriteUnwrittenLocked();
+}
+
+bool Outbox::WriteUnwrittenLocked() {
+  if (m_unwritten.isEmpty() || !CheckFileLocked()) return m_fileWhole;
+  if (!WriteAll(m_spoolFd, m_unwritten)) {
+    // Written anew, a part-written frame goes with it.
+    DiskFailedLocked(QStringLiteral("cannot write ") + SpoolPath());
+    return false;
+  }
+  // They are the last waiting records, the only ones not on disk.
+  qint64 offset = m_fileSize + m_unwritten.size();
+  for (auto entry = m_waiting.rbegin(); entry != m_waiting.rend() && !entry->onDisk; ++entry) {
+    offset -= entry->frame.size();
+    entry->offset = offset;
+    entry->onDisk = true;
+  }
+  m_fileSize += m_unwritten.size();
+  m_unwritten.clear();
+  return true;
 }
 
 bool Outbox::CheckFileLocked() {
@@ -233,6 +260,7 @@ bool Outbox::CheckFileLocked() {
 void Outbox::DiskFailedLocked(const QString& what) {
   m_diskError = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
   m_fileWhole = false;
+  m_unwritten.clear();
   m_lastRewriteTry = Clock::now();
 }
 
@@ -253,6 +281,7 @@ bool Outbox::RewriteLocked() {
   }
   if (m_spoolFd >= 0) ::close(m_spoolFd);
   m_spoolFd = fd;
+  m_unwritten.clear();
   qint64 offset = 0;
   for (Entry& entry : m_waiting) {
     entry.offset = offset;
@@ -268,6 +297,7 @@ bool Outbox::RewriteLocked() {
 qint64 Outbox::Sync(bool forceRetry) {
   {
     std::lock_guard lock(m_mutex);
+    WriteUnwrittenLocked();
     if (!m_fileWhole && (forceRetry || !m_lastRewriteTry ||
                          Clock::now() - *m_lastRewriteTry >= m_limits.diskRetryEvery)) {
       RewriteLocked();
@@ -291,6 +321,7 @@ qint64 Outbox::Sync(bool forceRetry) {
 void Outbox::SyncInBackground(std::function<void()> onFailure, std::function<void()> onSynced) {
   {
     std::lock_guard lock(m_mutex);
+    WriteUnwrittenLocked();
     if (m_waiting.empty() || m_waiting.back().sequence <= m_syncWantedThrough) return;
     m_syncWantedThrough = m_waiting.back().sequence;
     if (!m_syncer.joinable()) {
@@ -329,16 +360,33 @@ void Outbox::SyncLoop(std::stop_token stop) {
 }
 
 std::optional<Outbox::WaitingRecord> Outbox::WaitForFirst(std::stop_token stop) {
+  QList<WaitingRecord> oldest = WaitForOldest(stop, 1, 0);
+  if (oldest.isEmpty()) return std::nullopt;
+  return std::move(oldest.first());
+}
+
+QList<Outbox::WaitingRecord> Outbox::WaitForOldest(std::stop_token stop, qsizetype mostRecords,
+                                                   qint64 mostBytes) {
   std::unique_lock lock(m_mutex);
   if (!m_recordWaiting.wait(
           lock, stop,
           [this] { return !m_waiting.empty() && m_waiting.front().sequence <= m_syncedThrough; }) ||
       stop.stop_requested()) {
-    return std::nullopt;
+    return {};
   }
-  // Its own bytes, framed and checked when appended or opened.
-  const Entry& first = m_waiting.front();
-  return WaitingRecord{first.sequence, first.frame.sliced(kSpoolFrameHeaderSize)};
+  QList<WaitingRecord> oldest;
+  qint64 bytes = 0;
+  for (const Entry& entry : m_waiting) {
+    const qint64 size = entry.frame.size() - kSpoolFrameHeaderSize;
+    if (entry.sequence > m_syncedThrough || oldest.size() == mostRecords ||
+        (!oldest.isEmpty() && bytes + size > mostBytes)) {
+      break;
+    }
+    // Their own bytes, framed and checked when appended or opened.
+    oldest.append({entry.sequence, entry.frame.sliced(kSpoolFrameHeaderSize)});
+    bytes += size;
+  }
+  return oldest;
 }
 
 std::optional<Outbox::WaitingRecord> Outbox::FirstAfter(quint64 sequence) const {
@@ -356,14 +404,37 @@ bool Outbox::Acknowledge(quint64 sequence) {
     std::lock_guard lock(m_mutex);
     if (m_waiting.empty() || m_waiting.front().sequence != sequence) return false;
   }
-  // Durable before the record leaves the file: a crash in between writes it
-  // once more rather than never.
-  const bool durable = WriteAcknowledged(sequence);
+  return AcknowledgeThroughHeld(sequence) == 1;
+}
+
+qint64 Outbox::AcknowledgeThrough(quint64 sequence) {
+  std::lock_guard acknowledging(m_ackMutex);
+  return AcknowledgeThroughHeld(sequence);
+}
+
+qint64 Outbox::AcknowledgeThroughHeld(quint64 sequence) {
+  quint64 last = 0;
+  {
+    std::lock_guard lock(m_mutex);
+    // Only what the consumer can have been handed.
+    const quint64 through = std::min(sequence, m_syncedThrough);
+    for (const Entry& entry : m_waiting) {
+      if (entry.sequence > through) break;
+      last = entry.sequence;
+    }
+  }
+  if (last == 0) return 0;
+  // Durable before the records leave the file: a crash in between writes
+  // them once more rather than never.
+  const bool durable = WriteAcknowledged(last);
   std::lock_guard lock(m_mutex);
-  m_waitingBytes -= m_waiting.front().frame.size();
-  m_waiting.pop_front();
+  qint64 taken = 0;
+  for (; !m_waiting.empty() && m_waiting.front().sequence <= last; ++taken) {
+    m_waitingBytes -= m_waiting.front().frame.size();
+    m_waiting.pop_front();
+  }
   if (durable) CompactLocked();
-  return true;
+  return taken;
 }
 
 void Outbox::CompactLocked() {
@@ -384,6 +455,8 @@ qint64 Outbox::Waiting() const {
 
 qint64 Outbox::HeldInMemory() const {
   std::lock_guard lock(m_mutex);
+  // While the file is whole, the only records not on disk are about to be written.
+  if (m_fileWhole) return 0;
   return std::count_if(m_waiting.begin(), m_waiting.end(),
                        [](const Entry& entry) { return !entry.onDisk; });
 }

@@ -71,6 +71,12 @@ class Outbox {
   // Writes the record behind the others without syncing it; the consumer
   // does not see it before the next Sync.
   AppendResult Append(QByteArrayView payload);
+  // The same, but the record is written to the file only by the next
+  // WriteAppended, Sync or SyncInBackground, together with the others
+  // appended so: one write for many records.
+  AppendResult AppendUnwritten(QByteArrayView payload);
+  // False while the disk refuses the file (the records wait in memory).
+  bool WriteAppended();
   // Syncs what was appended since the last Sync and hands it to the consumer;
   // while records are held in memory, first tries to write the file anew
   // (at most every diskRetryEvery unless forced). Returns how many records
@@ -84,10 +90,16 @@ class Outbox {
   // The oldest waiting record; blocks until there is one. Nothing once stop
   // is requested.
   std::optional<WaitingRecord> WaitForFirst(std::stop_token stop);
+  // The same for a consumer that takes several at once: the oldest records,
+  // at most mostRecords and, past the first, at most mostBytes of payload.
+  QList<WaitingRecord> WaitForOldest(std::stop_token stop, qsizetype mostRecords, qint64 mostBytes);
   // Without waiting: the oldest record for the consumer past the sequence.
   std::optional<WaitingRecord> FirstAfter(quint64 sequence) const;
   // Marks the oldest waiting record taken; false if sequence is not it.
   bool Acknowledge(quint64 sequence);
+  // Marks every record handed to the consumer up to the sequence taken, with
+  // one write of the acknowledgement; how many that was.
+  qint64 AcknowledgeThrough(quint64 sequence);
 
   qint64 Waiting() const;
   // Waiting records that are not on disk.
@@ -111,7 +123,11 @@ class Outbox {
     bool onDisk;
   };
 
+  AppendResult AppendLocked(QByteArrayView payload);
+  bool WriteUnwrittenLocked();
   bool ReadAcknowledged(quint64* sequence);
+  // With m_ackMutex held.
+  qint64 AcknowledgeThroughHeld(quint64 sequence);
   bool WriteAcknowledged(quint64 sequence);
   bool ReplaceSpoolFile(const QByteArray& contents);
   void CompactLocked();
@@ -138,8 +154,11 @@ class Outbox {
   std::condition_variable_any m_recordWaiting;
   int m_spoolFd = -1;
   qint64 m_fileSize = 0;
-  // False while some waiting record is not in the file.
+  // False while some waiting record is not in the file, beside those of
+  // m_unwritten.
   bool m_fileWhole = true;
+  // The frames of the last waiting records, appended but not yet written.
+  QByteArray m_unwritten;
   QString m_diskError;
   FileChange m_fileChange = FileChange::None;
   std::optional<Clock::time_point> m_lastRewriteTry;

@@ -8,12 +8,18 @@
 
 #include "core/outbox/outbox.h"
 #include "core/stream/amqpconnection.h"
+#include "core/stream/batchconfirmations.h"
 #include "core/stream/eventmessage.h"
 
 namespace {
 
 // How often a wait for the broker looks whether it should stop.
 constexpr std::chrono::milliseconds kStopCheck{200};
+// Published before their confirmations are awaited together: a round trip
+// to the broker, its commit to disk and an acknowledgement written to the
+// outbox for many events instead of each.
+constexpr qsizetype kBatchRecords = 256;
+constexpr qint64 kBatchBytes = 1024 * 1024;
 
 }  // namespace
 
@@ -22,7 +28,9 @@ AmqpPublisher::AmqpPublisher(std::shared_ptr<Outbox> outbox, AmqpSettings settin
     : QObject(parent),
       m_outbox(std::move(outbox)),
       m_settings(std::move(settings)),
-      m_relayName(relayName.toUtf8()),
+      m_relayName(std::move(relayName)),
+      m_messageIdPrefix(m_relayName.toUtf8() + '-'),
+      m_exchange(m_settings.exchange.toUtf8()),
       m_timing(timing),
       m_retryWait(timing.firstRetry) {}
 
@@ -87,9 +95,10 @@ void AmqpPublisher::Run(std::stop_token stop) {
       lossTold = false;
       emit Connected();
     }
-    const std::optional<Outbox::WaitingRecord> first = m_outbox->WaitForFirst(stop);
-    if (!first) break;
-    if (!Publish(*connection, first->sequence, first->payload, stop, &problem)) {
+    const QList<Outbox::WaitingRecord> batch =
+        m_outbox->WaitForOldest(stop, kBatchRecords, kBatchBytes);
+    if (batch.isEmpty()) break;
+    if (!PublishBatch(*connection, batch, stop, &problem)) {
       Watch(nullptr);
       connection.reset();
       if (stop.stop_requested()) break;
@@ -100,46 +109,59 @@ void AmqpPublisher::Run(std::stop_token stop) {
   }
 }
 
-bool AmqpPublisher::Publish(AmqpConnection& connection, quint64 sequence, const QByteArray& payload,
-                            std::stop_token stop, QString* problem) {
+bool AmqpPublisher::PublishBatch(AmqpConnection& connection,
+                                 const QList<Outbox::WaitingRecord>& batch, std::stop_token stop,
+                                 QString* problem) {
+  BatchConfirmations confirmations(m_deliveryTag + 1, batch.size());
+  for (const Outbox::WaitingRecord& record : batch) {
+    if (!Publish(connection, record, problem)) return false;
+    ++m_deliveryTag;
+  }
+  const bool answered = AwaitConfirmations(connection, confirmations, stop, problem);
+  // What the broker took leaves the outbox even when the connection went
+  // meanwhile; the rest is published again, the refused event first.
+  const qsizetype taken = confirmations.AcknowledgedFromFirst();
+  if (taken > 0) {
+    m_outbox->AcknowledgeThrough(batch[taken - 1].sequence);
+    m_retryWait = m_timing.firstRetry;
+  }
+  if (!answered) return false;
+  // The broker could not take it for now; the connection is still good.
+  if (confirmations.AnyRefused()) WaitBeforeRetry(stop);
+  return true;
+}
+
+bool AmqpPublisher::Publish(AmqpConnection& connection, const Outbox::WaitingRecord& record,
+                            QString* problem) {
   // Checked when appended or recovered.
-  const EventMessage message = *EventMessage::Decode(payload);
-  const QByteArray messageId = m_relayName + '-' + QByteArray::number(sequence);
+  const EventMessage message = *EventMessage::FromRecord(record.payload, m_relayName);
+  const QByteArray messageId = m_messageIdPrefix + QByteArray::number(record.sequence);
   amqp_basic_properties_t properties{};
   properties._flags =
       AMQP_BASIC_CONTENT_TYPE_FLAG | AMQP_BASIC_DELIVERY_MODE_FLAG | AMQP_BASIC_MESSAGE_ID_FLAG;
   properties.content_type = amqp_cstring_bytes("application/json");
   properties.delivery_mode = AMQP_DELIVERY_PERSISTENT;
   properties.message_id = AmqpBytes(messageId);
-  const int status = amqp_basic_publish(
-      connection.Handle(), AmqpConnection::kChannel, AmqpBytes(m_settings.exchange.toUtf8()),
-      AmqpBytes(message.routingKey), 0, 0, &properties, AmqpBytes(message.body));
-  if (status != AMQP_STATUS_OK) {
-    connection.Fail("cannot publish", status);
-    *problem = connection.ErrorString();
-    return false;
-  }
-  switch (AwaitConfirmation(connection, ++m_deliveryTag, stop, problem)) {
-    case Confirmation::Acknowledged:
-      m_outbox->Acknowledge(sequence);
-      m_retryWait = m_timing.firstRetry;
-      return true;
-    case Confirmation::Refused:
-      // The broker could not take it for now; the connection is still good.
-      WaitBeforeRetry(stop);
-      return true;
-    case Confirmation::Lost:
-      break;
-  }
+  const int status =
+      amqp_basic_publish(connection.Handle(), AmqpConnection::kChannel, AmqpBytes(m_exchange),
+                         AmqpBytes(message.routingKey), 0, 0, &properties, AmqpBytes(message.body));
+  if (status == AMQP_STATUS_OK) return true;
+  connection.Fail("cannot publish", status);
+  *problem = connection.ErrorString();
   return false;
 }
 
-AmqpPublisher::Confirmation AmqpPublisher::AwaitConfirmation(AmqpConnection& connection,
-                                                             quint64 deliveryTag,
-                                                             std::stop_token stop,
-                                                             QString* problem) {
-  const auto giveUpAt = std::chrono::steady_clock::now() + m_timing.brokerTimeout;
-  while (!stop.stop_requested() && std::chrono::steady_clock::now() < giveUpAt) {
+bool AmqpPublisher::AwaitConfirmations(AmqpConnection& connection,
+                                       BatchConfirmations& confirmations, std::stop_token stop,
+                                       QString* problem) {
+  auto giveUpAt = std::chrono::steady_clock::now() + m_timing.brokerTimeout;
+  while (!confirmations.AllAnswered()) {
+    if (stop.stop_requested() || std::chrono::steady_clock::now() >= giveUpAt) {
+      *problem = QStringLiteral("no confirmation from the broker");
+      return false;
+    }
+    // The last frame's decoded method lives in these buffers until now.
+    amqp_maybe_release_buffers(connection.Handle());
     timeval wait{0, suseconds_t(std::chrono::microseconds(kStopCheck).count())};
     amqp_frame_t frame;
     const int status = amqp_simple_wait_frame_noblock(connection.Handle(), &frame, &wait);
@@ -147,33 +169,29 @@ AmqpPublisher::Confirmation AmqpPublisher::AwaitConfirmation(AmqpConnection& con
     if (status != AMQP_STATUS_OK) {
       connection.Fail("connection lost", status);
       *problem = connection.ErrorString();
-      return Confirmation::Lost;
+      return false;
     }
-    amqp_maybe_release_buffers(connection.Handle());
     if (frame.frame_type != AMQP_FRAME_METHOD) continue;
-    // An answer with `multiple` covers every delivery up to its tag.
-    const auto covers = [deliveryTag](uint64_t tag, amqp_boolean_t multiple) {
-      return tag == deliveryTag || (multiple && tag > deliveryTag);
-    };
     switch (frame.payload.method.id) {
       case AMQP_BASIC_ACK_METHOD: {
         const auto* ack = static_cast<const amqp_basic_ack_t*>(frame.payload.method.decoded);
-        if (covers(ack->delivery_tag, ack->multiple)) return Confirmation::Acknowledged;
+        confirmations.Acknowledged(ack->delivery_tag, ack->multiple);
         break;
       }
       case AMQP_BASIC_NACK_METHOD: {
         const auto* nack = static_cast<const amqp_basic_nack_t*>(frame.payload.method.decoded);
-        if (covers(nack->delivery_tag, nack->multiple)) return Confirmation::Refused;
+        confirmations.Refused(nack->delivery_tag, nack->multiple);
         break;
       }
       case AMQP_CHANNEL_CLOSE_METHOD:
       case AMQP_CONNECTION_CLOSE_METHOD:
         *problem = QStringLiteral("the broker closed the connection");
-        return Confirmation::Lost;
+        return false;
       default:
-        break;
+        continue;
     }
+    // A broker that answers is alive, however long the whole batch takes.
+    giveUpAt = std::chrono::steady_clock::now() + m_timing.brokerTimeout;
   }
-  *problem = QStringLiteral("no confirmation from the broker");
-  return Confirmation::Lost;
+  return true;
 }

@@ -8,17 +8,19 @@
 #include <stop_token>
 #include <thread>
 
+#include "core/outbox/outbox.h"
 #include "core/stream/amqpsettings.h"
 
 class AmqpConnection;
-class Outbox;
+class BatchConfirmations;
 
-// Takes the events of the outbox one after the other on a thread of its
-// own and publishes them to the exchange with publisher confirms: a record
-// leaves the outbox only once the broker has acknowledged it. A refusal or
-// a lost connection publishes it again after a wait that grows from half a
-// second to half a minute, so the broker may get an event twice; the
-// message id, "<relay>-<outbox sequence>", lets consumers drop the second.
+// Takes the events of the outbox in order on a thread of its own, many at a
+// time, and publishes them to the exchange with publisher confirms: a record
+// leaves the outbox only once the broker has acknowledged it and every one
+// before it. A refusal or a lost connection publishes again from the first
+// event not acknowledged, after a wait that grows from half a second to half
+// a minute, so the broker may get an event twice; the message id,
+// "<relay>-<outbox sequence>", lets consumers drop the second.
 // The event loop never waits for the broker: the signals come queued.
 class AmqpPublisher : public QObject {
   Q_OBJECT
@@ -42,23 +44,27 @@ class AmqpPublisher : public QObject {
   void ConnectionLost(const QString& reason);
 
  private:
-  enum class Confirmation { Acknowledged, Refused, Lost };
-
   void Run(std::stop_token stop);
   std::unique_ptr<AmqpConnection> Connect(std::stop_token stop, QString* problem);
   // The connection a stop cuts short; nullptr before it goes.
   void Watch(AmqpConnection* connection);
-  // False when the connection can no longer be used.
-  bool Publish(AmqpConnection& connection, quint64 sequence, const QByteArray& payload,
-               std::stop_token stop, QString* problem);
-  Confirmation AwaitConfirmation(AmqpConnection& connection, quint64 deliveryTag,
-                                 std::stop_token stop, QString* problem);
+  // Publishes the records and awaits their confirmations; false when the
+  // connection can no longer be used.
+  bool PublishBatch(AmqpConnection& connection, const QList<Outbox::WaitingRecord>& batch,
+                    std::stop_token stop, QString* problem);
+  bool Publish(AmqpConnection& connection, const Outbox::WaitingRecord& record, QString* problem);
+  // Until every delivery of the batch is answered; false when the connection
+  // went or the broker stayed silent for brokerTimeout.
+  bool AwaitConfirmations(AmqpConnection& connection, BatchConfirmations& confirmations,
+                          std::stop_token stop, QString* problem);
   // Sleeps the current wait, or less when stopped; then doubles it.
   void WaitBeforeRetry(std::stop_token stop);
 
   const std::shared_ptr<Outbox> m_outbox;
   const AmqpSettings m_settings;
-  const QByteArray m_relayName;
+  const QString m_relayName;
+  const QByteArray m_messageIdPrefix;
+  const QByteArray m_exchange;
   const Timing m_timing;
   std::chrono::milliseconds m_retryWait;
   quint64 m_deliveryTag = 0;

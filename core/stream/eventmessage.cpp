@@ -1,11 +1,20 @@
 #include "core/stream/eventmessage.h"
 
 #include "core/feed/calleventjson.h"
+#include "core/stream/eventrecord.h"
 
 namespace {
 
 // An AMQP short string; the rest of the key takes at most a few dozen.
 constexpr qsizetype kMaxRelayNameInKey = 200;
+
+// Earlier relays queued the message itself: the routing key, a line feed,
+// the body.
+std::optional<EventMessage> QueuedMessage(QByteArrayView bytes) {
+  const qsizetype end = bytes.indexOf('\n');
+  if (end <= 0 || end > 255) return std::nullopt;
+  return EventMessage{bytes.first(end).toByteArray(), bytes.sliced(end + 1).toByteArray()};
+}
 
 // A dot in the name would split it into more words of the topic.
 QByteArray RoutingWord(const QString& relayName) {
@@ -22,10 +31,14 @@ EventMessage EventMessage::Of(const CallEvent& event, const QString& relayName) 
                       CallEventJson(event, relayName)};
 }
 
-QByteArray EventMessage::Encode() const { return routingKey + '\n' + body; }
+std::optional<EventMessage> EventMessage::FromRecord(QByteArrayView record,
+                                                     const QString& relayName) {
+  if (const std::optional<CallEvent> event = DecodeEventRecord(record)) {
+    return Of(*event, relayName);
+  }
+  return QueuedMessage(record);
+}
 
-std::optional<EventMessage> EventMessage::Decode(QByteArrayView bytes) {
-  const qsizetype end = bytes.indexOf('\n');
-  if (end <= 0 || end > 255) return std::nullopt;
-  return EventMessage{bytes.first(end).toByteArray(), bytes.sliced(end + 1).toByteArray()};
+bool EventMessage::IsRecord(QByteArrayView record) {
+  return DecodeEventRecord(record) || QueuedMessage(record);
 }

@@ -8,6 +8,7 @@
 #include "core/outbox/outbox.h"
 #include "core/stream/amqppublisher.h"
 #include "core/stream/eventmessage.h"
+#include "core/stream/eventrecord.h"
 #include "core/text/cp949.h"
 
 namespace {
@@ -67,9 +68,8 @@ void EventStream::Start(SettingsStore& settings, const QString& stateDirectory) 
   m_relayName = ReadRelayName(settings);
   Outbox::Limits limits;
   limits.maxWaitingBytes = settings.GetProfileInt(kAmqpOutboxBytesSetting);
-  auto outbox = std::make_shared<Outbox>(
-      QDir(stateDirectory).filePath(kOutboxDirectory), QStringLiteral("events"), limits,
-      [](QByteArrayView payload) { return EventMessage::Decode(payload).has_value(); });
+  auto outbox = std::make_shared<Outbox>(QDir(stateDirectory).filePath(kOutboxDirectory),
+                                         QStringLiteral("events"), limits, &EventMessage::IsRecord);
   if (!outbox->Open()) {
     emit ErrorLine(OutboxRefusedLine(outbox->ErrorString()));
     return;
@@ -95,8 +95,9 @@ void EventStream::Start(SettingsStore& settings, const QString& stateDirectory) 
 
 void EventStream::Deliver(const CallEvent& event, const CallOutcome&) {
   if (!m_outbox) return;
-  const Outbox::AppendResult result =
-      m_outbox->Append(EventMessage::Of(event, m_relayName).Encode());
+  // Written with the others of this pass, before it ends or a client is sent
+  // anything: one write, not one per event.
+  const Outbox::AppendResult result = m_outbox->AppendUnwritten(EncodeEventRecord(event));
   switch (result) {
     case Outbox::AppendResult::Appended:
     case Outbox::AppendResult::Held:
@@ -116,6 +117,10 @@ void EventStream::Deliver(const CallEvent& event, const CallOutcome&) {
       emit ErrorLine(EventDroppedLine(m_outbox->ErrorString()));
       return;
   }
+}
+
+void EventStream::WriteAppended() {
+  if (m_outbox) m_outbox->WriteAppended();
 }
 
 void EventStream::SyncAppended() {

@@ -25,6 +25,9 @@ class EventStream : public QObject, public CallEventOutput {
 
   void Start(SettingsStore& settings, const QString& stateDirectory);
   void Deliver(const CallEvent& event, const CallOutcome& outcome) override;
+  // Writes the events appended in this pass to the outbox's file, so that a
+  // killed relay keeps them; they are synced when the pass ends.
+  void WriteAppended();
 
   bool IsOn() const { return m_outbox != nullptr; }
   // Events the broker has not confirmed yet.

@@ -27,7 +27,7 @@ OutboxWebhookQueue::~OutboxWebhookQueue() {
     m_acknowledger.request_stop();
     m_acknowledger.join();
   }
-  AcknowledgeThrough(m_takenThrough);
+  m_outbox->AcknowledgeThrough(m_takenThrough);
   m_outbox->Sync();
 }
 
@@ -108,16 +108,9 @@ void OutboxWebhookQueue::AcknowledgeLoop(std::stop_token stop) {
   while (m_takenChanged.wait(lock, stop, [&] { return m_takenThrough > acknowledged; })) {
     acknowledged = m_takenThrough;
     lock.unlock();
-    AcknowledgeThrough(acknowledged);
+    // Only the oldest is ever handed out: what was taken is the outbox's front.
+    m_outbox->AcknowledgeThrough(acknowledged);
     lock.lock();
-  }
-}
-
-// Only the oldest is ever handed out: what was taken is the outbox's front.
-void OutboxWebhookQueue::AcknowledgeThrough(quint64 sequence) {
-  while (const std::optional<Outbox::WaitingRecord> first = m_outbox->FirstAfter(0)) {
-    if (first->sequence > sequence) return;
-    m_outbox->Acknowledge(first->sequence);
   }
 }
 

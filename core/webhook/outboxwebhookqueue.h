@@ -43,7 +43,6 @@ class OutboxWebhookQueue : public WebhookQueue {
   // Tells once that the disk refuses the queue, and once that it takes it again.
   void ReportDisk();
   void AcknowledgeLoop(std::stop_token stop);
-  void AcknowledgeThrough(quint64 sequence);
 
   const QString m_directory;
   const std::unique_ptr<Outbox> m_outbox;

@@ -10,6 +10,7 @@
 #include "core/db/callrecord.h"
 #include "core/db/callrecordspool.h"
 #include "core/outbox/crc32.h"
+#include "core/outbox/outbox.h"
 #include "core/outbox/spoolframe.h"
 
 namespace {
@@ -285,6 +286,40 @@ TEST_F(CallRecordSpoolTest, AppendingAndTakingOnTwoThreadsKeepsEveryRecordInOrde
   ASSERT_EQ(taken.size(), kCount);
   for (int n = 0; n < kCount; ++n) EXPECT_EQ(taken[n], Record(n));
   EXPECT_EQ(spool->Waiting(), 0);
+}
+
+// A consumer that takes many records at once acknowledges them together:
+// only what it can have been handed goes, and what stays waits again after
+// a restart.
+TEST_F(CallRecordSpoolTest, AcknowledgingThroughASequenceTakesEverySyncedRecordUpToIt) {
+  struct Case {
+    const char* name;
+    int acknowledgedFirst;  // one by one, before
+    quint64 through;
+    qint64 taken;
+    quint64 firstLeft;
+  };
+  // Records 1 to 4 synced, 5 and 6 appended after the sync.
+  const Case cases[] = {
+      {"up to the middle", 0, 2, 2, 3},    {"to the last synced", 0, 4, 4, 5},
+      {"past the synced", 0, 99, 4, 5},    {"behind the front", 2, 1, 0, 3},
+      {"after acknowledging", 1, 3, 2, 4}, {"nothing handed out", 4, 6, 0, 5},
+  };
+  for (const Case& c : cases) {
+    const QString directory = m_dir.filePath(QString::fromLatin1(c.name));
+    auto outbox = std::make_unique<Outbox>(directory, QStringLiteral("events"), Outbox::Limits{});
+    ASSERT_TRUE(outbox->Open());
+    for (int n = 1; n <= 6; ++n) {
+      ASSERT_EQ(outbox->Append(QByteArray::number(n)), Outbox::AppendResult::Appended);
+      if (n == 4) outbox->Sync();
+    }
+    for (quint64 n = 1; n <= quint64(c.acknowledgedFirst); ++n) outbox->Acknowledge(n);
+    EXPECT_EQ(outbox->AcknowledgeThrough(c.through), c.taken) << c.name;
+    outbox = std::make_unique<Outbox>(directory, QStringLiteral("events"), Outbox::Limits{});
+    ASSERT_TRUE(outbox->Open());
+    EXPECT_EQ(outbox->FirstAfter(0)->sequence, c.firstLeft) << c.name;
+    EXPECT_EQ(outbox->Waiting(), qint64(7 - c.firstLeft)) << c.name;
+  }
 }
 
 TEST(CallRecordSpoolOpen, UnwritableDirectoryIsReported) {

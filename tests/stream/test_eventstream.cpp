@@ -214,7 +214,8 @@ TEST_F(EventStreamTest, EventsWaitForTheBrokerAcrossItsStopAndTheRelaysKill) {
 
 TEST_F(EventStreamTest, FullOutboxRefusesEventsAndSaysSo) {
   ASSERT_TRUE(broker->StopBroker()) << broker->Log().toStdString();
-  StreamingRelay& relay = AddRelay(Broker(broker->Port(), 1000));
+  // Room for a few of the ten events only.
+  StreamingRelay& relay = AddRelay(Broker(broker->Port(), 400));
   QStringList sent;
   for (int call = 0; call < 10; ++call) Ring(1, &sent);
   EXPECT_TRUE(relay.process->WaitForOutput(QStringLiteral("이벤트 대기열이 가득 참")))

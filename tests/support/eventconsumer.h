@@ -21,6 +21,7 @@ class EventConsumer {
   // Every message so far, duplicates included, in the order of arrival.
   QList<Message> Messages();
   QString StandardError();
+  qint64 ProcessId() const { return m_process.processId(); }
 
  private:
   QProcess m_process;

@@ -35,6 +35,7 @@ class RabbitMqNode {
   bool Control(const QStringList& arguments, QString* output = nullptr);
 
   quint16 Port() const { return m_port; }
+  qint64 ProcessId() const { return m_server.processId(); }
   QString NodeName() const { return m_nodeName; }
   QString Log() const { return m_log; }
 
