@@ -60,7 +60,6 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
       (void)!::read(m_wakeFd, &count, sizeof count);
     }
   } else {
-    ApplyChangedEvents();
     epoll_event events[kMaxEventsPerRound];
     // A signal ends the wait early (EINTR); its notifier is ready next round.
     const int ready = std::max(0, ::epoll_wait(m_epoll, events, kMaxEventsPerRound, timeoutMs));
@@ -90,13 +89,8 @@ QSocketNotifier*& EpollEventDispatcher::Slot(Watch& watch, int type) {
 
 void EpollEventDispatcher::registerSocketNotifier(QSocketNotifier* notifier) {
   const int fd = int(notifier->socket());
-  Watch& watch = m_watches[fd];
-  QSocketNotifier*& slot = Slot(watch, notifier->type());
-  // One in its place: the descriptor was closed under it, and epoll forgot
-  // it, before its number came back.
-  if (slot && slot != notifier) watch.inEpoll = 0;
-  slot = notifier;
-  NotifiersChanged(fd);
+  Slot(m_watches[fd], notifier->type()) = notifier;
+  UpdateEpoll(fd);
 }
 
 void EpollEventDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier) {
@@ -107,56 +101,33 @@ void EpollEventDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier) {
   // A notifier of a closed descriptor may go after one of its successor came.
   if (slot != notifier) return;
   slot = nullptr;
-  NotifiersChanged(fd);
+  UpdateEpoll(fd);
 }
 
-quint32 EpollEventDispatcher::WantedEvents(const Watch& watch) {
-  quint32 wanted = 0;
-  if (watch.read) wanted |= EPOLLIN;
-  if (watch.write) wanted |= EPOLLOUT;
-  if (watch.exception) wanted |= EPOLLPRI;
-  return wanted;
-}
-
-void EpollEventDispatcher::NotifiersChanged(int fd) {
+void EpollEventDispatcher::UpdateEpoll(int fd) {
   const auto watch = m_watches.find(fd);
   if (watch == m_watches.end()) return;
-  if (WantedEvents(*watch) == 0) {
-    // Out of epoll before the descriptor closes and its number comes back.
-    // Fails harmlessly when it is closed already: it left epoll then.
+  quint32 wanted = 0;
+  if (watch->read) wanted |= EPOLLIN;
+  if (watch->write) wanted |= EPOLLOUT;
+  if (watch->exception) wanted |= EPOLLPRI;
+  if (wanted == 0) {
+    // Fails harmlessly when the descriptor is closed already: it left epoll then.
     if (watch->inEpoll) ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
     m_watches.erase(watch);
-  } else if (watch->inEpoll == 0) {
-    Register(fd, *watch);
-  } else {
-    m_changed.push_back(fd);
+    return;
   }
-}
-
-void EpollEventDispatcher::ApplyChangedEvents() {
-  for (const int fd : m_changed) {
-    const auto watch = m_watches.find(fd);
-    if (watch != m_watches.end()) Register(fd, *watch);
-  }
-  m_changed.clear();
-}
-
-void EpollEventDispatcher::Register(int fd, Watch& watch) {
-  const quint32 wanted = WantedEvents(watch);
-  if (wanted == watch.inEpoll) return;
   epoll_event event{};
   event.events = wanted;
   event.data.fd = fd;
   // A descriptor closed while watched leaves epoll by itself, and its number
   // may come back for a new connection: then it is added again.
-  if (watch.inEpoll && ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0) {
-    watch.inEpoll = wanted;
-    return;
+  if (watch->inEpoll && ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0) return;
+  watch->inEpoll = ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0 ||
+                   (errno == EEXIST && ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0);
+  if (!watch->inEpoll) {
+    qWarning("Descriptor %d cannot be watched: %s", fd, std::strerror(errno));
   }
-  const bool added = ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0 ||
-                     (errno == EEXIST && ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0);
-  watch.inEpoll = added ? wanted : 0;
-  if (!added) qWarning("Descriptor %d cannot be watched: %s", fd, std::strerror(errno));
 }
 
 bool EpollEventDispatcher::ActivateNotifiers(int fd, quint32 events) {

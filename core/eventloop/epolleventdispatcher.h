@@ -6,7 +6,6 @@
 #include <QList>
 #include <atomic>
 #include <map>
-#include <vector>
 
 class QSocketNotifier;
 
@@ -45,7 +44,7 @@ class EpollEventDispatcher : public QAbstractEventDispatcher {
     QSocketNotifier* read = nullptr;
     QSocketNotifier* write = nullptr;
     QSocketNotifier* exception = nullptr;
-    quint32 inEpoll = 0;  // the events epoll has for it; 0: not in epoll
+    bool inEpoll = false;
   };
   struct Timer {
     QObject* object = nullptr;
@@ -55,13 +54,7 @@ class EpollEventDispatcher : public QAbstractEventDispatcher {
   };
 
   QSocketNotifier*& Slot(Watch& watch, int type);
-  // A notifier of fd came or went. Adding or removing a descriptor reaches
-  // epoll at once; a change of what an open one waits for, at the next wait.
-  void NotifiersChanged(int fd);
-  void ApplyChangedEvents();
-  static quint32 WantedEvents(const Watch& watch);
-  // Tells epoll what fd's notifiers wait for, if it does not know yet.
-  void Register(int fd, Watch& watch);
+  void UpdateEpoll(int fd);
   int WaitTimeoutMs() const;
   bool ActivateNotifiers(int fd, quint32 events);
   bool ActivateDueTimers();
@@ -70,10 +63,6 @@ class EpollEventDispatcher : public QAbstractEventDispatcher {
   int m_wakeFd = -1;
   std::atomic<bool> m_interrupted{false};
   QHash<int, Watch> m_watches;
-  // Descriptors whose events changed since the last wait. A socket turns its
-  // write notifier on for each write and off once it is out; written out in
-  // the same pass, that costs no system call.
-  std::vector<int> m_changed;
   std::map<int, Timer> m_timers;
   QElapsedTimer m_clock;
 };
