@@ -85,6 +85,7 @@ class WebSocketFeed : public QObject, public CallEventOutput {
   };
   struct Connection {
     QTcpSocket* wire = nullptr;  // under the WebSocket, which owns it
+    bool encrypted = false;
     bool signedIn = false;
     QByteArray waiting;  // frames not yet written to the wire
     Flush flush = Flush::None;
