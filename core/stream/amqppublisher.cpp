@@ -1,6 +1,8 @@
 #include "core/stream/amqppublisher.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <csignal>
@@ -20,6 +22,7 @@ constexpr std::chrono::milliseconds kStopCheck{200};
 // outbox for many events instead of each.
 constexpr qsizetype kBatchRecords = 256;
 constexpr qint64 kBatchBytes = 1024 * 1024;
+constexpr int kPublisherNice = 10;
 
 }  // namespace
 
@@ -76,6 +79,9 @@ void AmqpPublisher::Run(std::stop_token stop) {
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  // When the CPU is short, the notices to the agents go first: the events
+  // wait in the outbox meanwhile. Lowering a thread's priority needs no right.
+  ::setpriority(PRIO_PROCESS, id_t(::gettid()), kPublisherNice);
   std::unique_ptr<AmqpConnection> connection;
   // Gone before the connection is: nothing cuts it once it is destroyed.
   const std::stop_callback cutOnStop(stop, [this] {
