@@ -28,6 +28,9 @@ CentrixCore::CentrixCore(CoreContext context, QObject* parent)
     m_activity.FlushJournal();
     m_stream.WriteAppended();
   });
+  // The journal's flush is queued before the outbox's write of the same pass:
+  // a line telling of a ring must not reach its reader first.
+  m_activity.SetBeforeJournalWrite([this] { m_stream.WriteAppended(); });
   connect(&m_recorder, &CallRecorder::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);
   connect(&m_recorder, &CallRecorder::ErrorLine, &m_activity, &ActivityLog::ReportError);
   connect(&m_feed, &WebSocketFeed::ActivityLine, &m_activity, &ActivityLog::InsertActivityLine);

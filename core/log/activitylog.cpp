@@ -63,7 +63,14 @@ void ActivityLog::Close() {
   m_logFile.Close();
 }
 
-void ActivityLog::MirrorToJournal() { m_journal = std::make_unique<JournalBuffer>(STDERR_FILENO); }
+void ActivityLog::MirrorToJournal() {
+  m_journal = std::make_unique<JournalBuffer>(STDERR_FILENO);
+  m_journal->SetBeforeWrite(m_beforeJournalWrite);
+}
+
+void ActivityLog::SetBeforeJournalWrite(std::function<void()> beforeWrite) {
+  m_beforeJournalWrite = std::move(beforeWrite);
+}
 
 void ActivityLog::FlushJournal() {
   if (m_journal) m_journal->Flush();

@@ -42,6 +42,8 @@ class ActivityLog : public QObject, public CallEventOutput {
 
   // Headless: every line that enters the list also goes to the journal.
   void MirrorToJournal();
+  // Runs before journal lines go out; set before MirrorToJournal.
+  void SetBeforeJournalWrite(std::function<void()> beforeWrite);
   // Journal lines waiting in this pass go out now.
   void FlushJournal();
 
@@ -69,5 +71,6 @@ class ActivityLog : public QObject, public CallEventOutput {
   QTimer m_timerLogRollover;
   QByteArray m_strRecent;
   std::unique_ptr<JournalBuffer> m_journal;  // headless only
+  std::function<void()> m_beforeJournalWrite;
   bool m_callersHidden = false;
 };

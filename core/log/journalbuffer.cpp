@@ -43,6 +43,7 @@ void JournalBuffer::Flush() {
 bool JournalBuffer::IsBehind() const { return m_writable && m_writable->isEnabled(); }
 
 void JournalBuffer::WriteWaiting() {
+  if (m_beforeWrite && !m_waiting.isEmpty()) m_beforeWrite();
   while (!m_waiting.isEmpty()) {
     const ssize_t written = ::write(m_fd, m_waiting.constData(), size_t(m_waiting.size()));
     if (written > 0) {

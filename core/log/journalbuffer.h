@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QSocketNotifier>
+#include <functional>
 #include <memory>
 
 #include "core/log/journalstream.h"
@@ -25,6 +26,9 @@ class JournalBuffer : public QObject {
   explicit JournalBuffer(int fd, QObject* parent = nullptr);
   ~JournalBuffer() override;
 
+  // Runs before lines go out: what they tell of is kept first, so that a
+  // reader who sees a line and kills the relay loses none of it.
+  void SetBeforeWrite(std::function<void()> beforeWrite) { m_beforeWrite = std::move(beforeWrite); }
   void Add(JournalPriority priority, QByteArrayView utf8Text);
   // Writes what the reader takes now; the rest waits for it.
   void Flush();
@@ -40,6 +44,7 @@ class JournalBuffer : public QObject {
   QByteArray m_waiting;
   qint64 m_dropped = 0;  // since the last line that told of drops
   bool m_flushQueued = false;
+  std::function<void()> m_beforeWrite;
   std::unique_ptr<QSocketNotifier> m_writable;  // enabled while the reader is behind
 };
 
