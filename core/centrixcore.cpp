@@ -64,7 +64,13 @@ void CentrixCore::CountIntoMetrics() {
   connect(&m_recorder, &CallRecorder::RecordRejected, this, [this] { m_metrics.RecordRejected(); });
 }
 
-CentrixCore::~CentrixCore() { Shutdown(); }
+CentrixCore::~CentrixCore() {
+  Shutdown();
+  // The journal's last lines go out as the activity log goes, after the
+  // stream: nothing is left for it to write by then.
+  m_activity.SetBeforeJournalWrite({});
+  m_relay.SetBeforeSend({});
+}
 
 bool CentrixCore::Start() {
   if (!m_accounts.CreateTelephonyControls()) return false;

@@ -70,6 +70,7 @@ void ActivityLog::MirrorToJournal() {
 
 void ActivityLog::SetBeforeJournalWrite(std::function<void()> beforeWrite) {
   m_beforeJournalWrite = std::move(beforeWrite);
+  if (m_journal) m_journal->SetBeforeWrite(m_beforeJournalWrite);
 }
 
 void ActivityLog::FlushJournal() {

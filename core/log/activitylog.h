@@ -42,7 +42,7 @@ class ActivityLog : public QObject, public CallEventOutput {
 
   // Headless: every line that enters the list also goes to the journal.
   void MirrorToJournal();
-  // Runs before journal lines go out; set before MirrorToJournal.
+  // Runs before journal lines go out.
   void SetBeforeJournalWrite(std::function<void()> beforeWrite);
   // Journal lines waiting in this pass go out now.
   void FlushJournal();
