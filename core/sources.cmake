@@ -75,6 +75,7 @@ set(TARVEX_CORE_SOURCES
   core/relay/listening.cpp
   core/relay/registerdeadline.cpp
   core/relay/registrationmatch.cpp core/relay/registrationmatch.h
+  core/relay/sendnow.cpp core/relay/sendnow.h
   core/relay/slowclientdrop.cpp
   core/stream/amqpconnection.cpp core/stream/amqpconnection.h
   core/stream/amqppublisher.cpp core/stream/amqppublisher.h

@@ -9,14 +9,13 @@
 #include <QTimer>
 #include <QWebSocket>
 
-#include <sys/socket.h>
-
 #include "core/config/relayname.h"
 #include "core/config/settingkeys.h"
 #include "core/config/settingsstore.h"
 #include "core/feed/calleventjson.h"
 #include "core/feed/websockettextframe.h"
 #include "core/relay/allowlistsetting.h"
+#include "core/relay/sendnow.h"
 #include "core/text/cp949.h"
 
 WebSocketFeed::WebSocketFeed(quint16 port, QObject* parent)
@@ -334,10 +333,7 @@ void WebSocketFeed::WriteOut(Connection& connection) {
   qsizetype sent = 0;
   if (!connection.encrypted && wire->state() == QAbstractSocket::ConnectedState &&
       wire->bytesToWrite() == 0) {
-    const ssize_t taken = ::send(int(wire->socketDescriptor()), frames.constData(),
-                                 size_t(frames.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-    // A refused send leaves all to Qt, which waits or reports the error.
-    if (taken > 0) sent = qsizetype(taken);
+    sent = SendNow(*wire, frames.constData(), frames.size());
   }
   if (sent == frames.size()) return;
   wire->write(frames.constData() + sent, frames.size() - sent);

@@ -1,6 +1,7 @@
 #include "core/relay/clientsocket.h"
 
 #include "core/relay/ipv4text.h"
+#include "core/relay/sendnow.h"
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
@@ -72,12 +73,8 @@ void CClientSocket::Flush() {
     return;
   }
   size_t sent = 0;
-  if (QtHeldBytes() == 0) {
-    const ssize_t taken = ::send(m_socket->socketDescriptor(), m_unsent.data(), m_unsent.size(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-    // A refused send leaves all to Qt, which waits or reports the error.
-    if (taken > 0) sent = size_t(taken);
-  }
+  if (QtHeldBytes() == 0)
+    sent = size_t(SendNow(*m_socket, m_unsent.data(), qsizetype(m_unsent.size())));
   if (sent < m_unsent.size()) {
     m_socket->write(m_unsent.data() + sent, qint64(m_unsent.size() - sent));
     m_bQtHolds = true;
