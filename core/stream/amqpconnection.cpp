@@ -2,6 +2,8 @@
 
 #include <amqp_ssl_socket.h>
 #include <amqp_tcp_socket.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -35,6 +37,11 @@ void AmqpConnection::Cut() {
   std::lock_guard lock(m_cutMutex);
   m_cut = true;
   if (m_socket >= 0) ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void AmqpConnection::Cork(bool corked) {
+  const int value = corked ? 1 : 0;
+  ::setsockopt(m_socket, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
 }
 
 bool AmqpConnection::Fail(const char* what, int status) {

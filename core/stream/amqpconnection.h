@@ -30,6 +30,9 @@ class AmqpConnection {
   bool CheckReply(const char* what);
   // Sets ErrorString() from a library status; false.
   bool Fail(const char* what, int status);
+  // While corked, the frames of many messages leave in full segments
+  // instead of a small one each; uncorking sends what is held at once.
+  void Cork(bool corked);
   // From any thread: ends the connection's waits at once, and Open's from
   // then on, for a stop that must not wait for a silent broker.
   void Cut();

@@ -119,10 +119,14 @@ bool AmqpPublisher::PublishBatch(AmqpConnection& connection,
                                  const QList<Outbox::WaitingRecord>& batch, std::stop_token stop,
                                  QString* problem) {
   BatchConfirmations confirmations(m_deliveryTag + 1, batch.size());
+  // One system call per frame is rabbitmq-c's; on loopback each small
+  // segment would also cost the broker's side of the stack on this thread.
+  connection.Cork(true);
   for (const Outbox::WaitingRecord& record : batch) {
     if (!Publish(connection, record, problem)) return false;
     ++m_deliveryTag;
   }
+  connection.Cork(false);
   const bool answered = AwaitConfirmations(connection, confirmations, stop, problem);
   // What the broker took leaves the outbox even when the connection went
   // meanwhile; the rest is published again, the refused event first.
