@@ -97,6 +97,8 @@ set(TARVEX_CORE_SOURCES
   core/telephony/telprotocol.cpp core/telephony/telprotocol.h
   core/text/cp949.cpp core/text/cp949.h
   core/text/eventtext.cpp core/text/eventtext.h
+  core/text/isodatetime.cpp core/text/isodatetime.h
+  core/text/jsonobjectwriter.cpp core/text/jsonobjectwriter.h
   core/webhook/outboxwebhookqueue.cpp core/webhook/outboxwebhookqueue.h
   core/webhook/webhookdelivery.cpp core/webhook/webhookdelivery.h
   core/webhook/webhookpolicy.h

@@ -1,6 +1,7 @@
 #include "core/stream/eventrecord.h"
 
 #include "core/outbox/payloadfields.h"
+#include "core/text/isodatetime.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ std::optional<CallEvent> DecodeEventRecord(QByteArrayView payload) {
   event.callId = reader.ReadText();
   if (!reader.AtCleanEnd() || kind > quint8(CallEventKind::End)) return std::nullopt;
   event.kind = CallEventKind(kind);
-  event.time = local ? QDateTime::fromMSecsSinceEpoch(msecs, Qt::LocalTime)
-                     : QDateTime::fromMSecsSinceEpoch(msecs, Qt::OffsetFromUTC, offset);
+  // The local offset found here costs no look-up of the zone file, as a
+  // local QDateTime's would; the message shows the same time.
+  event.time = QDateTime::fromMSecsSinceEpoch(msecs, Qt::OffsetFromUTC,
+                                              local ? LocalOffsetAt(msecs) : offset);
   return event;
 }
