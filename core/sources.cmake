@@ -108,4 +108,4 @@ set(TARVEX_CORE_SOURCES
   core/webhook/webhooksetting.cpp core/webhook/webhooksetting.h)
 list(TRANSFORM TARVEX_CORE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
 set(TARVEX_CORE_LIBRARIES Qt6::Core Qt6::Network Qt6::WebSockets Qt6::HttpServer PkgConfig::ODBC
-    PkgConfig::SYSTEMD prometheus-cpp::core PkgConfig::RABBITMQ)
+    PkgConfig::SYSTEMD prometheus-cpp::core PkgConfig::RABBITMQ ZLIB::ZLIB)

@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-websockets-dev qt6-httpserver-dev
   unixodbc unixodbc-dev odbc-postgresql libsystemd-dev
+  # the outboxes' CRC-32
+  zlib1g-dev
   # the relay's metrics, and the parser the tests read them back with
   prometheus-cpp-dev python3-prometheus-client
   lintian systemd

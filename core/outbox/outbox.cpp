@@ -229,7 +229,7 @@ bool Outbox::WriteUnwrittenLocked() {
     entry->onDisk = true;
   }
   m_fileSize += m_unwritten.size();
-  m_unwritten.clear();
+  m_unwritten.resize(0);  // keeps its room for the next pass
   return true;
 }
 
