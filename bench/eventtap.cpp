@@ -39,9 +39,8 @@ bool EventTap::StartBroker(QString* error) {
 }
 
 void EventTap::LowerPriority() {
-  constexpr int kLowest = 19;
-  SetPriorityOfTree(pid_t(m_node.ProcessId()), kLowest);
-  SetPriorityOfTree(pid_t(m_consumer.ProcessId()), kLowest);
+  IdleOfTree(pid_t(m_node.ProcessId()));
+  IdleOfTree(pid_t(m_consumer.ProcessId()));
 }
 
 void EventTap::TakeNewMessages() {

@@ -23,9 +23,9 @@ class EventTap {
   // refuses them meanwhile.
   bool StopBroker(QString* error);
   bool StartBroker(QString* error);
-  // Nice 19 for the node and the consumer, which in a deployment run on
-  // other machines: on the relay's cores they take the least CPU left over.
-  // Once lowered, the priority is not raised again.
+  // SCHED_IDLE for the node and the consumer, which in a deployment run on
+  // other machines: on the relay's cores they take only CPU nothing else
+  // wants. Once lowered, the priority is not raised again.
   void LowerPriority();
 
   int64_t RingsOf(const QString& relay);

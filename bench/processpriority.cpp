@@ -1,6 +1,6 @@
 #include "bench/processpriority.h"
 
-#include <sys/resource.h>
+#include <sched.h>
 
 #include <QByteArray>
 #include <QDir>
@@ -35,13 +35,14 @@ QList<pid_t> TreeOf(pid_t root) {
 
 }  // namespace
 
-int SetPriorityOfTree(pid_t root, int niceness) {
+int IdleOfTree(pid_t root) {
+  const sched_param none{};
   int set = 0;
   for (const pid_t pid : TreeOf(root)) {
     const QStringList threads =
         QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& thread : threads) {
-      set += ::setpriority(PRIO_PROCESS, id_t(thread.toInt()), niceness) == 0;
+      set += ::sched_setscheduler(pid_t(thread.toInt()), SCHED_IDLE, &none) == 0;
     }
   }
   return set;

@@ -54,7 +54,7 @@ struct BenchOptions {
   // outageRate rings per second.
   bool stream = false;
   int streamClients = 100;
-  int streamPairs = 3;  // of runs off and on at nice 19
+  int streamPairs = 3;  // of runs off and on at idle priority
   double outageSeconds = 30;
   double outageRate = 20;
   QString markdownFile;
@@ -130,11 +130,11 @@ struct PublishingFigures {
 struct StreamLoadFigures {
   PublishingFigures off;
   PublishingFigures brokerNormal;
-  // The pair at nice 19 with the median ratio, and each pair's ratio.
+  // The pair at idle priority with the median ratio, and each pair's ratio.
   PublishingFigures lowestOff;
   PublishingFigures brokerLowest;
   std::vector<double> lowestRatios;
-  int64_t lowestRung = 0;  // over every publishing run at nice 19
+  int64_t lowestRung = 0;  // over every publishing run at idle priority
   int64_t lowestReceived = 0;
 };
 
@@ -464,10 +464,10 @@ std::optional<StreamLoadFigures> MeasureStreamLoad(const BenchOptions& options, 
   std::vector<std::pair<PublishingFigures, PublishingFigures>> pairs;
   for (int pair = 0; pair < options.streamPairs; ++pair) {
     const std::optional<PublishingFigures> lowOff =
-        MeasureFullRate(options, nullptr, name + QStringLiteral("off, broker at nice 19"));
+        MeasureFullRate(options, nullptr, name + QStringLiteral("off, broker at idle priority"));
     if (!lowOff) return std::nullopt;
     const std::optional<PublishingFigures> lowOn =
-        MeasureFullRate(options, &tap, name + QStringLiteral("on, broker at nice 19"));
+        MeasureFullRate(options, &tap, name + QStringLiteral("on, broker at idle priority"));
     if (!lowOn) return std::nullopt;
     pairs.emplace_back(*lowOff, *lowOn);
     figures.lowestRatios.push_back(lowOn->ringsPerSecond / lowOff->ringsPerSecond);
@@ -852,8 +852,8 @@ void ReportStream(Report& report, const BenchOptions& options, const Results& re
                              "on (a quorum queue consuming)")
                   .arg(options.streamClients));
   report.Line();
-  report.Row({"Figure", "Off", "On, broker at normal priority", "Off, broker at nice 19",
-              "On, broker at nice 19", "On / off (normal, nice 19)"});
+  report.Row({"Figure", "Off", "On, broker at normal priority", "Off, broker at idle priority",
+              "On, broker at idle priority", "On / off (normal, idle)"});
   report.Row({"---", "---:", "---:", "---:", "---:", "---:"});
   const auto& load = results.streamLoad;
   if (!load) {
@@ -882,10 +882,11 @@ void ReportStream(Report& report, const BenchOptions& options, const Results& re
     QStringList ratios;
     for (const double ratio : load->lowestRatios) ratios << Number(ratio, 2);
     report.Line();
-    report.Line(QStringLiteral("At nice 19, off and on ran in turn %1 times; the columns show the "
-                               "pair of the median ratio. Each pair's on / off: %2.")
-                    .arg(load->lowestRatios.size())
-                    .arg(ratios.join(QStringLiteral(", "))));
+    report.Line(
+        QStringLiteral("At idle priority, off and on ran in turn %1 times; the columns show the "
+                       "pair of the median ratio. Each pair's on / off: %2.")
+            .arg(load->lowestRatios.size())
+            .arg(ratios.join(QStringLiteral(", "))));
   }
   report.Line();
   report.Line(QStringLiteral("### Broker outage: rabbitmqctl stop_app for %1 s, %2 rings/s to %3 "
@@ -961,8 +962,8 @@ void ReportTargets(Report& report, const Results& results) {
     const StreamLoadFigures& load = *results.streamLoad;
     const PublishingFigures& lowest = load.brokerLowest;
     const double ratio = lowest.ringsPerSecond / load.lowestOff.ringsPerSecond;
-    report.Row({QStringLiteral("full rate with the publisher on at least 0.9x off (broker at nice "
-                               "19, the median of %1 pairs)")
+    report.Row({QStringLiteral("full rate with the publisher on at least 0.9x off (broker at idle "
+                               "priority, the median of %1 pairs)")
                     .arg(load.lowestRatios.size()),
                 QStringLiteral("%1 vs %2 per second (%3x)")
                     .arg(Number(lowest.ringsPerSecond, 0), Number(load.lowestOff.ringsPerSecond, 0),
@@ -977,7 +978,7 @@ void ReportTargets(Report& report, const Results& results) {
     };
     everyRing(load.brokerNormal.received, load.brokerNormal.rung,
               QStringLiteral("normal priority"));
-    everyRing(load.lowestReceived, load.lowestRung, QStringLiteral("nice 19"));
+    everyRing(load.lowestReceived, load.lowestRung, QStringLiteral("idle priority"));
   }
   if (results.outage) {
     const OutageFigures& outage = *results.outage;
@@ -1052,11 +1053,12 @@ std::optional<BenchOptions> ParseOptions(const QCoreApplication& app) {
   const QCommandLineOption stream(
       "stream",
       "Event stream runs against a throw-away RabbitMQ node: full rate with the publisher off and "
-      "on (the node and its consumer at normal priority, then at nice 19), and a broker outage.");
+      "on (the node and its consumer at normal priority, then at idle priority), and a broker "
+      "outage.");
   const QCommandLineOption streamClients("stream-clients", "Extension clients of the stream runs.",
                                          "n", "100");
   const QCommandLineOption streamPairs(
-      "stream-pairs", "Runs off and on in turn with the broker at nice 19.", "n", "3");
+      "stream-pairs", "Runs off and on in turn with the broker at idle priority.", "n", "3");
   const QCommandLineOption outageSeconds("outage-seconds", "How long the broker stays stopped.",
                                          "s", "30");
   const QCommandLineOption outageRate("outage-rate", "Rings per second of the outage run.", "n",
