@@ -451,35 +451,36 @@ std::optional<PublishingFigures> MeasureFullRate(const BenchOptions& options, Ev
 std::optional<StreamLoadFigures> MeasureStreamLoad(const BenchOptions& options, EventTap& tap) {
   const QString name =
       QStringLiteral("relay, %1 extension clients, publisher ").arg(options.streamClients);
+  using OffAndOn = std::pair<PublishingFigures, PublishingFigures>;
+  // A fresh relay not publishing, then one publishing, beside the broker as it is.
+  const auto offThenOn = [&](const QString& broker) -> std::optional<OffAndOn> {
+    const std::optional<PublishingFigures> off =
+        MeasureFullRate(options, nullptr, name + QStringLiteral("off, broker at ") + broker);
+    if (!off) return std::nullopt;
+    const std::optional<PublishingFigures> on =
+        MeasureFullRate(options, &tap, name + QStringLiteral("on, broker at ") + broker);
+    if (!on) return std::nullopt;
+    return OffAndOn{*off, *on};
+  };
   StreamLoadFigures figures;
-  const std::optional<PublishingFigures> off =
-      MeasureFullRate(options, nullptr, name + QStringLiteral("off"));
-  if (!off) return std::nullopt;
-  const std::optional<PublishingFigures> normal =
-      MeasureFullRate(options, &tap, name + QStringLiteral("on, broker at normal priority"));
+  const std::optional<OffAndOn> normal = offThenOn(QStringLiteral("normal priority"));
   if (!normal) return std::nullopt;
-  figures.off = *off;
-  figures.brokerNormal = *normal;
+  std::tie(figures.off, figures.brokerNormal) = *normal;
   tap.LowerPriority();
-  std::vector<std::pair<PublishingFigures, PublishingFigures>> pairs;
+  std::vector<OffAndOn> pairs;
   for (int pair = 0; pair < options.streamPairs; ++pair) {
-    const std::optional<PublishingFigures> lowOff =
-        MeasureFullRate(options, nullptr, name + QStringLiteral("off, broker at idle priority"));
-    if (!lowOff) return std::nullopt;
-    const std::optional<PublishingFigures> lowOn =
-        MeasureFullRate(options, &tap, name + QStringLiteral("on, broker at idle priority"));
-    if (!lowOn) return std::nullopt;
-    pairs.emplace_back(*lowOff, *lowOn);
-    figures.lowestRatios.push_back(lowOn->ringsPerSecond / lowOff->ringsPerSecond);
-    figures.lowestRung += lowOn->rung;
-    figures.lowestReceived += lowOn->received;
+    const std::optional<OffAndOn> lowered = offThenOn(QStringLiteral("idle priority"));
+    if (!lowered) return std::nullopt;
+    pairs.push_back(*lowered);
+    figures.lowestRatios.push_back(lowered->second.ringsPerSecond / lowered->first.ringsPerSecond);
+    figures.lowestRung += lowered->second.rung;
+    figures.lowestReceived += lowered->second.received;
   }
-  std::vector<std::pair<PublishingFigures, PublishingFigures>> byRatio = pairs;
-  std::sort(byRatio.begin(), byRatio.end(), [](const auto& a, const auto& b) {
+  std::sort(pairs.begin(), pairs.end(), [](const OffAndOn& a, const OffAndOn& b) {
     return a.second.ringsPerSecond / a.first.ringsPerSecond <
            b.second.ringsPerSecond / b.first.ringsPerSecond;
   });
-  std::tie(figures.lowestOff, figures.brokerLowest) = byRatio[byRatio.size() / 2];
+  std::tie(figures.lowestOff, figures.brokerLowest) = pairs[pairs.size() / 2];
   return figures;
 }
 
