@@ -2,10 +2,10 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <ctime>
 
 #include "core/feed/calleventjson.h"
 #include "core/text/cp949.h"
+#include "support/scopedzone.h"
 
 namespace {
 
@@ -28,26 +28,6 @@ QByteArray QtJson(const CallEvent& event, const QString& relay) {
   };
   return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
-
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* zone)
-      : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ")) {
-    qputenv("TZ", zone);
-    tzset();
-  }
-  ~ScopedZone() {
-    if (m_had)
-      qputenv("TZ", m_old);
-    else
-      qunsetenv("TZ");
-    tzset();
-  }
-
- private:
-  QByteArray m_old;
-  bool m_had;
-};
 
 // Byte for byte what it was: every escape a caller's text can need, local
 // times in zones with odd and daylight-saving offsets, instants before 1970.

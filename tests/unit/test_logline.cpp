@@ -4,6 +4,7 @@
 
 #include "core/config/localclock.h"
 #include "core/log/logline.h"
+#include "support/scopedzone.h"
 
 namespace {
 
@@ -30,9 +31,8 @@ TEST(LogLine, ClockTextIsTwentyFourHourWithLeadingZeros) {
 // The log line of an event is stamped with the local time, whatever offset
 // the zone has on that day.
 TEST(LogLine, LocalNowReadsAsTheLocalClock) {
-  const QByteArray zone = qgetenv("TZ");
   for (const char* tz : {"Asia/Seoul", "America/St_Johns"}) {
-    qputenv("TZ", tz);
+    const ScopedZone zone(tz);
     // The offset is looked up again in the next second; both read in the same one.
     const qint64 changedAt = QDateTime::currentSecsSinceEpoch();
     QDateTime local;
@@ -45,11 +45,6 @@ TEST(LogLine, LocalNowReadsAsTheLocalClock) {
              local.toSecsSinceEpoch() != now.toSecsSinceEpoch());
     EXPECT_EQ(now.offsetFromUtc(), local.offsetFromUtc()) << tz;
     EXPECT_EQ(FormatLogEntry(now, "x"), FormatLogEntry(local, "x")) << tz;
-  }
-  if (zone.isNull()) {
-    qunsetenv("TZ");
-  } else {
-    qputenv("TZ", zone);
   }
 }
 
