@@ -122,20 +122,28 @@ struct PublishingFigures {
   double drainSeconds = 0;  // from the phase's end to the last ring event at the consumer
 };
 
-// Full rate at the stream's client count: the relay not publishing, then
-// publishing with the broker node and the consumer at normal priority, as
-// they were measured first; then at the lowest, as if they ran elsewhere,
-// not publishing and publishing in turn, so that the machine's drift over
-// the runs falls on both alike.
-struct StreamLoadFigures {
+// A fresh relay not publishing, then one publishing, beside the broker as it was.
+struct OffAndOn {
   PublishingFigures off;
-  PublishingFigures brokerNormal;
-  // The pair at idle priority with the median ratio, and each pair's ratio.
-  PublishingFigures lowestOff;
-  PublishingFigures brokerLowest;
-  std::vector<double> lowestRatios;
-  int64_t lowestRung = 0;  // over every publishing run at idle priority
-  int64_t lowestReceived = 0;
+  PublishingFigures on;
+
+  double Ratio() const { return on.ringsPerSecond / off.ringsPerSecond; }
+};
+
+// Full rate at the stream's client count beside the broker node and the
+// consumer at normal priority, as they were measured first; then at the
+// lowest, as if they ran elsewhere, pair after pair, so that the machine's
+// drift over the runs falls on both sides alike.
+struct StreamLoadFigures {
+  OffAndOn brokerNormal;
+  std::vector<OffAndOn> brokerIdle;  // in run order, never empty
+
+  OffAndOn MedianIdle() const {
+    std::vector<OffAndOn> byRatio = brokerIdle;
+    std::sort(byRatio.begin(), byRatio.end(),
+              [](const OffAndOn& a, const OffAndOn& b) { return a.Ratio() < b.Ratio(); });
+    return byRatio[byRatio.size() / 2];
+  }
 };
 
 // Paced rings before, during and after a broker stop.
@@ -451,8 +459,6 @@ std::optional<PublishingFigures> MeasureFullRate(const BenchOptions& options, Ev
 std::optional<StreamLoadFigures> MeasureStreamLoad(const BenchOptions& options, EventTap& tap) {
   const QString name =
       QStringLiteral("relay, %1 extension clients, publisher ").arg(options.streamClients);
-  using OffAndOn = std::pair<PublishingFigures, PublishingFigures>;
-  // A fresh relay not publishing, then one publishing, beside the broker as it is.
   const auto offThenOn = [&](const QString& broker) -> std::optional<OffAndOn> {
     const std::optional<PublishingFigures> off =
         MeasureFullRate(options, nullptr, name + QStringLiteral("off, broker at ") + broker);
@@ -465,22 +471,13 @@ std::optional<StreamLoadFigures> MeasureStreamLoad(const BenchOptions& options, 
   StreamLoadFigures figures;
   const std::optional<OffAndOn> normal = offThenOn(QStringLiteral("normal priority"));
   if (!normal) return std::nullopt;
-  std::tie(figures.off, figures.brokerNormal) = *normal;
+  figures.brokerNormal = *normal;
   tap.LowerPriority();
-  std::vector<OffAndOn> pairs;
   for (int pair = 0; pair < options.streamPairs; ++pair) {
-    const std::optional<OffAndOn> lowered = offThenOn(QStringLiteral("idle priority"));
-    if (!lowered) return std::nullopt;
-    pairs.push_back(*lowered);
-    figures.lowestRatios.push_back(lowered->second.ringsPerSecond / lowered->first.ringsPerSecond);
-    figures.lowestRung += lowered->second.rung;
-    figures.lowestReceived += lowered->second.received;
+    const std::optional<OffAndOn> idle = offThenOn(QStringLiteral("idle priority"));
+    if (!idle) return std::nullopt;
+    figures.brokerIdle.push_back(*idle);
   }
-  std::sort(pairs.begin(), pairs.end(), [](const OffAndOn& a, const OffAndOn& b) {
-    return a.second.ringsPerSecond / a.first.ringsPerSecond <
-           b.second.ringsPerSecond / b.first.ringsPerSecond;
-  });
-  std::tie(figures.lowestOff, figures.brokerLowest) = pairs[pairs.size() / 2];
   return figures;
 }
 
@@ -860,33 +857,33 @@ void ReportStream(Report& report, const BenchOptions& options, const Results& re
   if (!load) {
     report.Row({"run", "failed", "failed", "failed", "failed", "-"});
   } else {
-    const PublishingFigures& normal = load->brokerNormal;
-    const PublishingFigures& lowOff = load->lowestOff;
-    const PublishingFigures& lowest = load->brokerLowest;
+    const OffAndOn& normal = load->brokerNormal;
+    const OffAndOn idle = load->MedianIdle();
     const auto figure = [&](const char* name, double PublishingFigures::*field, double scale) {
-      report.Row({name, Number(scale * (load->off.*field), 0), Number(scale * (normal.*field), 0),
-                  Number(scale * (lowOff.*field), 0), Number(scale * (lowest.*field), 0),
-                  Ratio(normal.*field, load->off.*field) + QStringLiteral(", ") +
-                      Ratio(lowest.*field, lowOff.*field)});
+      report.Row({name, Number(scale * (normal.off.*field), 0),
+                  Number(scale * (normal.on.*field), 0), Number(scale * (idle.off.*field), 0),
+                  Number(scale * (idle.on.*field), 0),
+                  Ratio(normal.on.*field, normal.off.*field) + QStringLiteral(", ") +
+                      Ratio(idle.on.*field, idle.off.*field)});
     };
     figure("ring notices relayed per second", &PublishingFigures::ringsPerSecond, 1);
     figure("relay CPU (% of a core)", &PublishingFigures::relayBusy, 100);
     const auto row = [&](const char* name, int64_t PublishingFigures::*field) {
-      report.Row({name, "-", Number(double(normal.*field), 0), "-",
-                  Number(double(lowest.*field), 0), "-"});
+      report.Row({name, "-", Number(double(normal.on.*field), 0), "-",
+                  Number(double(idle.on.*field), 0), "-"});
     };
     row("rings rung (warm-up included)", &PublishingFigures::rung);
     row("ring events at the consumer when the phase ended", &PublishingFigures::atPhaseEnd);
     row("ring events at the consumer in the end", &PublishingFigures::received);
     report.Row({"phase's end to the last ring event at the consumer (s)", "-",
-                Number(normal.drainSeconds, 1), "-", Number(lowest.drainSeconds, 1), "-"});
+                Number(normal.on.drainSeconds, 1), "-", Number(idle.on.drainSeconds, 1), "-"});
     QStringList ratios;
-    for (const double ratio : load->lowestRatios) ratios << Number(ratio, 2);
+    for (const OffAndOn& pair : load->brokerIdle) ratios << Number(pair.Ratio(), 2);
     report.Line();
     report.Line(
         QStringLiteral("At idle priority, off and on ran in turn %1 times; the columns show the "
                        "pair of the median ratio. Each pair's on / off: %2.")
-            .arg(load->lowestRatios.size())
+            .arg(load->brokerIdle.size())
             .arg(ratios.join(QStringLiteral(", "))));
   }
   report.Line();
@@ -961,25 +958,29 @@ void ReportTargets(Report& report, const Results& results) {
   }
   if (results.streamLoad) {
     const StreamLoadFigures& load = *results.streamLoad;
-    const PublishingFigures& lowest = load.brokerLowest;
-    const double ratio = lowest.ringsPerSecond / load.lowestOff.ringsPerSecond;
+    const OffAndOn idle = load.MedianIdle();
     report.Row({QStringLiteral("full rate with the publisher on at least 0.9x off (broker at idle "
                                "priority, the median of %1 pairs)")
-                    .arg(load.lowestRatios.size()),
+                    .arg(load.brokerIdle.size()),
                 QStringLiteral("%1 vs %2 per second (%3x)")
-                    .arg(Number(lowest.ringsPerSecond, 0), Number(load.lowestOff.ringsPerSecond, 0),
-                         Number(ratio, 2)),
-                verdict(ratio >= 0.9)});
-    const auto everyRing = [&](int64_t received, int64_t rung, const QString& broker) {
+                    .arg(Number(idle.on.ringsPerSecond, 0), Number(idle.off.ringsPerSecond, 0),
+                         Number(idle.Ratio(), 2)),
+                verdict(idle.Ratio() >= 0.9)});
+    const auto everyRing = [&](const std::vector<OffAndOn>& runs, const QString& broker) {
+      int64_t received = 0;
+      int64_t rung = 0;
+      for (const OffAndOn& run : runs) {
+        received += run.on.received;
+        rung += run.on.rung;
+      }
       report.Row(
           {QStringLiteral("every ring of the full-rate runs at the consumer (broker at %1)")
                .arg(broker),
            QStringLiteral("%1 of %2").arg(Number(double(received), 0), Number(double(rung), 0)),
            verdict(received == rung)});
     };
-    everyRing(load.brokerNormal.received, load.brokerNormal.rung,
-              QStringLiteral("normal priority"));
-    everyRing(load.lowestReceived, load.lowestRung, QStringLiteral("idle priority"));
+    everyRing({load.brokerNormal}, QStringLiteral("normal priority"));
+    everyRing(load.brokerIdle, QStringLiteral("idle priority"));
   }
   if (results.outage) {
     const OutageFigures& outage = *results.outage;
